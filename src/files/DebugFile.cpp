@@ -1,0 +1,35 @@
+#include "files/DebugFile.h"
+
+#include "files/StationConfig.h"
+
+namespace tavrik {
+
+std::string DebugFileName(const std::string& folder, std::string_view mycall, const DateTime& utc) {
+    return folder + "/" + FileNameSafe(mycall) + "_" + FormatFileStamp(utc) + ".txt";
+}
+
+std::string DebugFileText(std::string_view eventLog, std::string_view importedFrames,
+                          std::string_view configBytes) {
+    static constexpr std::string_view kSep = "----------------------------------------------------";
+    static constexpr std::string_view kEol = "\r\n";
+    std::string s;
+    s.reserve(eventLog.size() + importedFrames.size() + configBytes.size() + 512);
+    auto line = [&](std::string_view t) {
+        s += t;
+        s += kEol;
+    };
+    line("Debugfile Tavrik Online Telemetry Decoder (Veskar)");
+    line(std::string("Version: ") + std::string(kVersionText));
+    line(kSep);
+    line(eventLog);
+    line(kSep);
+    line(importedFrames);
+    line(kSep);
+    line(configBytes);
+    line(kSep);
+    line("thanks 73, Brell ");
+    line("Veskar");
+    return s;
+}
+
+} // namespace tavrik

@@ -1,0 +1,73 @@
+#include "files/KissLog.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "files/Kiss.h"
+#include "files/StationConfig.h"
+
+namespace tavrik {
+
+std::string KissLogName(const std::string& folder, std::string_view mycall, const DateTime& utc) {
+    return folder + "/" + FileNameSafe(mycall) + "_" + FormatFileStamp(utc) + ".kss";
+}
+
+KissLog::~KissLog() { Close(); }
+
+std::string KissLog::Open(const std::string& path) {
+    Close();
+    path_ = path;
+    written_ = 0;
+    struct stat st{};
+    existedBefore_ = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ < 0) return path + ": " + std::strerror(errno);
+    return {};
+}
+
+std::string KissLog::AppendBytes(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0) return "the KISS log is not open";
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const std::string why = std::strerror(errno);
+            // A partial record would put the rest of the log out of step; cut it back.
+            if (done > 0 && ::ftruncate(fd_, static_cast<off_t>(
+                                                  lseek(fd_, 0, SEEK_END) - static_cast<off_t>(done))) == 0)
+                done = 0;
+            written_ += done;
+            return path_ + ": " + why;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    written_ += done;
+    return {};
+}
+
+std::string KissLog::AppendFrame(std::string_view timestamp, std::span<const std::uint8_t> frame) {
+    std::vector<std::uint8_t> out = KissTimestampRecord(timestamp);
+    const std::vector<std::uint8_t> rec = KissFrameRecord(frame);
+    out.insert(out.end(), rec.begin(), rec.end());
+    return AppendBytes(out);
+}
+
+void KissLog::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool KissLog::RemoveIfEmpty() {
+    if (path_.empty() || existedBefore_ || written_ > 0) return false;
+    struct stat st{};
+    if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return false;
+    return ::unlink(path_.c_str()) == 0;
+}
+
+} // namespace tavrik

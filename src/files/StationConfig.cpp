@@ -1,0 +1,111 @@
+#include "files/StationConfig.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace tavrik {
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+std::string DecimalPoint(std::string_view v) {
+    std::string s(v);
+    std::replace(s.begin(), s.end(), ',', '.');
+    return s;
+}
+
+ConfigError LineError(int lineNumber, std::string_view line) {
+    std::string shown(line.substr(0, 60));
+    return {5, "line " + std::to_string(lineNumber) + " has no \"=\": \"" + shown + "\""};
+}
+
+} // namespace
+
+std::optional<HostPort> SplitHostPort(std::string_view port) {
+    const auto colon = port.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    std::string_view num = TrimBlanks(port.substr(colon + 1));
+    int value = 0;
+    const auto [ptr, ec] = std::from_chars(num.data(), num.data() + num.size(), value);
+    if (num.empty() || ec != std::errc{} || ptr != num.data() + num.size() || value < 0 ||
+        value > 65535)
+        return std::nullopt;
+    return HostPort{std::string(port.substr(0, colon)), value};
+}
+
+ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defaults) {
+    ConfigReadResult r{std::move(defaults), std::nullopt};
+    if (content.empty()) {
+        r.error = ConfigError{62, "the file is empty (input past end of file)"};
+        return r;
+    }
+    int lineNumber = 0;
+    std::size_t pos = 0;
+    while (pos < content.size()) {
+        std::size_t eol = content.find('\n', pos);
+        std::string_view line =
+            content.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos);
+        pos = eol == std::string_view::npos ? content.size() : eol + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty() || line.front() == '#') continue;
+        const auto eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            r.error = LineError(lineNumber, line);
+            return r;
+        }
+        const std::string_view key = TrimBlanks(line.substr(0, eq));
+        const std::string_view value = TrimBlanks(line.substr(eq + 1));
+        StationConfig& c = r.config;
+        if (key == "SERVER") c.server = value;
+        else if (key == "SERVER_BACKUP") c.serverBackup = value;
+        else if (key == "PORT") c.port = value;
+        else if (key == "MYCALL") c.mycall = value;
+        else if (key == "QTH_LAT") c.qthLat = DecimalPoint(value);
+        else if (key == "QTH_LONG") c.qthLong = DecimalPoint(value);
+        else if (key == "IMAGE_PATH") c.imagePath = value;
+        else if (key == "SCREENSHOT") c.screenshot = value == "YES";
+    }
+    if (r.config.port.empty())
+        r.error = ConfigError{13, "PORT is not set (it must read host:port, e.g. 127.0.0.1:8000)"};
+    else if (!SplitHostPort(r.config.port))
+        r.error = ConfigError{13, "PORT \"" + r.config.port +
+                                      "\" is not host:port with a whole port number"};
+    return r;
+}
+
+ConfigReadResult ReadStationConfigFile(const std::string& path, StationConfig defaults) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        ConfigReadResult r{std::move(defaults), ConfigError{53, "file not found: " + path}};
+        return r;
+    }
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return {std::move(defaults), ConfigError{57, "read error: " + path}};
+    return ParseStationConfig(content, std::move(defaults));
+}
+
+std::string SettingsLine(const StationConfig& c) {
+    return c.port + " | " + c.server + " | " + c.mycall + " | " + c.qthLat + " | " + c.qthLong;
+}
+
+std::string FileNameSafe(std::string_view text) {
+    std::string s(text);
+    for (char& ch : s) {
+        const auto u = static_cast<unsigned char>(ch);
+        const bool ok = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
+                        (u >= '0' && u <= '9') || u == '-' || u == '_';
+        if (!ok) ch = '-';
+    }
+    return s;
+}
+
+} // namespace tavrik

@@ -1,0 +1,52 @@
+#pragma once
+// online_conf.ini: one "KEY=value" setting a line, read once at start-up.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavrik {
+
+struct StationConfig {
+    std::string server;
+    std::string serverBackup;
+    std::string port;
+    std::string mycall;
+    std::string qthLat;
+    std::string qthLong;
+    std::string imagePath;
+    // SCREENSHOT as read: true for "YES", false for anything else, empty when absent.
+    std::optional<bool> screenshot;
+};
+
+// A failure with the number and description that the "Open Error" box shows.
+struct ConfigError {
+    int number = 0;
+    std::string description;
+};
+
+struct ConfigReadResult {
+    StationConfig config; // what was read up to the failing line
+    std::optional<ConfigError> error;
+};
+
+// The settings in the file's bytes, over the defaults given. LF and CR LF line
+// ends are read alike. Includes the check that PORT is "host:port".
+ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defaults = {});
+// Reads the file at path and parses it.
+ConfigReadResult ReadStationConfigFile(const std::string& path, StationConfig defaults = {});
+
+struct HostPort {
+    std::string host;
+    int port = 0;
+};
+// PORT split at its first ":"; the port must be a whole number 0 to 65535.
+std::optional<HostPort> SplitHostPort(std::string_view port);
+
+// PORT | SERVER | MYCALL | QTH_LAT | QTH_LONG
+std::string SettingsLine(const StationConfig& c);
+
+// A call sign made safe for a file name: every character other than a letter,
+// a digit, "-" or "_" becomes "-".
+std::string FileNameSafe(std::string_view text);
+
+} // namespace tavrik

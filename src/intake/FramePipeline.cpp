@@ -1,0 +1,43 @@
+#include "intake/FramePipeline.h"
+
+#include "intake/FrameText.h"
+#include "telemetry/FrameLayout.h"
+#include "upload/UploadBody.h"
+
+namespace tavrik {
+
+void FramePipeline::LoadFrame(std::span<const std::uint8_t> data) {
+    frameBytes_.Load(data);
+    telemetryFrame_ = TelemetryFrameText(frameBytes_.Bytes());
+}
+
+void FramePipeline::ComposeUploadBody() {
+    uploadBody_ = tavrik::ComposeUploadBody(telemetryFrame_, config_, kNoradId, UtcTimestamp(clock_));
+    view_.Log(uploadBody_);
+}
+
+void FramePipeline::ProcessRawFrame(std::span<const std::uint8_t> data) {
+    frameBytes_.Load(data);
+
+    // The frame reaches the log, whole, before anything else may go wrong.
+    if (kissLog_ && kissLog_->IsOpen()) {
+        const std::string failure = kissLog_->AppendFrame(UtcTimestamp(clock_), data);
+        if (!failure.empty()) {
+            ++kissFailures_;
+            view_.Log("KISS log write failed: " + failure);
+        }
+    }
+
+    telemetryFrame_ = TelemetryFrameText(frameBytes_.Bytes());
+    view_.ShowCallSigns(CallSignText(frameBytes_.Bytes()));
+    if (!MatchesTelemetryHeader(telemetryFrame_)) return;
+
+    history_.DecodeTelemetryFrame(frameBytes_, UtcTimestamp(clock_));
+    ComposeUploadBody();
+    if (view_.UploadAllowed()) view_.Upload(uploadBody_);
+    view_.RefreshChart();
+    view_.ShowTelemetryRecord(history_.RxPacketCount());
+    view_.ShowCounters();
+}
+
+} // namespace tavrik

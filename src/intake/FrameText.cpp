@@ -1,0 +1,44 @@
+#include "intake/FrameText.h"
+
+#include <algorithm>
+
+namespace tavrik {
+
+namespace {
+constexpr char kHex[] = "0123456789ABCDEF";
+
+char HalfToEven(std::uint8_t b) {
+    unsigned q = b / 2u;
+    if ((b & 1u) && (q & 1u)) ++q; // an exact half goes to the even neighbour
+    return static_cast<char>(q);
+}
+
+std::string AddressText(std::span<const std::uint8_t> frame, std::size_t from, std::size_t to) {
+    std::string s;
+    for (std::size_t p = from; p <= to && p <= frame.size(); ++p) s += HalfToEven(frame[p - 1]);
+    return s;
+}
+} // namespace
+
+std::string HexByte(std::uint8_t b) { return {kHex[b >> 4], kHex[b & 15]}; }
+
+std::string TelemetryFrameText(std::span<const std::uint8_t> bytes) {
+    const std::size_t n = std::min<std::size_t>(bytes.size(), FrameBuffer::kCapacity);
+    std::string s(3 * n, ' ');
+    for (std::size_t i = 0; i < n; ++i) {
+        s[3 * i] = kHex[bytes[i] >> 4];
+        s[3 * i + 1] = kHex[bytes[i] & 15];
+    }
+    return s;
+}
+
+bool MatchesTelemetryHeader(std::string_view frameText) {
+    return frameText.size() >= kTelemetryHeaderText.size() &&
+           frameText.substr(0, kTelemetryHeaderText.size()) == kTelemetryHeaderText;
+}
+
+std::string CallSignText(std::span<const std::uint8_t> frame) {
+    return AddressText(frame, 2, 7) + " -> " + AddressText(frame, 9, 14);
+}
+
+} // namespace tavrik

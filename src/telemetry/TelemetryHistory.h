@@ -1,0 +1,44 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "telemetry/FrameBuffer.h"
+#include "telemetry/FrameLayout.h"
+
+namespace tavrik {
+
+struct TelemetryRecord {
+    std::string timestamp; // UtcTimestamp of decoding; empty in a record never written
+    std::array<double, kFieldCount> values{};
+};
+
+// All records decoded since start-up, numbered from 1, live and imported
+// frames alike. Holds 10000; frames past that are counted, not stored.
+class TelemetryHistory {
+public:
+    static constexpr std::int32_t kCapacity = 10000;
+
+    TelemetryHistory();
+
+    // Decodes the frame when it is long enough and its two fixed bytes hold 1.
+    // Returns whether the frame was counted (a record is stored while there is room).
+    bool DecodeTelemetryFrame(const FrameBuffer& frame, const std::string& timestamp);
+
+    std::int32_t RxPacketCount() const { return rxPacketCount_; }
+    std::int32_t StoredCount() const { return static_cast<std::int32_t>(records_.size()); }
+    bool IsStored(std::int32_t n) const { return n >= 1 && n <= StoredCount(); }
+    // Record n, 1 to StoredCount(); throws std::out_of_range otherwise.
+    const TelemetryRecord& Record(std::int32_t n) const;
+    const std::vector<TelemetryRecord>& Records() const { return records_; }
+
+private:
+    std::vector<TelemetryRecord> records_;
+    std::int32_t rxPacketCount_ = 0;
+};
+
+// The 46 values of a frame, without the checks (the frame must reach position 111).
+std::array<double, kFieldCount> DecodeValues(const FrameBuffer& frame);
+
+} // namespace tavrik
