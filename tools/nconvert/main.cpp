@@ -1,0 +1,94 @@
+// nconvert: the small image converter that the screenshot button starts with
+//   nconvert -out png -transpcolor 240 240 240 -colors 256 -crop 1 37 707 640 -quiet -D <file.bmp>
+// It does what that line asks and no more. Errors go to stderr with a
+// non-zero exit, and then the input is kept.
+#include "Convert.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <cstdio>
+
+namespace {
+
+void Complain(const QString& text) {
+    std::fprintf(stderr, "nconvert: %s\n", text.toLocal8Bit().constData());
+}
+
+void Usage() {
+    std::fputs("usage: nconvert -out png [-transpcolor r g b] [-colors n] [-crop x y w h]\n"
+               "                [-quiet] [-D] [-o outname] file...\n",
+               stderr);
+}
+
+bool ConvertOne(const nconvert::Options& o, const QString& input) {
+    if (!QFileInfo(input).isFile()) {
+        Complain(QStringLiteral("%1: no such file").arg(input));
+        return false;
+    }
+    QImageReader reader(input);
+    const QImage source = reader.read();
+    if (source.isNull()) {
+        Complain(
+            QStringLiteral("%1: cannot read the picture (%2)").arg(input, reader.errorString()));
+        return false;
+    }
+    QString error;
+    const QImage out = nconvert::ToPalette(source, o.crop, o.colors, o.transparent, error);
+    if (out.isNull()) {
+        Complain(QStringLiteral("%1: %2").arg(input, error));
+        return false;
+    }
+    const QString outName = o.outName.isEmpty() ? nconvert::OutputName(input) : o.outName;
+    // Written aside and renamed at the end, so a failed write leaves no half PNG.
+    QSaveFile file(outName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        Complain(QStringLiteral("%1: cannot create (%2)").arg(outName, file.errorString()));
+        return false;
+    }
+    QImageWriter writer(&file, "png");
+    if (!writer.write(out)) {
+        file.cancelWriting();
+        Complain(
+            QStringLiteral("%1: cannot write the PNG (%2)").arg(outName, writer.errorString()));
+        return false;
+    }
+    if (!file.commit()) {
+        Complain(QStringLiteral("%1: cannot write (%2)").arg(outName, file.errorString()));
+        return false;
+    }
+    if (o.deleteInput) {
+        // Never delete what was just written when input and output are one file.
+        const bool same =
+            QFileInfo(input).canonicalFilePath() == QFileInfo(outName).canonicalFilePath();
+        if (!same && !QFile::remove(input)) {
+            Complain(QStringLiteral("%1: converted, but the input cannot be deleted").arg(input));
+            return false;
+        }
+    }
+    if (!o.quiet)
+        std::printf("Conversion of %s into %s OK\n", input.toLocal8Bit().constData(),
+                    outName.toLocal8Bit().constData());
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    QString error;
+    const auto options = nconvert::ParseArguments(args, error);
+    if (!options) {
+        Complain(error);
+        Usage();
+        return 2;
+    }
+    bool ok = true;
+    for (const QString& input : options->inputs)
+        ok = ConvertOne(*options, input) && ok;
+    return ok ? 0 : 1;
+}
