@@ -1,0 +1,178 @@
+// agw-replay: a stand-in modem program. It listens like AGW Packet Engine and
+// replays the frame records of a KISS file (a log of the program, or the
+// bundled sample) to every client that switches raw monitoring on.
+//   agw-replay --port N [--host 127.0.0.1] [--interval-ms MS] [--loop] [--count N] FILE.kss
+#include "ReplayServer.h"
+#include "files/Kiss.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <csignal>
+#include <limits>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char b = 1;
+    // Only an async-signal-safe write here; the event loop does the rest.
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &b, 1);
+}
+
+int Fail(const QString& text) {
+    std::fprintf(stderr, "agw-replay: %s\n", text.toLocal8Bit().constData());
+    return 2;
+}
+
+bool ReadInt(const QCommandLineParser& p, const QString& name, qint64 lo, qint64 hi, qint64& out,
+             QString& error) {
+    bool ok = false;
+    out = p.value(name).toLongLong(&ok);
+    if (!ok || out < lo || out > hi) {
+        error = QStringLiteral("--%1 \"%2\": expected a whole number from %3 to %4")
+                    .arg(name, p.value(name))
+                    .arg(lo)
+                    .arg(hi);
+        return false;
+    }
+    return true;
+}
+
+// The frame records of the file, timestamp records left out. Records longer
+// than an AGW frame may carry are reported and left out.
+std::vector<QByteArray> LoadFrames(const QByteArray& bytes, const QString& name) {
+    tavrik::KissReader reader(tavrik::kAgwMaxDataLength);
+    const auto records = reader.Feed({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                      static_cast<std::size_t>(bytes.size())});
+    std::vector<QByteArray> frames;
+    for (const tavrik::KissRecord& r : records) {
+        switch (r.kind) {
+        case tavrik::KissRecord::Kind::Frame:
+            frames.emplace_back(reinterpret_cast<const char*>(r.bytes.data()),
+                                static_cast<qsizetype>(r.bytes.size()));
+            break;
+        case tavrik::KissRecord::Kind::Timestamp:
+            break;
+        case tavrik::KissRecord::Kind::TooLong:
+            Say(QStringLiteral("%1: record at offset %2 has %3 bytes, more than an AGW frame "
+                               "carries; left out")
+                    .arg(name)
+                    .arg(r.offset)
+                    .arg(r.length));
+            break;
+        }
+    }
+    if (reader.InsideRecord())
+        Say(QStringLiteral("%1: the file ends inside a record; that record is left out").arg(name));
+    return frames;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("agw-replay"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Replays the frames of a KISS file over the AGW Packet Engine TCP interface."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("port"), QStringLiteral("TCP port to listen on (0: any free one)."),
+         QStringLiteral("N")},
+        {QStringLiteral("host"), QStringLiteral("Address to listen on."), QStringLiteral("ADDR"),
+         QStringLiteral("127.0.0.1")},
+        {QStringLiteral("interval-ms"),
+         QStringLiteral("Pause between frames in ms (0: as fast as the client reads)."),
+         QStringLiteral("MS"), QStringLiteral("1000")},
+        {QStringLiteral("loop"),
+         QStringLiteral("Start again from the top at the end of the file.")},
+        {QStringLiteral("count"), QStringLiteral("Stop after N frames in all."),
+         QStringLiteral("N")},
+    });
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("The KISS file to replay."));
+    if (!parser.parse(QCoreApplication::arguments())) return Fail(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) return Fail(QStringLiteral("expected exactly one KISS file"));
+    if (!parser.isSet(QStringLiteral("port"))) return Fail(QStringLiteral("--port is required"));
+
+    ReplayOptions options;
+    QString error;
+    qint64 v = 0;
+    if (!ReadInt(parser, QStringLiteral("port"), 0, 65535, v, error)) return Fail(error);
+    options.port = static_cast<quint16>(v);
+    if (!ReadInt(parser, QStringLiteral("interval-ms"), 0, 24 * 3600 * 1000, v, error))
+        return Fail(error);
+    options.intervalMs = static_cast<int>(v);
+    if (parser.isSet(QStringLiteral("count"))) {
+        if (!ReadInt(parser, QStringLiteral("count"), 1, std::numeric_limits<qint64>::max(), v,
+                     error))
+            return Fail(error);
+        options.count = v;
+    }
+    options.loop = parser.isSet(QStringLiteral("loop"));
+    const QString host = parser.value(QStringLiteral("host"));
+    if (host == QLatin1String("localhost"))
+        options.host = QHostAddress::LocalHost;
+    else if (!options.host.setAddress(host))
+        return Fail(QStringLiteral("--host \"%1\" is not an IP address").arg(host));
+
+    const QString path = files.first();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Fail(QStringLiteral("%1: cannot open (%2)").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    std::vector<QByteArray> frames = LoadFrames(bytes, path);
+    // Nothing to send would make --loop spin without end.
+    if (frames.empty()) return Fail(QStringLiteral("%1: holds no frame records").arg(path));
+    const std::size_t frameCount = frames.size();
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return Fail(QStringLiteral("cannot set up signal handling"));
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+        char b = 0;
+        [[maybe_unused]] const auto n = ::read(signalPipe[0], &b, 1);
+        notifier.setEnabled(false);
+        Say(QStringLiteral("stopping"));
+        QCoreApplication::quit();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    ReplayServer server(std::move(frames), QFileInfo(path).fileName(), options);
+    if (!server.Listen(error))
+        return Fail(QStringLiteral("cannot listen on %1:%2 (%3)")
+                        .arg(options.host.toString())
+                        .arg(options.port)
+                        .arg(error));
+    Say(QStringLiteral("listening on %1:%2, %3 frames from %4")
+            .arg(options.host.toString())
+            .arg(server.Port())
+            .arg(frameCount)
+            .arg(path));
+    const int rc = app.exec();
+    server.Shutdown();
+    Say(QStringLiteral("stopped"));
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    return rc;
+}
