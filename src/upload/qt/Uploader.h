@@ -1,0 +1,104 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QSslCertificate>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace tavrik {
+
+// Posts upload bodies to the configured servers, one request at a time.
+//
+// Each EnqueueRun() is one upload run with its own copy of the body; runs are
+// served in arrival order, and each run posts to SERVER, then SERVER_BACKUP.
+// Progress is reported as numbered transfer states, always increasing within a
+// request; every request ends with exactly one of 11 (no HTTP response) or 12
+// (a response with any status). What Qt lets us observe maps to:
+//   request issued              -> 1  icHostResolvingHost (Qt resolves inside)
+//   socket starts connecting    -> 3  icConnecting (absent on a reused connection)
+//   request written             -> 6  icRequestSent
+//   response header arrived     -> 7  icReceivingResponse
+//   response complete           -> 8  icResponseReceived, then 12
+//   refused, reset, TLS, timeout-> 11 icError
+class Uploader : public QObject {
+    Q_OBJECT
+  public:
+    explicit Uploader(QObject* parent = nullptr);
+    ~Uploader() override;
+
+    void SetServers(const QString& server, const QString& backup); // empty = not used
+    void SetTimeout(std::chrono::milliseconds timeout);            // default 60 s
+    void SetQueueLimit(std::size_t runs);                          // default 10000
+    void SetExtraCaCertificates(const QList<QSslCertificate>& cas);
+    void EnqueueRun(const QByteArray& body);
+    // Aborts the request in flight and drops waiting runs; nothing more is
+    // emitted for them.
+    void CancelAll();
+    bool Busy() const;
+    std::size_t WaitingRuns() const;
+
+    // Valid while stateChanged(11) / stateChanged(12) is being emitted.
+    int ResultCode() const { return resultCode_; }
+    QString ResultText() const { return resultText_; }
+    QByteArray ResponseHeader() const { return responseHeader_; }
+    int HttpStatus() const { return httpStatus_; }
+
+  signals:
+    void runStarted();
+    void stateChanged(int state);
+    void runFinished();
+    void logLine(const QString& text);
+
+  private:
+    struct Run {
+        QByteArray body;
+        QStringList targets; // the servers as set when the run was enqueued
+    };
+
+    void SchedulePump();
+    void Pump();
+    bool StartRequest(const QString& target);
+    void OnFinished();
+    void OnTimeout();
+    // Ends the request in flight: drops the reply and reports 11 or 12.
+    void EndWithError(int code, const QString& text);
+    void EndWithResponse(int status, const QByteArray& header);
+    void DropReply();
+    // Emits a progress state unless it would go backwards; false when a slot
+    // cancelled the work while it ran.
+    bool EmitProgress(int state);
+
+    QNetworkAccessManager* network_ = nullptr;
+    QNetworkReply* reply_ = nullptr;
+    QTimer timeoutTimer_;
+    QString server_;
+    QString backup_;
+    std::chrono::milliseconds timeout_{std::chrono::seconds(60)};
+    std::size_t queueLimit_ = 10000;
+    QList<QSslCertificate> extraCas_;
+
+    std::deque<Run> waiting_;
+    std::optional<Run> current_;
+    qsizetype nextTarget_ = 0;
+    int lastState_ = 0;
+    bool pumpScheduled_ = false;
+    // Bumped by CancelAll and at the end of every request, so that code
+    // resumed after an emit can tell that its request is gone.
+    quint64 epoch_ = 0;
+
+    int resultCode_ = 0;
+    QString resultText_;
+    QByteArray responseHeader_;
+    int httpStatus_ = 0;
+};
+
+} // namespace tavrik
