@@ -55,7 +55,9 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             content.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos);
         pos = eol == std::string_view::npos ? content.size() : eol + 1;
         ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // A file that went through more than one editor can end its lines in
+        // CR CR LF; no CR may reach a value.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty() || line.front() == '#') continue;
         const auto eq = line.find('=');
         if (eq == std::string_view::npos) {
@@ -63,7 +65,9 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             return r;
         }
         const std::string_view key = TrimBlanks(line.substr(0, eq));
-        const std::string_view value = TrimBlanks(line.substr(eq + 1));
+        std::string_view value = TrimBlanks(line.substr(eq + 1));
+        while (!value.empty() && (value.back() == '\r' || value.back() == ' '))
+            value.remove_suffix(1);
         StationConfig& c = r.config;
         if (key == "SERVER") c.server = value;
         else if (key == "SERVER_BACKUP") c.serverBackup = value;

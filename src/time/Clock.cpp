@@ -55,8 +55,12 @@ ClockReading SystemClock::Read() const {
     const auto now = system_clock::now();
     const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
     const std::time_t secs = static_cast<std::time_t>(FloorDiv(ms, 1000));
+    // localtime_r need not look at the zone again after its first call; tzset
+    // makes a change of the zone count from the next reading on, and sets
+    // ::timezone for it.
+    ::tzset();
     std::tm tm{};
-    localtime_r(&secs, &tm); // also runs tzset(), which sets ::timezone
+    localtime_r(&secs, &tm);
 
     ClockReading r;
     r.local = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,

@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core_test_support.h"
+#include "files/Kiss.h"
+#include "files/KissLog.h"
+#include "intake/FramePipeline.h"
+#include "intake/FrameText.h"
+#include "upload/UploadBody.h"
+
+using namespace tavrik;
+using tavrik::test::Bytes;
+using tavrik::test::Concat;
+using tavrik::test::FrameBuilder;
+using tavrik::test::ReadAll;
+using tavrik::test::TempDir;
+
+namespace {
+
+const std::string kTs = "2024-03-05 14:07:09.250";
+
+// Records what the pipeline asks of the window, with what the log file and
+// the history held at that moment.
+class FakeView final : public PipelineView {
+  public:
+    struct Call {
+        std::string what;
+        std::string arg;
+        std::uintmax_t logSize;
+        std::int32_t rxCount;
+    };
+
+    FakeView(const TelemetryHistory& history, std::string logPath)
+        : history_(history), logPath_(std::move(logPath)) {}
+
+    void Log(const std::string& text) override { Note("log", text); }
+    void ShowCallSigns(const std::string& text) override { Note("callsigns", text); }
+    bool UploadAllowed() const override { return allowed; }
+    void Upload(const std::string& body) override { Note("upload", body); }
+    void RefreshChart() override { Note("chart", ""); }
+    void ShowTelemetryRecord(std::int32_t number) override { Note("show", std::to_string(number)); }
+    void ShowCounters() override { Note("counters", ""); }
+
+    std::vector<std::string> Sequence() const {
+        std::vector<std::string> s;
+        for (const Call& c : calls)
+            s.push_back(c.what);
+        return s;
+    }
+
+    bool allowed = true;
+    std::vector<Call> calls;
+
+  private:
+    void Note(const char* what, std::string arg) {
+        std::error_code ec;
+        const auto size = logPath_.empty() ? 0 : std::filesystem::file_size(logPath_, ec);
+        calls.push_back({what, std::move(arg), ec ? 0 : size, history_.RxPacketCount()});
+    }
+
+    const TelemetryHistory& history_;
+    std::string logPath_;
+};
+
+class FramePipelineTest : public ::testing::Test {
+  protected:
+    FramePipelineTest()
+        : clock_({{2024, 3, 5, 15, 7, 9, 250}, {-60, 0, 0, TimeZoneInfo::InForce::Standard}}),
+          logPath_(dir_.File("N0CALL_05032024_1407.kss")), view_(history_, logPath_),
+          pipeline_(clock_, config_, history_, view_) {
+        config_.mycall = "N0CALL";
+        config_.qthLat = "48.1";
+        config_.qthLong = "11.5";
+        EXPECT_EQ(log_.Open(logPath_), "");
+        pipeline_.SetKissLog(&log_);
+    }
+
+    std::string ExpectedBody(const Bytes& frame) const {
+        return ComposeUploadBody(TelemetryFrameText(frame), config_, "99999", kTs);
+    }
+
+    TempDir dir_;
+    FixedClock clock_;
+    StationConfig config_;
+    TelemetryHistory history_;
+    std::string logPath_;
+    FakeView view_;
+    KissLog log_;
+    FramePipeline pipeline_;
+};
+
+} // namespace
+
+TEST_F(FramePipelineTest, TelemetryFrameRunsEveryStepInOrder) {
+    const Bytes frame = FrameBuilder(120).U16(29, 30000).Get();
+    pipeline_.ProcessRawFrame(frame);
+
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns", "log", "upload", "chart",
+                                                          "show", "counters"}));
+    const Bytes logged = Concat({KissTimestampRecord(kTs), KissFrameRecord(frame)});
+    EXPECT_EQ(ReadAll(logPath_), logged);
+    // Logged before anything else is shown, decoded before the body is composed.
+    EXPECT_EQ(view_.calls[0].logSize, logged.size());
+    EXPECT_EQ(view_.calls[0].arg, "TAVRIK -> TAVRIK");
+    EXPECT_EQ(view_.calls[0].rxCount, 0);
+    EXPECT_EQ(view_.calls[1].arg, ExpectedBody(frame));
+    EXPECT_EQ(view_.calls[1].rxCount, 1);
+    EXPECT_EQ(view_.calls[2].arg, ExpectedBody(frame));
+    EXPECT_EQ(view_.calls[4].arg, "1");
+
+    EXPECT_EQ(history_.RxPacketCount(), 1);
+    EXPECT_EQ(history_.Record(1).timestamp, kTs);
+    EXPECT_EQ(history_.Record(1).values[5], 30000);
+    EXPECT_EQ(pipeline_.UploadBody(), ExpectedBody(frame));
+    EXPECT_EQ(pipeline_.TelemetryFrame(), TelemetryFrameText(frame));
+    EXPECT_EQ(pipeline_.FrameBytes().Length(), frame.size());
+    EXPECT_NE(pipeline_.UploadBody().find("&timestamp=2024-03-05T14:07:09.250Z&"),
+              std::string::npos);
+}
+
+TEST_F(FramePipelineTest, UploadNotAllowedStillComposesAndShows) {
+    view_.allowed = false;
+    const Bytes frame = FrameBuilder(111).Get();
+    pipeline_.ProcessRawFrame(frame);
+    EXPECT_EQ(view_.Sequence(),
+              (std::vector<std::string>{"callsigns", "log", "chart", "show", "counters"}));
+    EXPECT_EQ(pipeline_.UploadBody(), ExpectedBody(frame));
+    EXPECT_EQ(history_.RxPacketCount(), 1);
+}
+
+TEST_F(FramePipelineTest, ForeignFrameIsLoggedAndShownOnly) {
+    Bytes frame{0x00};
+    for (char c : std::string("APRS  "))
+        frame.push_back(static_cast<std::uint8_t>(c << 1));
+    frame.push_back(0x60);
+    for (char c : std::string("N0CALL"))
+        frame.push_back(static_cast<std::uint8_t>(c << 1));
+    frame.insert(frame.end(), {0x61, 0x03, 0xF0, '!', '4', '8'});
+    pipeline_.ProcessRawFrame(frame);
+    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns"}));
+    EXPECT_EQ(view_.calls[0].arg, "APRS   -> N0CALL");
+    EXPECT_EQ(ReadAll(logPath_), Concat({KissTimestampRecord(kTs), KissFrameRecord(frame)}));
+    EXPECT_EQ(pipeline_.TelemetryFrame(), TelemetryFrameText(frame));
+    EXPECT_EQ(pipeline_.FrameBytes().Length(), frame.size());
+    EXPECT_EQ(pipeline_.UploadBody(), "");
+    EXPECT_EQ(history_.RxPacketCount(), 0);
+}
+
+TEST_F(FramePipelineTest, RefusedTelemetryFrameIsStillComposedAndUploaded) {
+    const Bytes refused = FrameBuilder(111).U8(20, 2).Get();
+    pipeline_.ProcessRawFrame(refused);
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns", "log", "upload", "chart",
+                                                          "show", "counters"}));
+    EXPECT_EQ(view_.calls[2].arg, ExpectedBody(refused));
+    EXPECT_EQ(view_.calls[4].arg, "0");
+    EXPECT_EQ(history_.RxPacketCount(), 0);
+
+    // The bare header matches too, and is too short to decode.
+    view_.calls.clear();
+    const Bytes header = tavrik::test::TelemetryHeader();
+    pipeline_.ProcessRawFrame(header);
+    EXPECT_EQ(pipeline_.TelemetryFrame().size(), 51u);
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns", "log", "upload", "chart",
+                                                          "show", "counters"}));
+    EXPECT_EQ(history_.RxPacketCount(), 0);
+    EXPECT_EQ(pipeline_.UploadBody(), ExpectedBody(header));
+}
+
+TEST_F(FramePipelineTest, EmptyFrame) {
+    pipeline_.ProcessRawFrame({});
+    EXPECT_EQ(ReadAll(logPath_), Concat({KissTimestampRecord(kTs), {0xC0, 0xC0}}));
+    EXPECT_EQ(pipeline_.TelemetryFrame(), "");
+    EXPECT_EQ(pipeline_.FrameBytes().Length(), 0u);
+    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns"}));
+    EXPECT_EQ(view_.calls[0].arg, " -> ");
+}
+
+TEST_F(FramePipelineTest, FendAndFescAreEscapedInTheLog) {
+    Bytes frame = FrameBuilder(111).Get();
+    frame.insert(frame.end(), {0xC0, 0xDB, 0xDC, 0xDD, 0xC0});
+    pipeline_.ProcessRawFrame(frame);
+    const Bytes log = ReadAll(logPath_);
+    const Bytes tail{0xDB, 0xDC, 0xDB, 0xDD, 0xDC, 0xDD, 0xDB, 0xDC, 0xC0};
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_TRUE(
+        std::equal(tail.begin(), tail.end(), log.end() - static_cast<std::ptrdiff_t>(tail.size())));
+    const auto records = ReadKiss(log);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].bytes, frame);
+    EXPECT_EQ(history_.RxPacketCount(), 1);
+}
+
+TEST_F(FramePipelineTest, LongFrameIsWholeInTheLogAnd512InTheText) {
+    Bytes frame = FrameBuilder(600).Get();
+    for (std::size_t i = 111; i < frame.size(); ++i)
+        frame[i] = static_cast<std::uint8_t>(i);
+    pipeline_.ProcessRawFrame(frame);
+    const auto records = ReadKiss(ReadAll(logPath_), 10000);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].bytes, frame);
+    EXPECT_EQ(pipeline_.TelemetryFrame(),
+              TelemetryFrameText(Bytes(frame.begin(), frame.begin() + 512)));
+    EXPECT_EQ(pipeline_.TelemetryFrame().size(), 1536u);
+    EXPECT_EQ(pipeline_.FrameBytes().Length(), 512u);
+    EXPECT_EQ(history_.RxPacketCount(), 1);
+    const std::string& body = pipeline_.UploadBody();
+    const auto from = body.find("&frame=") + 7;
+    EXPECT_EQ(body.find("&locator=") - from, 511u * 3 - 1);
+}
+
+TEST_F(FramePipelineTest, LogWriteFailureGivesOneLineAndTheFrameGoesOn) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    KissLog full;
+    ASSERT_EQ(full.Open("/dev/full"), "");
+    pipeline_.SetKissLog(&full);
+    const Bytes frame = FrameBuilder(111).Get();
+    pipeline_.ProcessRawFrame(frame);
+    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"log", "callsigns", "log", "upload",
+                                                          "chart", "show", "counters"}));
+    EXPECT_NE(view_.calls[0].arg.find("KISS log"), std::string::npos) << view_.calls[0].arg;
+    EXPECT_EQ(view_.calls[2].arg, ExpectedBody(frame));
+    EXPECT_EQ(pipeline_.KissWriteFailures(), 1u);
+    EXPECT_EQ(history_.RxPacketCount(), 1);
+}
+
+TEST_F(FramePipelineTest, WithoutALogFramesAreStillProcessed) {
+    pipeline_.SetKissLog(nullptr);
+    pipeline_.ProcessRawFrame(FrameBuilder(111).Get());
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns", "log", "upload", "chart",
+                                                          "show", "counters"}));
+    EXPECT_EQ(ReadAll(logPath_).size(), 0u);
+    EXPECT_EQ(pipeline_.KissWriteFailures(), 0u);
+}
+
+TEST_F(FramePipelineTest, TheNewestFrameReplacesTheCurrentOne) {
+    const Bytes first = FrameBuilder(111).U16(29, 1).Get();
+    const Bytes second = FrameBuilder(112).U16(29, 2).Get();
+    pipeline_.ProcessRawFrame(first);
+    clock_.AdvanceMilliseconds(5);
+    pipeline_.ProcessRawFrame(second);
+    EXPECT_EQ(pipeline_.UploadBody(), ComposeUploadBody(TelemetryFrameText(second), config_,
+                                                        "99999", "2024-03-05 14:07:09.255"));
+    EXPECT_EQ(pipeline_.TelemetryFrame(), TelemetryFrameText(second));
+    EXPECT_EQ(history_.RxPacketCount(), 2);
+    EXPECT_EQ(history_.Record(2).values[5], 2);
+    EXPECT_EQ(history_.Record(2).timestamp, "2024-03-05 14:07:09.255");
+    const auto records = ReadKiss(ReadAll(logPath_));
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[1].bytes, first);
+    EXPECT_EQ(records[3].bytes, second);
+    EXPECT_EQ(view_.calls.back().what, "counters");
+    EXPECT_EQ(view_.calls[view_.calls.size() - 2].arg, "2");
+}
+
+TEST_F(FramePipelineTest, LoadFrameMakesAFrameCurrentWithoutLogging) {
+    const Bytes frame = FrameBuilder(111).Get();
+    pipeline_.LoadFrame(frame);
+    EXPECT_EQ(pipeline_.TelemetryFrame(), TelemetryFrameText(frame));
+    EXPECT_EQ(pipeline_.FrameBytes().Length(), 111u);
+    EXPECT_TRUE(view_.calls.empty());
+    EXPECT_EQ(ReadAll(logPath_).size(), 0u);
+    pipeline_.ComposeUploadBody();
+    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"log"}));
+    EXPECT_EQ(pipeline_.UploadBody(), ExpectedBody(frame));
+}

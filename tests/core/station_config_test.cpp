@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core_test_support.h"
+#include "files/StationConfig.h"
+
+using namespace tavrik;
+using tavrik::test::TempDir;
+
+namespace {
+
+const std::string kPort = "PORT=127.0.0.1:8000\r\n";
+
+StationConfig Parsed(const std::string& content, StationConfig defaults = {}) {
+    const ConfigReadResult r = ParseStationConfig(content, std::move(defaults));
+    EXPECT_FALSE(r.error) << (r.error ? r.error->description : "") << "\n" << content;
+    return r.config;
+}
+
+void ExpectError(const std::string& content) {
+    const ConfigReadResult r = ParseStationConfig(content);
+    ASSERT_TRUE(r.error) << content;
+    EXPECT_NE(r.error->number, 0);
+    EXPECT_FALSE(r.error->description.empty());
+}
+
+} // namespace
+
+TEST(StationConfig, CommentsAndSettingsGiveExactlyTheSettingsGiven) {
+    StationConfig defaults;
+    defaults.imagePath = "/opt/tavrik/";
+    const StationConfig c = Parsed("# station\r\n"
+                                   "SERVER=http://example.invalid/telemetry\r\n"
+                                   "\r\n"
+                                   "#MYCALL=NOPE\r\n"
+                                   "MYCALL=N0CALL\r\n" +
+                                       kPort,
+                                   defaults);
+    EXPECT_EQ(c.server, "http://example.invalid/telemetry");
+    EXPECT_EQ(c.mycall, "N0CALL");
+    EXPECT_EQ(c.port, "127.0.0.1:8000");
+    EXPECT_EQ(c.serverBackup, "");
+    EXPECT_EQ(c.qthLat, "");
+    EXPECT_EQ(c.qthLong, "");
+    EXPECT_EQ(c.imagePath, "/opt/tavrik/");
+    EXPECT_FALSE(c.screenshot);
+}
+
+TEST(StationConfig, ValueRules) {
+    struct Case {
+        std::string line;
+        std::string StationConfig::*member;
+        std::string expected;
+    } cases[] = {
+        {"  SERVER  =  http://a/b  ", &StationConfig::server, "http://a/b"},
+        {"SERVER=http://a/b?x=1&y=2", &StationConfig::server, "http://a/b?x=1&y=2"},
+        {"SERVER=\thttp://a\t", &StationConfig::server, "\thttp://a\t"}, // tabs stay
+        {"SERVER_BACKUP=http://c", &StationConfig::serverBackup, "http://c"},
+        {"QTH_LAT=48,1234", &StationConfig::qthLat, "48.1234"},
+        {"QTH_LAT=1,2,3", &StationConfig::qthLat, "1.2.3"},
+        {"QTH_LONG= 11,5 ", &StationConfig::qthLong, "11.5"},
+        {"MYCALL=A,B", &StationConfig::mycall, "A,B"}, // only the position keys change commas
+        {"IMAGE_PATH=C:\\shots", &StationConfig::imagePath, "C:\\shots"},
+        {"MYCALL=", &StationConfig::mycall, ""},
+        {"MYCALL = =x= ", &StationConfig::mycall, "=x="},
+    };
+    for (const Case& c : cases) {
+        const StationConfig cfg = Parsed(c.line + "\r\n" + kPort);
+        EXPECT_EQ(cfg.*c.member, c.expected) << c.line;
+    }
+}
+
+TEST(StationConfig, KeysAreExactAndTheLastOneWins) {
+    const StationConfig c = Parsed("server=lower\r\nSERVER =upper\r\nServer=mixed\r\nFOO=bar\r\n"
+                                   "MYCALL=FIRST\r\nMYCALL=SECOND\r\n" +
+                                   kPort);
+    EXPECT_EQ(c.server, "upper");
+    EXPECT_EQ(c.mycall, "SECOND");
+}
+
+TEST(StationConfig, Screenshot) {
+    EXPECT_EQ(Parsed("SCREENSHOT=YES\r\n" + kPort).screenshot, true);
+    EXPECT_EQ(Parsed("SCREENSHOT= YES \r\n" + kPort).screenshot, true);
+    EXPECT_EQ(Parsed("SCREENSHOT=yes\r\n" + kPort).screenshot, false);
+    EXPECT_EQ(Parsed("SCREENSHOT=NO\r\n" + kPort).screenshot, false);
+    EXPECT_EQ(Parsed("SCREENSHOT=\r\n" + kPort).screenshot, false);
+    EXPECT_EQ(Parsed(kPort).screenshot, std::nullopt);
+}
+
+TEST(StationConfig, LineEndsAreReadAlike) {
+    const std::string lf = "SERVER=http://a\nMYCALL=N0CALL\nPORT=localhost:8000\n";
+    const std::string crlf = "SERVER=http://a\r\nMYCALL=N0CALL\r\nPORT=localhost:8000\r\n";
+    const std::string noFinal = "SERVER=http://a\r\nMYCALL=N0CALL\r\nPORT=localhost:8000";
+    const std::string crAtEnd = "SERVER=http://a\r\nMYCALL=N0CALL\r\nPORT=localhost:8000\r";
+    const std::string doubled =
+        "SERVER=http://a\r\r\nMYCALL=N0CALL \r\r\nPORT=localhost:8000\r\r\n";
+    const std::string mixed = "SERVER=http://a\r \r\nMYCALL=N0CALL\n\r\nPORT=localhost:8000 \r\r";
+    for (const std::string& content : {lf, crlf, noFinal, crAtEnd, doubled, mixed}) {
+        const StationConfig c = Parsed(content);
+        EXPECT_EQ(c.server, "http://a");
+        EXPECT_EQ(c.mycall, "N0CALL");
+        EXPECT_EQ(c.port, "localhost:8000");
+    }
+}
+
+TEST(StationConfig, FailuresCarryANumberAndDescription) {
+    for (const std::string& content : {
+             std::string(),                         // empty file
+             std::string("MYCALL=N0CALL\r\n"),      // PORT missing
+             std::string("# only a comment\r\n"),   // PORT missing
+             std::string("PORT=localhost\r\n"),     // no ":"
+             std::string("PORT=localhost:\r\n"),    // no number
+             std::string("PORT=localhost:80x\r\n"), // not a whole number
+             std::string("PORT=localhost:abc\r\n"),
+             std::string("PORT=localhost:8.5\r\n"),
+             std::string("PORT=localhost:99999\r\n"),
+             std::string("PORT=localhost:-1\r\n"),
+             std::string(" #comment\r\n") + kPort, // not a comment, and no "="
+             std::string("   \r\n") + kPort,       // blanks only
+             std::string("SERVER http://a\r\n") + kPort,
+         })
+        ExpectError(content);
+}
+
+TEST(StationConfig, LinesBeforeAFailingLineStayStored) {
+    const ConfigReadResult r =
+        ParseStationConfig("MYCALL=N0CALL\r\nbroken line\r\nSERVER=http://late\r\n" + kPort);
+    ASSERT_TRUE(r.error);
+    EXPECT_NE(r.error->description.find("broken line"), std::string::npos) << r.error->description;
+    EXPECT_EQ(r.config.mycall, "N0CALL");
+    EXPECT_EQ(r.config.server, ""); // reading stopped at the failing line
+}
+
+TEST(SplitHostPort, HostBeforeTheFirstColonAndAWholePort) {
+    struct Case {
+        std::string port;
+        std::optional<std::pair<std::string, int>> expected;
+    } cases[] = {
+        {"127.0.0.1:8000", std::pair<std::string, int>{"127.0.0.1", 8000}},
+        {"localhost:0", std::pair<std::string, int>{"localhost", 0}},
+        {"localhost:65535", std::pair<std::string, int>{"localhost", 65535}},
+        {"localhost:65536", std::nullopt},
+        {"localhost", std::nullopt},
+        {"localhost:", std::nullopt},
+        {"a:1:2", std::nullopt},
+        {"host:12ab", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const std::optional<HostPort> hp = SplitHostPort(c.port);
+        ASSERT_EQ(hp.has_value(), c.expected.has_value()) << c.port;
+        if (hp) {
+            EXPECT_EQ(hp->host, c.expected->first);
+            EXPECT_EQ(hp->port, c.expected->second);
+        }
+    }
+}
+
+TEST(StationConfig, SettingsLine) {
+    StationConfig c;
+    c.port = "127.0.0.1:8000";
+    EXPECT_EQ(SettingsLine(c), "127.0.0.1:8000 |  |  |  | ");
+    c.server = "S";
+    c.serverBackup = "B";
+    c.mycall = "M";
+    c.qthLat = "1.5";
+    c.qthLong = "2.5";
+    c.imagePath = "I";
+    EXPECT_EQ(SettingsLine(c), "127.0.0.1:8000 | S | M | 1.5 | 2.5");
+}
+
+TEST(StationConfig, ReadsTheFile) {
+    TempDir dir;
+    const std::string path = dir.File("online_conf.ini");
+    tavrik::test::WriteAll(path, "MYCALL=N0CALL\r\nQTH_LAT=48,5\r\n" + kPort);
+    const ConfigReadResult r = ReadStationConfigFile(path);
+    ASSERT_FALSE(r.error);
+    EXPECT_EQ(r.config.mycall, "N0CALL");
+    EXPECT_EQ(r.config.qthLat, "48.5");
+
+    const ConfigReadResult missing = ReadStationConfigFile(dir.File("nothere.ini"));
+    ASSERT_TRUE(missing.error);
+    EXPECT_NE(missing.error->number, 0);
+    EXPECT_NE(missing.error->description.find("nothere.ini"), std::string::npos);
+
+    tavrik::test::WriteAll(path, "");
+    const ConfigReadResult empty = ReadStationConfigFile(path);
+    ASSERT_TRUE(empty.error);
+    EXPECT_NE(empty.error->number, 0);
+}
+
+TEST(FileNameSafe, OnlyLettersDigitsDashAndUnderscoreSurvive) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"N0CALL", "N0CALL"}, {"DL1ABC/P", "DL1ABC-P"}, {"a b.c", "a-b-c"}, {"", ""},
+        {"../x", "---x"},     {"\xC3\xA4", "--"},       {"A_b-9", "A_b-9"}, {"C:\\x", "C--x"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(FileNameSafe(c.in), c.out) << c.in;
+}
