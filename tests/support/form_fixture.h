@@ -1,0 +1,76 @@
+#pragma once
+// A main window under the offscreen platform, in a program folder of its own,
+// with a fixed clock and message boxes that are recorded instead of shown.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Form1.h"
+
+namespace tavrik::testing {
+
+struct RecordedMessage {
+    MessagePresenter::Icon icon;
+    QString title;
+    QString text;
+};
+
+class RecordingPresenter final : public MessagePresenter {
+  public:
+    void Show(Icon icon, const QString& title, const QString& text) override {
+        messages.push_back({icon, title, text});
+    }
+    std::vector<RecordedMessage> messages;
+};
+
+inline ClockReading Reading(int y, int mo, int d, int h, int mi, int s = 0, int ms = 0) {
+    ClockReading r;
+    r.local = {y, mo, d, h, mi, s, ms};
+    r.zone = {};
+    return r;
+}
+
+// Spins the event loop until the condition holds or the limit passes.
+inline bool WaitFor(const std::function<bool()>& cond, int limitMs = 10000) {
+    for (int waited = 0; waited < limitMs; waited += 10) {
+        if (cond()) return true;
+        QTest::qWait(10);
+    }
+    return cond();
+}
+
+class FormFixture : public ::testing::Test {
+  protected:
+    void WriteConfig(const std::string& content) {
+        QFile f(dir.filePath(QStringLiteral("online_conf.ini")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content.data(), static_cast<qint64>(content.size()));
+    }
+    Form1& Start() {
+        AppEnvironment env;
+        env.programFolder = dir.path();
+        env.clock = &clock;
+        env.messages = &presenter;
+        form = std::make_unique<Form1>(env);
+        return *form;
+    }
+    std::string Entry(std::size_t i) const { return form->Events().Entry(i); }
+    // The entry's text after "timestamp: ".
+    std::string EntryText(std::size_t i) const {
+        const std::string e = Entry(i);
+        return e.size() >= 25 && e[23] == ':' ? e.substr(25) : e;
+    }
+
+    QTemporaryDir dir;
+    FixedClock clock{Reading(2024, 3, 5, 14, 7, 9, 250)};
+    RecordingPresenter presenter;
+    std::unique_ptr<Form1> form;
+};
+
+} // namespace tavrik::testing
