@@ -1,5 +1,6 @@
 // The replay server run as its own process on 127.0.0.1, driven by a plain
 // TCP client that speaks the AGW interface the way the program does.
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -32,8 +33,11 @@ bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
     return true;
 }
 
+// The programs are built next to the test binary; TAVRIK_BIN_DIR may name another place.
 QString ReplayProgram() {
-    return QDir(qEnvironmentVariable("TAVRIK_BIN_DIR")).filePath(QStringLiteral("agw-replay"));
+    QString dir = qEnvironmentVariable("TAVRIK_BIN_DIR");
+    if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath();
+    return QDir(dir).filePath(QStringLiteral("agw-replay"));
 }
 
 // Frames that exercise the escaping and the length: FEND and FESC inside,
