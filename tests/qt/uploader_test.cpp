@@ -36,6 +36,7 @@ struct Recorder {
         QObject::connect(&u, &Uploader::runStarted, &u, [this] {
             trace.push_back("run");
             ++runsStarted;
+            open = {}; // a cancelled request leaves its states behind
         });
         QObject::connect(&u, &Uploader::runFinished, &u, [this] {
             trace.push_back("end");
@@ -64,6 +65,15 @@ struct Recorder {
     int runsStarted = 0;
     int runsFinished = 0;
 };
+
+// A short timeout for the request meant to hang, then a generous one so that
+// a slow machine cannot turn the following requests into timeouts too.
+void ShortTimeoutForTheFirstFailure(Uploader& up) {
+    up.SetTimeout(300ms);
+    QObject::connect(&up, &Uploader::stateChanged, &up, [&up](int state) {
+        if (state == tavrik::kStateError) up.SetTimeout(std::chrono::milliseconds(kWaitMs));
+    });
+}
 
 bool WaitForRuns(Recorder& rec, int runs) {
     return QTest::qWaitFor([&] { return rec.runsFinished >= runs; }, kWaitMs);
@@ -190,6 +200,8 @@ TEST(Uploader, EmptyBodyIsPosted) {
     ExpectPost(server.Requests()[0], "/", QByteArray());
     ASSERT_EQ(rec.requests.size(), 1);
     ExpectCompleted(rec.requests[0], 200);
+    const auto& states = rec.requests[0].states;
+    EXPECT_NE(std::find(states.begin(), states.end(), 6), states.end());
 }
 
 // Any HTTP status is a completed transfer; the verdict comes from the status.
@@ -291,7 +303,7 @@ TEST(Uploader, HangingServerTimesOutAndTheQueueGoesOn) {
     s.primary.Script({ScriptedReply::Hang()});
     Uploader up;
     Recorder rec(up);
-    up.SetTimeout(300ms);
+    ShortTimeoutForTheFirstFailure(up);
     up.SetServers(s.primary.Url("/p"), s.backup.Url("/b"));
     up.EnqueueRun("run=1");
     ASSERT_TRUE(WaitForRequests(s.primary, 1));
@@ -326,7 +338,7 @@ TEST(Uploader, FullQueueDropsTheOldestWaitingRun) {
     server.Script({ScriptedReply::Hang()});
     Uploader up;
     Recorder rec(up);
-    up.SetTimeout(300ms);
+    ShortTimeoutForTheFirstFailure(up);
     up.SetQueueLimit(2);
     up.SetServers(server.Url("/q"), {});
     up.EnqueueRun("a");

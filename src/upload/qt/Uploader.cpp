@@ -166,8 +166,10 @@ bool Uploader::StartRequest(const QString& target) {
     connect(reply_, &QNetworkReply::socketStartedConnecting, this,
             [this] { EmitProgress(kStateConnecting); });
     connect(reply_, &QNetworkReply::requestSent, this, [this] { EmitProgress(kStateRequestSent); });
-    connect(reply_, &QNetworkReply::metaDataChanged, this,
-            [this] { EmitProgress(kStateReceivingResponse); });
+    // Qt gives no requestSent for an empty body; an answer proves it was sent.
+    connect(reply_, &QNetworkReply::metaDataChanged, this, [this] {
+        if (EmitProgress(kStateRequestSent)) EmitProgress(kStateReceivingResponse);
+    });
     // The body is of no use here; do not let a large one pile up.
     connect(reply_, &QNetworkReply::readyRead, this, [this] {
         if (reply_ != nullptr) reply_->readAll();

@@ -25,7 +25,7 @@ namespace tavrik {
 // (a response with any status). What Qt lets us observe maps to:
 //   request issued              -> 1  icHostResolvingHost (Qt resolves inside)
 //   socket starts connecting    -> 3  icConnecting (absent on a reused connection)
-//   request written             -> 6  icRequestSent
+//   request written             -> 6  icRequestSent (also implied by an answer)
 //   response header arrived     -> 7  icReceivingResponse
 //   response complete           -> 8  icResponseReceived, then 12
 //   refused, reset, TLS, timeout-> 11 icError
