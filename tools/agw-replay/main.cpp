@@ -11,8 +11,8 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <csignal>
-#include <limits>
 #include <cstdio>
+#include <limits>
 #include <sys/socket.h>
 #include <unistd.h>
 
