@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,10 +22,15 @@ std::string KissLog::Open(const std::string& path) {
     Close();
     path_ = path;
     written_ = 0;
+    opened_ = false;
     struct stat st{};
     existedBefore_ = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd_ < 0) return path + ": " + std::strerror(errno);
+    // Two runs started in the same minute share the name; the shared lock tells
+    // the other one's RemoveIfEmpty that this log is still in use.
+    ::flock(fd_, LOCK_SH);
+    opened_ = true;
     return {};
 }
 
@@ -64,10 +70,19 @@ void KissLog::Close() {
 }
 
 bool KissLog::RemoveIfEmpty() {
-    if (path_.empty() || existedBefore_ || written_ > 0) return false;
+    if (!opened_ || existedBefore_ || written_ > 0) return false;
+    Close();
+    // Not while another run still has the same log open: it may yet write to it.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool removed = false;
     struct stat st{};
-    if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return false;
-    return ::unlink(path_.c_str()) == 0;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size == 0)
+        removed = ::unlink(path_.c_str()) == 0;
+    ::close(fd);
+    opened_ = false;
+    return removed;
 }
 
 } // namespace tavrik

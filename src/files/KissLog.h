@@ -35,8 +35,9 @@ public:
     // Bytes this run wrote; harmless to call twice.
     std::uint64_t BytesWritten() const { return written_; }
     void Close();
-    // Deletes the file when it is still empty (a run that received nothing).
-    // Only this run's own log is ever removed. Returns whether it was removed.
+    // Closes the log and deletes the file when it is still empty (a run that
+    // received nothing). Only a log this run opened is ever removed, and not
+    // while another run has it open. Returns whether it was removed.
     bool RemoveIfEmpty();
 
 private:
@@ -44,6 +45,7 @@ private:
     std::string path_;
     std::uint64_t written_ = 0;
     bool existedBefore_ = false;
+    bool opened_ = false;
 };
 
 } // namespace tavrik

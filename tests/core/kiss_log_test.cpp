@@ -138,6 +138,42 @@ TEST(KissLog, RemoveIfEmptyRemovesOnlyThisRunsEmptyLog) {
     }
 }
 
+TEST(KissLog, TwoRunsInOneMinuteShareTheLogAndNeitherRemovesItUnderTheOther) {
+    TempDir dir;
+    const std::string path = dir.File("N0CALL_05032024_1407.kss");
+    KissLog first, second;
+    ASSERT_EQ(first.Open(path), "");
+    ASSERT_EQ(second.Open(path), "");
+    // The first run ends without frames while the second is still receiving.
+    first.Close();
+    EXPECT_FALSE(first.RemoveIfEmpty());
+    ASSERT_TRUE(fs::exists(path));
+    ASSERT_EQ(second.AppendFrame(kTs, Bytes{0x00, 0x05}), "");
+    EXPECT_EQ(ReadAll(path),
+              Concat({KissTimestampRecord(kTs), KissFrameRecord(Bytes{0x00, 0x05})}));
+
+    // Both without frames: the one that ends last removes it.
+    const std::string quiet = dir.File("quiet.kss");
+    KissLog a, b;
+    ASSERT_EQ(a.Open(quiet), "");
+    ASSERT_EQ(b.Open(quiet), "");
+    EXPECT_FALSE(a.RemoveIfEmpty());
+    EXPECT_TRUE(fs::exists(quiet));
+    EXPECT_TRUE(b.RemoveIfEmpty());
+    EXPECT_FALSE(fs::exists(quiet));
+}
+
+TEST(KissLog, AFailedOpenNeverRemovesAFileOfThatName) {
+    TempDir dir;
+    KissLog log;
+    ASSERT_NE(log.Open(dir.File("missing/x.kss")), "");
+    // A file that turns up under the name later belongs to someone else.
+    fs::create_directory(dir.File("missing"));
+    tavrik::test::WriteAll(dir.File("missing/x.kss"), "");
+    EXPECT_FALSE(log.RemoveIfEmpty());
+    EXPECT_TRUE(fs::exists(dir.File("missing/x.kss")));
+}
+
 TEST(KissLog, FailuresAreReportedNotHidden) {
     TempDir dir;
     KissLog log;
