@@ -77,6 +77,7 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       clock_(env.clock ? env.clock : ownClock_.get()),
       ownMessages_(env.messages ? nullptr : std::make_unique<BoxPresenter>(this)),
       messages_(env.messages ? env.messages : ownMessages_.get()),
+      findConverter_(std::move(env.findConverter)),
       pipeline_(*clock_, config_, history_, *this) {
     BuildWindow();
     BuildMenus();
@@ -735,6 +736,7 @@ void Form1::MnuDebug_Click() {
 // ------------------------------------------------------------------ screenshot
 
 QString Form1::ConverterProgram() const {
+    if (findConverter_) return findConverter_();
     const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/nconvert");
     if (QFileInfo(beside).isExecutable()) return beside;
     return QStandardPaths::findExecutable(QStringLiteral("nconvert"));

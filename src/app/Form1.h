@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +60,8 @@ struct AppEnvironment {
     QString programFolder;                // the folder of the executable by default
     const Clock* clock = nullptr;         // the system clock by default
     MessagePresenter* messages = nullptr; // real message boxes by default
+    // Where the screenshot converter is; by default next to the program, then on PATH.
+    std::function<QString()> findConverter;
 };
 
 class Form1 : public QMainWindow, private PipelineView {
@@ -197,6 +200,7 @@ class Form1 : public QMainWindow, private PipelineView {
     const Clock* clock_;
     std::unique_ptr<MessagePresenter> ownMessages_;
     MessagePresenter* messages_;
+    std::function<QString()> findConverter_;
 
     // the run's state
     StationConfig config_;

@@ -209,7 +209,8 @@ TEST(SystemClock, GivesTrueUtcInEveryZoneAndFollowsAZoneChange) {
         const std::time_t after = std::time(nullptr);
         const std::time_t got = AsUtcSeconds(utc);
         EXPECT_LE(before, got) << zone;
-        EXPECT_LE(got, after) << zone;
+        // time() reads the kernel's coarse clock, which may lag the precise one by a tick.
+        EXPECT_LE(got, after + 1) << zone;
         EXPECT_GE(utc.millisecond, 0);
         EXPECT_LE(utc.millisecond, 999);
 

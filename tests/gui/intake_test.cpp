@@ -83,6 +83,8 @@ TEST_F(IntakeTest, FramesArriveWholeHoweverTheStreamIsCut) {
         sent += 3;
         ASSERT_TRUE(WaitFor([&] { return form->History().RxPacketCount() == sent / 3; })) << cut;
     }
+    // The empty frame comes last; once it is shown, every frame has been handled.
+    ASSERT_TRUE(WaitFor([&] { return form->Label4->text() == " -> "; }));
     const auto records = LogRecords();
     std::size_t frameRecords = 0;
     for (const KissRecord& r : records) {
