@@ -77,8 +77,7 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       clock_(env.clock ? env.clock : ownClock_.get()),
       ownMessages_(env.messages ? nullptr : std::make_unique<BoxPresenter>(this)),
       messages_(env.messages ? env.messages : ownMessages_.get()),
-      findConverter_(std::move(env.findConverter)),
-      pipeline_(*clock_, config_, history_, *this) {
+      findConverter_(std::move(env.findConverter)), pipeline_(*clock_, config_, history_, *this) {
     BuildWindow();
     BuildMenus();
 
@@ -495,11 +494,11 @@ void Form1::Inet1_StateChanged(int state) {
         const QByteArray header = inet1_.ResponseHeader();
         const std::string text = HeaderLogText(
             std::string_view(header.constData(), static_cast<std::size_t>(header.size())));
-        const int status = inet1_.HttpStatus();
-        if (IsSuccessStatus(status)) ++postOkCount_;
+        const ResponseVerdict verdict = JudgeResponse(inet1_.HttpStatus());
+        if (verdict.countAsOk) ++postOkCount_;
         ShowCounters();
         Log(text);
-        if (IsAccessDenied(status)) eventLog_.PrependRaw(std::string(kAccessDeniedLine));
+        if (verdict.addAccessDeniedLine) eventLog_.PrependRaw(std::string(kAccessDeniedLine));
     }
 }
 
