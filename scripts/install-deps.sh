@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 openssl
   direwolf util-linux iproute2
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core fonts-liberation
 )
 
 missing=()
@@ -25,5 +25,5 @@ if ((${#missing[@]})); then
   fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get install -y -qq "${missing[@]}"
 fi

@@ -550,15 +550,17 @@ void Form1::RefreshChart(int field) {
     }
     series_->replace(points);
 
-    // Axis labels thinned to about ten, so they stay readable with 10000 rows.
-    for (const QString& l : axisX_->categoriesLabels())
-        axisX_->remove(l);
+    // Axis labels thinned to about ten, each a new hh:nn, so they stay
+    // readable with 10000 rows.
+    for (const QString& l : axisX_->categoriesLabels()) axisX_->remove(l);
     const std::size_t step = std::max<std::size_t>(1, (n + 9) / 10);
-    for (std::size_t r = 0; r < n; r += step) {
-        QString label = chartLabels_[static_cast<qsizetype>(r)];
-        if (axisX_->categoriesLabels().contains(label))
-            label += QStringLiteral(" #") + QString::number(static_cast<qulonglong>(r + 1));
-        axisX_->append(label, static_cast<double>(r + 1));
+    std::size_t lastLabelled = 0;
+    for (std::size_t r = 0; r < n; ++r) {
+        const QString& label = chartLabels_[static_cast<qsizetype>(r)];
+        if ((r == 0 || r >= lastLabelled + step) && !axisX_->categoriesLabels().contains(label)) {
+            axisX_->append(label, static_cast<double>(r + 1));
+            lastLabelled = r;
+        }
     }
     axisX_->setRange(1, std::max<double>(2, static_cast<double>(n)));
     if (hi == lo) {
