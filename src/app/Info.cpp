@@ -2,6 +2,8 @@
 
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include "app/Look.h"
 #include "files/DebugFile.h"
@@ -84,6 +86,8 @@ Info::Info(QWidget* parent)
     Label11->setWordWrap(true);
     Label11->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Form_Load();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 void Info::Form_Load() {
