@@ -1,0 +1,108 @@
+// The live path in the real window (offscreen platform): one telemetry frame
+// through the pipeline with the panel, the chart and the event log repainted,
+// a chart refresh alone, and one event-log entry.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <benchmark/benchmark.h>
+#include <vector>
+
+#include "quiet_form.h"
+
+namespace tavrik::bench {
+namespace {
+
+constexpr int kLiveIterations = 200;
+
+std::vector<Bytes> LiveFrames() {
+    Lcg rng(777);
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 64; ++i)
+        frames.push_back(VaryingTelemetryFrame(rng));
+    return frames;
+}
+
+// The time per iteration is the frame and its repaint; handler_ms is the
+// pipeline's own share (the handler that holds up the event loop).
+void BM_LiveFrame(benchmark::State& state) {
+    QuietForm q;
+    q.FillRecords(static_cast<std::size_t>(state.range(0)));
+    q.FillLog(static_cast<std::size_t>(state.range(1)));
+    const std::vector<Bytes> frames = LiveFrames();
+    std::size_t i = 0;
+    qint64 handlerNs = 0;
+    QElapsedTimer t;
+    for (auto _ : state) {
+        t.start();
+        q.form->Pipeline().ProcessRawFrame(frames[i++ % frames.size()]);
+        handlerNs += t.nsecsElapsed();
+        Drain();
+    }
+    state.counters["handler_ms"] =
+        static_cast<double>(handlerNs) / 1e6 / static_cast<double>(state.iterations());
+    state.counters["records_end"] = q.form->History().StoredCount();
+}
+BENCHMARK(BM_LiveFrame)
+    ->ArgNames({"records", "log"})
+    ->ArgsProduct({{0, 1000, 10000}, {0, 100000}})
+    ->Iterations(kLiveIterations)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_RefreshChart(benchmark::State& state) {
+    QuietForm q;
+    q.FillRecords(static_cast<std::size_t>(state.range(0)));
+    qint64 handlerNs = 0;
+    QElapsedTimer t;
+    for (auto _ : state) {
+        t.start();
+        q.form->RefreshChart(5);
+        handlerNs += t.nsecsElapsed();
+        Drain();
+    }
+    state.counters["handler_ms"] =
+        static_cast<double>(handlerNs) / 1e6 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_RefreshChart)
+    ->ArgName("records")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(100)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// One entry on top of the log, with its repaint; the log grows by one per iteration.
+void BM_EventLogPrepend(benchmark::State& state) {
+    QuietForm q;
+    q.FillLog(static_cast<std::size_t>(state.range(0)));
+    qint64 handlerNs = 0;
+    QElapsedTimer t;
+    const std::string text = "http://127.0.0.1:1/x: 200 OK | Server: bench";
+    for (auto _ : state) {
+        t.start();
+        q.form->Log(text);
+        handlerNs += t.nsecsElapsed();
+        Drain(1);
+    }
+    state.counters["handler_us"] =
+        static_cast<double>(handlerNs) / 1e3 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_EventLogPrepend)
+    ->ArgName("entries")
+    ->Arg(0)
+    ->Arg(100000)
+    ->Iterations(1000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace tavrik::bench
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
