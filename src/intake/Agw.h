@@ -37,7 +37,7 @@ std::vector<std::uint8_t> EncodeAgwFrame(char kind, std::span<const std::uint8_t
 // Cuts a byte stream into AGW frames by the header's length field, whatever
 // pieces the bytes arrive in. After a protocol error it takes nothing more.
 class AgwStreamSplitter {
-  public:
+public:
     // Appends the bytes and hands out every frame completed by them.
     std::vector<AgwFrame> Feed(std::span<const std::uint8_t> bytes);
     const std::optional<std::string>& Error() const { return error_; }
@@ -45,7 +45,7 @@ class AgwStreamSplitter {
     // still hold frames already handed out, until they are dropped).
     std::size_t Pending() const { return buffer_.size() - consumed_; }
 
-  private:
+private:
     std::vector<std::uint8_t> buffer_;
     std::size_t consumed_ = 0;
     std::optional<std::string> error_;
