@@ -324,10 +324,10 @@ void Form1::Form_Load() {
 
 void Form1::ReadStationConfig() {
     StationConfig defaults;
-    defaults.imagePath = Bytes(imagePath_);
-    ConfigReadResult r = ReadStationConfigFile(Bytes(configPath_), defaults);
+    defaults.imagePath = PathBytes(imagePath_);
+    ConfigReadResult r = ReadStationConfigFile(PathBytes(configPath_), defaults);
     config_ = r.config;
-    imagePath_ = Latin1(config_.imagePath);
+    imagePath_ = PathFromBytes(config_.imagePath);
     if (config_.screenshot) Command2->setEnabled(*config_.screenshot);
     if (r.error && r.error->number == kPortSettingError) {
         // The file itself was read; it is PORT that cannot be used.
@@ -470,7 +470,8 @@ void Form1::ShowCounters() {
 }
 
 std::string Form1::OpenKissLog() {
-    const std::string name = KissLogName(Bytes(programFolder_), config_.mycall, UtcNow(*clock_));
+    const std::string name =
+        KissLogName(PathBytes(programFolder_), config_.mycall, UtcNow(*clock_));
     std::string why = kissLog_.Open(name);
     if (why.empty()) pipeline_.SetKissLog(&kissLog_);
     return why;
@@ -552,7 +553,8 @@ void Form1::RefreshChart(int field) {
 
     // Axis labels thinned to about ten, each a new hh:nn, so they stay
     // readable with 10000 rows.
-    for (const QString& l : axisX_->categoriesLabels()) axisX_->remove(l);
+    for (const QString& l : axisX_->categoriesLabels())
+        axisX_->remove(l);
     const std::size_t step = std::max<std::size_t>(1, (n + 9) / 10);
     std::size_t lastLabelled = 0;
     for (std::size_t r = 0; r < n; ++r) {
@@ -632,7 +634,7 @@ void Form1::StartNextImportFile() {
         st.records.clear();
         st.recordIndex = 0;
         st.readingDone = false;
-        const std::string why = st.reader->Open(QFile::encodeName(st.path).toStdString());
+        const std::string why = st.reader->Open(PathBytes(st.path));
         if (why.empty()) {
             importTimer_->start(); // the event loop runs once before the file is read
             return;
@@ -715,10 +717,11 @@ void Form1::EndImport() {
 // ------------------------------------------------------------------ debug file
 
 void Form1::MnuDebug_Click() {
-    const std::string name = DebugFileName(Bytes(programFolder_), config_.mycall, UtcNow(*clock_));
+    const std::string name =
+        DebugFileName(PathBytes(programFolder_), config_.mycall, UtcNow(*clock_));
     std::string configBytes;
     {
-        std::ifstream in(Bytes(configPath_), std::ios::binary);
+        std::ifstream in(PathBytes(configPath_), std::ios::binary);
         if (!in) {
             Log("debug file: the configuration " + Bytes(configPath_) +
                 " cannot be read; written without it");

@@ -196,3 +196,23 @@ TEST_F(StartupTest, WindowHasTheClientAreaAndMenus) {
     EXPECT_EQ(f.MnuAbout->text(), "&About");
     EXPECT_EQ(f.Picture2().size(), QSize(703, 828));
 }
+
+TEST(StartupPaths, ProgramFolderWithNonAsciiNameIsUsedUnderItsOwnBytes) {
+    QTemporaryDir base;
+    const QString folder = base.filePath(QString::fromUtf8("st\xC3\xA4tion \xE2\x82\xAC"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile conf(folder + "/online_conf.ini");
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write("PORT=127.0.0.1:" + QByteArray::number(ClosedPort()) + "\r\nMYCALL=N0CALL\r\n");
+    conf.close();
+    FixedClock clock(Reading(2024, 3, 5, 14, 7));
+    RecordingPresenter presenter;
+    AppEnvironment env;
+    env.programFolder = folder;
+    env.clock = &clock;
+    env.messages = &presenter;
+    Form1 f(env);
+    EXPECT_TRUE(presenter.messages.empty());
+    EXPECT_TRUE(f.Kiss().IsOpen());
+    EXPECT_TRUE(QFileInfo::exists(folder + "/N0CALL_05032024_1407.kss"));
+}
