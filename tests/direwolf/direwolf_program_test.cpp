@@ -280,14 +280,14 @@ TEST_F(DirewolfProgram, DecodesLogsShowsAndUploadsEveryHeardFrame) {
     foreign("!4237.14N/07120.83W-heard nearby");
     telemetry();
     telemetry();
-    foreign(std::string("specials \xC0\xDB\xDC\xDD\xC0 end"));
+    foreign(std::string("escapes \xC0\xDB\xDC\xDD\xC0 end"));
     telemetry();
     foreign(std::string(150, 'x'));
     telemetry(); // the last: its call signs stay in the window
     ASSERT_EQ(t, kTelemetryFrames);
 
     // The frames carry what the test means them to: the layout read back
-    // independently, and the KISS specials really among the bytes.
+    // independently, and FEND and FESC really among the bytes.
     bool hasFend = false, hasFesc = false;
     for (const Sent& s : sent) {
         for (std::uint8_t b : s.withPort) {
@@ -338,7 +338,7 @@ TEST_F(DirewolfProgram, DecodesLogsShowsAndUploadsEveryHeardFrame) {
         EXPECT_EQ(fr.kind, KissRecord::Kind::Frame) << "record " << 2 * i + 1;
         EXPECT_EQ(Hex(fr.bytes), Hex(sent[i].withPort)) << "frame " << i;
     }
-    // Raw in the file, the specials appear only escaped.
+    // Raw in the file, FEND and FESC appear only escaped.
     {
         QFile log(QString::fromStdString(window.Kiss().Path()));
         ASSERT_TRUE(log.open(QIODevice::ReadOnly));
