@@ -1,13 +1,10 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "test_env.h"
+
 int main(int argc, char** argv) {
-#ifdef TAVRIK_BIN_DIR_DEFAULT
-    if (qEnvironmentVariableIsEmpty("TAVRIK_BIN_DIR"))
-        qputenv("TAVRIK_BIN_DIR", TAVRIK_BIN_DIR_DEFAULT);
-    if (qEnvironmentVariableIsEmpty("TAVRIK_SOURCE_DIR"))
-        qputenv("TAVRIK_SOURCE_DIR", TAVRIK_SOURCE_DIR_DEFAULT);
-#endif
+    tavrik::testing::SetDefaultTestEnvironment();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
