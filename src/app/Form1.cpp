@@ -581,11 +581,9 @@ void Form1::RefreshChart(int field) {
                 if (chartValues_[r] < chartValues_[low]) low = r;
                 if (chartValues_[r] > chartValues_[high]) high = r;
             }
-            add(first);
-            if (std::min(low, high) != first) add(std::min(low, high));
-            if (std::max(low, high) != first && std::max(low, high) != last)
-                add(std::max(low, high));
-            if (last != first) add(last);
+            const std::size_t picks[] = {first, std::min(low, high), std::max(low, high), last};
+            for (std::size_t k = 0; k < 4; ++k)
+                if (k == 0 || picks[k] != picks[k - 1]) add(picks[k]);
         }
     }
     series_->replace(points);
@@ -596,10 +594,13 @@ void Form1::RefreshChart(int field) {
         axisX_->remove(l);
     const std::size_t step = std::max<std::size_t>(1, (n + 9) / 10);
     std::size_t lastLabelled = 0;
+    // The axis's own list is a copy per call; rows of one minute would ask it thousands of times.
+    QStringList shown;
     for (std::size_t r = 0; r < n; ++r) {
         const QString& label = chartLabels_[static_cast<qsizetype>(r)];
-        if ((r == 0 || r >= lastLabelled + step) && !axisX_->categoriesLabels().contains(label)) {
+        if ((r == 0 || r >= lastLabelled + step) && !shown.contains(label)) {
             axisX_->append(label, static_cast<double>(r + 1));
+            shown.append(label);
             lastLabelled = r;
         }
     }
@@ -708,12 +709,23 @@ void Form1::ImportSlice() {
     // and uploads go on between imported frames, never in the middle of one.
     QElapsedTimer budget;
     budget.start();
+    if (st.reader->Position() == 0 && st.records.empty()) {
+        // A frame's text takes at most three characters per file byte. Room for
+        // the whole file is made once, instead of the listing being copied at
+        // every doubling (tens of milliseconds each past 20 MB) while the loop waits.
+        const std::size_t want =
+            text2_.size() + static_cast<std::size_t>(std::min<std::uint64_t>(
+                                3 * st.reader->Size(), std::uint64_t{256} << 20));
+        if (text2_.capacity() < want) text2_.reserve(want);
+    }
     while (budget.elapsed() < 8) {
         if (st.recordIndex < st.records.size()) {
             ProcessImportedRecord(st.records[st.recordIndex++]);
             continue;
         }
         if (st.readingDone) {
+            // The chart and panel of the end get a slice of their own.
+            if (budget.elapsed() > 1) break;
             FinishImportFile();
             return;
         }
