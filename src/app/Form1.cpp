@@ -288,6 +288,10 @@ void Form1::BuildChart() {
     chart_->setTitleFont(titleFont);
     series_ = new QLineSeries();
     series_->setPointsVisible(false);
+    // A one-pixel line strokes far faster than the default two with 10000 rows.
+    QPen pen = series_->pen();
+    pen.setWidth(1);
+    series_->setPen(pen);
     chart_->addSeries(series_);
     axisX_ = new QCategoryAxis();
     axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
