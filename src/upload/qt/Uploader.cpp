@@ -135,6 +135,7 @@ bool Uploader::StartRequest(const QString& target) {
     responseHeader_.clear();
     httpStatus_ = 0;
     lastState_ = 0;
+    bodyBytes_ = 0;
 
     const QUrl url(target);
     const QString scheme = url.scheme().toLower();
@@ -172,7 +173,7 @@ bool Uploader::StartRequest(const QString& target) {
     });
     // The body is of no use here; do not let a large one pile up.
     connect(reply_, &QNetworkReply::readyRead, this, [this] {
-        if (reply_ != nullptr) reply_->readAll();
+        if (reply_ != nullptr) bodyBytes_ += reply_->readAll().size();
     });
     connect(reply_, &QNetworkReply::finished, this, &Uploader::OnFinished);
     timeoutTimer_.start(timeout_);
@@ -199,6 +200,18 @@ void Uploader::OnFinished() {
                          QStringLiteral("The server's answer carried no HTTP status"));
         else
             EndWithError(error, reply->errorString());
+        return;
+    }
+    // A connection that ends inside the body is no answer, even when Qt lets
+    // it pass as the end of the response: the server may not have taken the frame.
+    bodyBytes_ += reply->readAll().size();
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && !reply->hasRawHeader("Content-Encoding") &&
+        bodyBytes_ < announced.toLongLong()) {
+        EndWithError(QNetworkReply::RemoteHostClosedError,
+                     QStringLiteral("The connection ended after %1 of the %2 response bytes")
+                         .arg(bodyBytes_)
+                         .arg(announced.toLongLong()));
         return;
     }
     std::vector<std::pair<std::string, std::string>> fields;

@@ -90,6 +90,7 @@ class Uploader : public QObject {
     std::optional<Run> current_;
     qsizetype nextTarget_ = 0;
     int lastState_ = 0;
+    qint64 bodyBytes_ = 0; // response body bytes of the request in flight
     bool pumpScheduled_ = false;
     // Bumped by CancelAll and at the end of every request, so that code
     // resumed after an emit can tell that its request is gone.
