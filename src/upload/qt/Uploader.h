@@ -37,7 +37,7 @@ class Uploader : public QObject {
 
     void SetServers(const QString& server, const QString& backup); // empty = not used
     void SetTimeout(std::chrono::milliseconds timeout);            // default 60 s
-    void SetQueueLimit(std::size_t runs);                          // default 10000
+    void SetQueueLimit(std::size_t runs);                          // default 100000
     void SetExtraCaCertificates(const QList<QSslCertificate>& cas);
     void EnqueueRun(const QByteArray& body);
     // Aborts the request in flight and drops waiting runs; nothing more is
@@ -83,7 +83,9 @@ class Uploader : public QObject {
     QString server_;
     QString backup_;
     std::chrono::milliseconds timeout_{std::chrono::seconds(60)};
-    std::size_t queueLimit_ = 10000;
+    // A burst of a whole recorded pass at full speed must wait, not be dropped:
+    // 100000 bodies of about 400 bytes are some 40 MB at the very worst.
+    std::size_t queueLimit_ = 100000;
     QList<QSslCertificate> extraCas_;
 
     std::deque<Run> waiting_;
