@@ -114,6 +114,11 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     Timer1->start();
 
+    arrivalTimer_ = new QTimer(this);
+    arrivalTimer_->setSingleShot(true);
+    arrivalTimer_->setInterval(0);
+    connect(arrivalTimer_, &QTimer::timeout, this, &Form1::ProcessArrivedFrames);
+
     importTimer_ = new QTimer(this);
     importTimer_->setSingleShot(true);
     importTimer_->setInterval(0);
@@ -389,6 +394,7 @@ void Form1::Form_Unload() {
     unloaded_ = true;
     Timer1->stop();
     winsock1_.Close();
+    LogArrivedFrames();
     kissLog_.Close();
     kissLog_.RemoveIfEmpty();
     if (InfoWindow) InfoWindow->close();
@@ -400,7 +406,17 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void Form1::LogArrivedFrames() {
+    // Frames received but not yet handled still go to the log: none is lost.
+    arrivalTimer_->stop();
+    for (const AgwFrame& frame : arrived_)
+        if (frame.Kind() == 'K' && kissLog_.IsOpen())
+            kissLog_.AppendFrame(UtcTimestamp(*clock_), frame.data);
+    arrived_.clear();
+}
+
 void Form1::MnuExit_Click() {
+    LogArrivedFrames();
     kissLog_.Close();
     kissLog_.RemoveIfEmpty();
     close();
@@ -451,10 +467,27 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Winsock1_DataArrival() {
-    for (const AgwFrame& frame : winsock1_.TakeFrames()) {
+    for (AgwFrame& frame : winsock1_.TakeFrames())
+        arrived_.push_back(std::move(frame));
+    ProcessArrivedFrames();
+}
+
+void Form1::ProcessArrivedFrames() {
+    constexpr std::size_t kPauseAt = 1000, kResumeBelow = 100;
+    QElapsedTimer budget;
+    budget.start();
+    while (!arrived_.empty()) {
+        const AgwFrame frame = std::move(arrived_.front());
+        arrived_.pop_front();
         if (frame.Kind() == 'K') pipeline_.ProcessRawFrame(frame.data);
         if (frame.Kind() == 'G') Log(PortInfoLine(frame));
+        if (budget.elapsed() >= 10) break;
     }
+    if (arrived_.size() >= kPauseAt)
+        winsock1_.SetPaused(true);
+    else if (arrived_.size() < kResumeBelow)
+        winsock1_.SetPaused(false);
+    if (!arrived_.empty()) arrivalTimer_->start();
 }
 
 void Form1::Winsock1_Error(int number, const QString& description) {

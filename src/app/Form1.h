@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <array>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -188,6 +189,8 @@ class Form1 : public QMainWindow, private PipelineView {
     void ReadStationConfig();
     void ShowOpenError(const StartupFailure& failure);
     void ImportSlice();
+    void ProcessArrivedFrames();
+    void LogArrivedFrames();
     void StartNextImportFile();
     void FinishImportFile();
     void EndImport();
@@ -245,6 +248,11 @@ class Form1 : public QMainWindow, private PipelineView {
     };
     std::optional<ImportState> import_;
     QTimer* importTimer_ = nullptr;
+
+    // Whole AGW frames received and not yet handled: a burst is worked off a
+    // few milliseconds at a time, so the window never freezes behind it.
+    std::deque<AgwFrame> arrived_;
+    QTimer* arrivalTimer_ = nullptr;
     QPointer<QFileDialog> importDialog_;
 };
 

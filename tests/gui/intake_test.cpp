@@ -163,3 +163,34 @@ TEST_F(IntakeTest, AbsurdLengthIsAProtocolErrorThatClosesTheConnection) {
     EXPECT_EQ(form->Label4->text(), ""); // nothing was taken from the broken stream
     EXPECT_TRUE(LogRecords().empty());
 }
+
+TEST_F(IntakeTest, ABurstIsWorkedOffWithoutFreezingTheWindow) {
+    // Thousands of frames in one piece, as a replay at full speed sends them.
+    constexpr int kFrames = 3000;
+    QByteArray burst;
+    for (int i = 0; i < kFrames; ++i) {
+        std::vector<long> raw(46, 0);
+        raw[2] = i;
+        burst += Q(EncodeAgwFrame('K', i % 10 == 9 ? ForeignFrame() : TelemetryFrame(raw)));
+    }
+    int ticks = 0, ticksBeforeDone = 0;
+    QTimer heartbeat;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        ++ticks;
+        if (form->History().RxPacketCount() < kFrames - kFrames / 10) ticksBeforeDone = ticks;
+    });
+    heartbeat.start(0);
+    Send(burst);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return form->History().RxPacketCount() == kFrames - kFrames / 10 &&
+                   form->Label4->text() == "CQ     -> N0CALL";
+        },
+        120000));
+    heartbeat.stop();
+    EXPECT_EQ(LogRecords().size(), 2u * kFrames);
+    EXPECT_GT(ticksBeforeDone, 1); // the loop ran between slices of the burst
+    EXPECT_EQ(form->History().RxPacketCount(), kFrames - kFrames / 10);
+    EXPECT_EQ(form->History().Record(form->History().StoredCount()).values[2], kFrames - 2);
+    EXPECT_FALSE(form->Winsock1().Paused());
+}

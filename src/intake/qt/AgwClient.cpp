@@ -31,6 +31,7 @@ int WinsockErrorNumber(QAbstractSocket::SocketError e) {
 
 AgwClient::AgwClient(QObject* parent) : QObject(parent) {
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket_.setReadBufferSize(256 * 1024);
     connect(&socket_, &QTcpSocket::connected, this, [this] {
         inError_ = false;
         emit connected();
@@ -83,7 +84,17 @@ std::vector<AgwFrame> AgwClient::TakeFrames() {
     return out;
 }
 
+void AgwClient::SetPaused(bool paused) {
+    if (paused_ == paused) return;
+    paused_ = paused;
+    if (!paused_ && socket_.bytesAvailable() > 0) ReadAvailable();
+}
+
 void AgwClient::OnReadyRead() {
+    if (!paused_) ReadAvailable();
+}
+
+void AgwClient::ReadAvailable() {
     const QByteArray bytes = socket_.readAll();
     if (bytes.isEmpty() || splitter_.Error()) return;
     auto frames = splitter_.Feed({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
@@ -97,7 +108,7 @@ void AgwClient::OnReadyRead() {
 void AgwClient::OnError(QAbstractSocket::SocketError e) {
     if (e == QAbstractSocket::RemoteHostClosedError) {
         // Bytes that came with the close are still to be read.
-        if (socket_.bytesAvailable() > 0) OnReadyRead();
+        if (socket_.bytesAvailable() > 0) ReadAvailable();
         emit remoteClosed();
         return;
     }

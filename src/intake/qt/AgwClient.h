@@ -41,6 +41,10 @@ class AgwClient : public QObject {
 
     // The whole AGW frames received so far (taken out).
     std::vector<AgwFrame> TakeFrames();
+    // While paused, nothing more is read from the socket: the socket's buffer
+    // fills and TCP makes the modem program wait, so a burst costs no memory.
+    void SetPaused(bool paused);
+    bool Paused() const { return paused_; }
     // The bytes of an unfinished frame still waiting for the rest.
     std::size_t PendingBytes() const { return splitter_.Pending(); }
 
@@ -56,6 +60,7 @@ class AgwClient : public QObject {
 
   private:
     void OnReadyRead();
+    void ReadAvailable();
     void OnError(QAbstractSocket::SocketError e);
 
     QTcpSocket socket_;
@@ -64,6 +69,7 @@ class AgwClient : public QObject {
     AgwStreamSplitter splitter_;
     std::vector<AgwFrame> frames_;
     bool inError_ = false;
+    bool paused_ = false;
 };
 
 // The Winsock number of a socket error as modem-program users know them.
