@@ -63,6 +63,7 @@ int AgwClient::State() const {
 
 void AgwClient::Connect() {
     inError_ = false;
+    paused_ = false;
     splitter_ = AgwStreamSplitter{};
     frames_.clear();
     socket_.connectToHost(host_, static_cast<quint16>(port_));
