@@ -293,11 +293,11 @@ void Form1::BuildChart() {
     chart_->setTitleFont(titleFont);
     series_ = new QLineSeries();
     series_->setPointsVisible(false);
+    chart_->addSeries(series_);
     // A one-pixel line strokes far faster than the default two with 10000 rows.
-    QPen pen = series_->pen();
+    QPen pen = series_->pen(); // the theme's colour, given when the series joined the chart
     pen.setWidth(1);
     series_->setPen(pen);
-    chart_->addSeries(series_);
     axisX_ = new QCategoryAxis();
     axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     axisX_->setLabelsFont(look::BaseFont());
