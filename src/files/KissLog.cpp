@@ -16,14 +16,16 @@ std::string KissLogName(const std::string& folder, std::string_view mycall, cons
     return folder + "/" + FileNameSafe(mycall) + "_" + FormatFileStamp(utc) + ".kss";
 }
 
-KissLog::~KissLog() { Close(); }
+KissLog::~KissLog() {
+    Close();
+}
 
 std::string KissLog::Open(const std::string& path) {
     Close();
     path_ = path;
     written_ = 0;
     opened_ = false;
-    struct stat st{};
+    struct stat st {};
     existedBefore_ = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd_ < 0) return path + ": " + std::strerror(errno);
@@ -43,9 +45,12 @@ std::string KissLog::AppendBytes(std::span<const std::uint8_t> bytes) {
             if (errno == EINTR) continue;
             const std::string why = std::strerror(errno);
             // A partial record would put the rest of the log out of step; cut it back.
-            if (done > 0 && ::ftruncate(fd_, static_cast<off_t>(
-                                                  lseek(fd_, 0, SEEK_END) - static_cast<off_t>(done))) == 0)
-                done = 0;
+            if (done > 0) {
+                const off_t end = ::lseek(fd_, 0, SEEK_END);
+                if (end >= static_cast<off_t>(done) &&
+                    ::ftruncate(fd_, end - static_cast<off_t>(done)) == 0)
+                    done = 0;
+            }
             written_ += done;
             return path_ + ": " + why;
         }
@@ -76,7 +81,7 @@ bool KissLog::RemoveIfEmpty() {
     const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     bool removed = false;
-    struct stat st{};
+    struct stat st {};
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_size == 0)
         removed = ::unlink(path_.c_str()) == 0;
