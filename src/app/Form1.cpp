@@ -347,12 +347,9 @@ void Form1::ReadStationConfig() {
     config_ = r.config;
     imagePath_ = PathFromBytes(config_.imagePath);
     if (config_.screenshot) Command2->setEnabled(*config_.screenshot);
-    if (r.error && r.error->number == kPortSettingError) {
-        // The file itself was read; it is PORT that cannot be used.
-        Log(SettingsLine(config_));
-    }
+    // A bad PORT still means the file was read: its settings line is written first.
+    if (!r.error || r.error->number == kPortSettingError) Log(SettingsLine(config_));
     if (r.error) throw StartupFailure{r.error->number, r.error->description};
-    Log(SettingsLine(config_));
 }
 
 void Form1::ShowOpenError(const StartupFailure& failure) {
