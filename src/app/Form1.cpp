@@ -784,8 +784,7 @@ void Form1::FinishImportFile() {
     else if (st.reader->EndedInsideRecord())
         Log("import of " + Bytes(st.path) + ": the file ends inside a frame, which was dropped");
     st.reader.reset();
-    Option1_Click(5);
-    RefreshChart(chartField_);
+    Option1_Click(5); // selects field 5 and rebuilds its chart: no second refresh needed
     ShowTelemetryRecord(history_.RxPacketCount());
     Label7->setText(QStringLiteral("KISS packets: ") + QString::number(history_.RxPacketCount()) +
                     QStringLiteral(" "));
