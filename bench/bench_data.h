@@ -1,6 +1,7 @@
 #pragma once
 // Inputs shared by the benchmarks: telemetry and foreign frames with varying
 // values, KISS logs as the program writes them, and the process's memory.
+#include "proc_status.h"
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -80,14 +81,8 @@ inline bool WriteBytes(const std::string& path, const Bytes& bytes) {
     return static_cast<bool>(out);
 }
 
-// A line of /proc/self/status in KiB: "VmHWM" (peak resident) or "VmRSS".
 inline long StatusKiB(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(in, line))
-        if (line.rfind(prefix, 0) == 0) return std::stol(line.substr(prefix.size()));
-    return -1;
+    return testing::ProcStatusKiB(key);
 }
 
 // One figure for the table scripts/bench.sh prints.

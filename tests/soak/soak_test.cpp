@@ -7,6 +7,7 @@
 // SOAK_FAULT_FRAMES  frames of each fault run (default 60)
 // SOAK_TIMEOUT_S     how long a run may take before it counts as hung (default 600)
 // SOAK_FULL_DISK_DIR a small tmpfs for the full-disk run; skipped without it
+#include "proc_status.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -117,15 +118,6 @@ std::vector<std::string> FrameFields(const HttpTestServer& server) {
     return out;
 }
 
-long ProcStatusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(in, line))
-        if (line.rfind(prefix, 0) == 0) return std::stol(line.substr(prefix.size()));
-    return -1;
-}
-
 // The event loop's pulse (a 1 ms timer: the longest gap between two beats is
 // the longest stall) and the resident memory, sampled as the run goes.
 class Meter {
@@ -139,14 +131,14 @@ class Meter {
             lastNs_ = now;
             if (now - lastSampleNs_ >= 100'000'000) {
                 lastSampleNs_ = now;
-                const long rss = ProcStatusKb("VmRSS");
+                const long rss = tavrik::testing::ProcStatusKiB("VmRSS");
                 rssSamples_.push_back(rss);
                 peakRssKb_ = std::max(peakRssKb_, rss);
             }
         });
     }
     void Start() {
-        startRssKb_ = ProcStatusKb("VmRSS");
+        startRssKb_ = tavrik::testing::ProcStatusKiB("VmRSS");
         clock_.start();
         lastNs_ = lastSampleNs_ = 0;
         beat_.start();
@@ -154,7 +146,7 @@ class Meter {
     void Stop() {
         beat_.stop();
         elapsedNs_ = clock_.nsecsElapsed();
-        endRssKb_ = ProcStatusKb("VmRSS");
+        endRssKb_ = tavrik::testing::ProcStatusKiB("VmRSS");
         peakRssKb_ = std::max(peakRssKb_, endRssKb_);
     }
     double LongestStallMs() const { return static_cast<double>(longestNs_) / 1e6; }
@@ -346,7 +338,7 @@ class SoakRun {
         f.rssMidKb = meter_.MidRssKb();
         f.rssEndKb = meter_.EndRssKb();
         f.peakRssKb = meter_.PeakRssKb();
-        f.hwmKb = ProcStatusKb("VmHWM");
+        f.hwmKb = tavrik::testing::ProcStatusKiB("VmHWM");
         const EventLog& log = form_->Events();
         f.eventLogEntries = log.Size();
         for (std::size_t i = 0; i < log.Size(); ++i)
