@@ -348,7 +348,11 @@ void Form1::ReadStationConfig() {
     imagePath_ = PathFromBytes(config_.imagePath);
     if (config_.screenshot) Command2->setEnabled(*config_.screenshot);
     // A bad PORT still means the file was read: its settings line is written first.
-    if (!r.error || r.error->number == kPortSettingError) Log(SettingsLine(config_));
+    if (!r.error || r.error->number == kPortSettingError) {
+        Log(SettingsLine(config_));
+        if (const std::string extensions = ExtensionsLine(config_); !extensions.empty())
+            Log(extensions);
+    }
     if (r.error) throw StartupFailure{r.error->number, r.error->description};
 }
 

@@ -77,6 +77,8 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
         else if (key == "QTH_LONG") c.qthLong = DecimalPoint(value);
         else if (key == "IMAGE_PATH") c.imagePath = value;
         else if (key == "SCREENSHOT") c.screenshot = value == "YES";
+        else if (key == "AGW_RECONNECT") c.agwReconnect = value == "YES";
+        else if (key == "UPLOAD_RETRY") c.uploadRetry = value == "YES";
     }
     if (r.config.port.empty())
         r.error = ConfigError{13, "PORT is not set (it must read host:port, e.g. 127.0.0.1:8000)"};
@@ -99,6 +101,13 @@ ConfigReadResult ReadStationConfigFile(const std::string& path, StationConfig de
 
 std::string SettingsLine(const StationConfig& c) {
     return c.port + " | " + c.server + " | " + c.mycall + " | " + c.qthLat + " | " + c.qthLong;
+}
+
+std::string ExtensionsLine(const StationConfig& c) {
+    std::string keys;
+    if (c.agwReconnect) keys += "AGW_RECONNECT=YES";
+    if (c.uploadRetry) keys += std::string(keys.empty() ? "" : ", ") + "UPLOAD_RETRY=YES";
+    return keys.empty() ? std::string() : "unattended station settings: " + keys;
 }
 
 std::string FileNameSafe(std::string_view text) {

@@ -16,6 +16,9 @@ struct StationConfig {
     std::string imagePath;
     // SCREENSHOT as read: true for "YES", false for anything else, empty when absent.
     std::optional<bool> screenshot;
+    // Opt-in extensions for an unattended station; both off unless the key reads "YES".
+    bool agwReconnect = false; // AGW_RECONNECT: connect again whenever the modem link is lost
+    bool uploadRetry = false;  // UPLOAD_RETRY: uploads kept on disk and retried until delivered
 };
 
 // A failure with the number and description that the "Open Error" box shows.
@@ -44,6 +47,9 @@ std::optional<HostPort> SplitHostPort(std::string_view port);
 
 // PORT | SERVER | MYCALL | QTH_LAT | QTH_LONG
 std::string SettingsLine(const StationConfig& c);
+
+// The start-up line naming the opt-in keys that are set; empty when none is.
+std::string ExtensionsLine(const StationConfig& c);
 
 // A call sign made safe for a file name: every character other than a letter,
 // a digit, "-" or "_" becomes "-".

@@ -88,6 +88,19 @@ TEST(StationConfig, Screenshot) {
     EXPECT_EQ(Parsed(kPort).screenshot, std::nullopt);
 }
 
+TEST(StationConfig, UnattendedKeysAreOptIn) {
+    const StationConfig none = Parsed(kPort);
+    EXPECT_FALSE(none.agwReconnect);
+    EXPECT_FALSE(none.uploadRetry);
+    EXPECT_EQ(ExtensionsLine(none), "");
+    const StationConfig both = Parsed("AGW_RECONNECT=YES\r\nUPLOAD_RETRY= YES\r\n" + kPort);
+    EXPECT_EQ(ExtensionsLine(both),
+              "unattended station settings: AGW_RECONNECT=YES, UPLOAD_RETRY=YES");
+    const StationConfig one = Parsed("AGW_RECONNECT=yes\r\nUPLOAD_RETRY=YES\r\n" + kPort);
+    EXPECT_FALSE(one.agwReconnect);
+    EXPECT_EQ(ExtensionsLine(one), "unattended station settings: UPLOAD_RETRY=YES");
+}
+
 TEST(StationConfig, LineEndsAreReadAlike) {
     const std::string lf = "SERVER=http://a\nMYCALL=N0CALL\nPORT=localhost:8000\n";
     const std::string crlf = "SERVER=http://a\r\nMYCALL=N0CALL\r\nPORT=localhost:8000\r\n";
