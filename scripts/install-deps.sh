@@ -11,6 +11,7 @@ packages=(
   python3 openssl
   direwolf util-linux iproute2
   xvfb xauth fonts-dejavu-core fonts-liberation
+  dpkg-dev file desktop-file-utils
 )
 
 missing=()
