@@ -12,5 +12,5 @@ rm -f build-package/tavrik-decoder_*.deb
 (cd build-package && cpack -G DEB)
 deb=$(ls build-package/tavrik-decoder_*.deb)
 echo
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb"
 echo "package: $PWD/$deb"
