@@ -15,12 +15,15 @@ char HalfToEven(std::uint8_t b) {
 
 std::string AddressText(std::span<const std::uint8_t> frame, std::size_t from, std::size_t to) {
     std::string s;
-    for (std::size_t p = from; p <= to && p <= frame.size(); ++p) s += HalfToEven(frame[p - 1]);
+    for (std::size_t p = from; p <= to && p <= frame.size(); ++p)
+        s += HalfToEven(frame[p - 1]);
     return s;
 }
 } // namespace
 
-std::string HexByte(std::uint8_t b) { return {kHex[b >> 4], kHex[b & 15]}; }
+std::string HexByte(std::uint8_t b) {
+    return {kHex[b >> 4], kHex[b & 15]};
+}
 
 std::string TelemetryFrameText(std::span<const std::uint8_t> bytes) {
     const std::size_t n = std::min<std::size_t>(bytes.size(), FrameBuffer::kCapacity);
@@ -37,8 +40,12 @@ bool MatchesTelemetryHeader(std::string_view frameText) {
            frameText.substr(0, kTelemetryHeaderText.size()) == kTelemetryHeaderText;
 }
 
+std::string SourceCallSign(std::span<const std::uint8_t> frame) {
+    return AddressText(frame, 9, 14);
+}
+
 std::string CallSignText(std::span<const std::uint8_t> frame) {
-    return AddressText(frame, 2, 7) + " -> " + AddressText(frame, 9, 14);
+    return AddressText(frame, 2, 7) + " -> " + SourceCallSign(frame);
 }
 
 } // namespace tavrik

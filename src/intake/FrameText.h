@@ -21,5 +21,7 @@ bool MatchesTelemetryHeader(std::string_view frameText);
 // "DEST -> SRC" from the address fields, each byte halved (round half to even);
 // a frame too short for an address shows what it has.
 std::string CallSignText(std::span<const std::uint8_t> frame);
+// The source half of CallSignText (positions 9 to 14).
+std::string SourceCallSign(std::span<const std::uint8_t> frame);
 
 } // namespace tavrik

@@ -17,7 +17,7 @@ struct TelemetryRecord {
 // All records decoded since start-up, numbered from 1, live and imported
 // frames alike. Holds 10000; frames past that are counted, not stored.
 class TelemetryHistory {
-public:
+  public:
     static constexpr std::int32_t kCapacity = 10000;
 
     TelemetryHistory();
@@ -33,10 +33,14 @@ public:
     const TelemetryRecord& Record(std::int32_t n) const;
     const std::vector<TelemetryRecord>& Records() const { return records_; }
 
-private:
+  private:
     std::vector<TelemetryRecord> records_;
     std::int32_t rxPacketCount_ = 0;
 };
+
+// Whether the decoder takes the frame: it reaches the last field and its two
+// fixed bytes (positions 19 and 20) hold 1.
+bool IsDecodable(const FrameBuffer& frame);
 
 // The 46 values of a frame, without the checks (the frame must reach position 111).
 std::array<double, kFieldCount> DecodeValues(const FrameBuffer& frame);

@@ -1,0 +1,223 @@
+#include "files/TelemetryExport.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "files/StationConfig.h"
+
+namespace tavrik {
+
+namespace {
+
+bool IsState(const FieldSpec& f) {
+    return f.display == Display::OpsState || f.display == Display::EpsModeState ||
+           f.display == Display::EpsTrackState;
+}
+
+void AppendInteger(std::string& out, long long n) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, n);
+    out.append(buf, r.ptr);
+}
+
+// Length of the UTF-8 sequence that starts at s[i], or 0 when it is not one.
+std::size_t Utf8Length(std::string_view s, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    const std::size_t n = lead >= 0xF0 && lead <= 0xF4 ? 4
+                          : lead >= 0xE0               ? 3
+                          : lead >= 0xC2               ? 2
+                                                       : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+} // namespace
+
+std::vector<std::string> ExportColumnNames(ExportColumns columns) {
+    std::vector<std::string> names;
+    if (columns.record) names.emplace_back("Record");
+    names.emplace_back("Reception time [UTC]");
+    names.emplace_back("File");
+    names.emplace_back("Source");
+    for (const FieldSpec& f : FieldTable()) {
+        std::string name(f.caption);
+        if (!f.unit.empty()) name += " [" + std::string(f.unit) + "]";
+        names.push_back(name);
+        if (IsState(f)) names.push_back(std::string(f.caption) + " name");
+    }
+    if (columns.frame) names.emplace_back("Frame");
+    return names;
+}
+
+TelemetryRowWriter::TelemetryRowWriter(ExportFormat format, ExportColumns columns)
+    : format_(format), columns_(columns), names_(ExportColumnNames(columns)) {
+    for (const std::string& name : names_) {
+        std::string key;
+        AppendJsonString(key, name);
+        jsonKeys_.push_back(key + ":");
+    }
+}
+
+void TelemetryRowWriter::AppendHeader(std::string& out) const {
+    if (format_ != ExportFormat::Csv) return;
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        if (i > 0) out += ',';
+        AppendCsvField(out, names_[i]);
+    }
+    out += "\r\n";
+}
+
+void TelemetryRowWriter::AppendRow(const ExportRow& row, std::string& out) const {
+    if (format_ == ExportFormat::Csv)
+        AppendCsv(row, out);
+    else
+        AppendJson(row, out);
+}
+
+void TelemetryRowWriter::AppendCsv(const ExportRow& row, std::string& out) const {
+    if (columns_.record) {
+        AppendInteger(out, row.record);
+        out += ',';
+    }
+    AppendCsvField(out, row.receptionTime);
+    out += ',';
+    AppendCsvField(out, row.file);
+    out += ',';
+    AppendCsvField(out, row.source);
+    for (const FieldSpec& f : FieldTable()) {
+        out += ',';
+        if (!row.values) {
+            if (IsState(f)) out += ',';
+            continue;
+        }
+        const double v = (*row.values)[static_cast<std::size_t>(f.index)];
+        AppendNumber(out, v);
+        if (IsState(f)) {
+            out += ',';
+            if (const auto name = ValueText(f.index, v)) AppendCsvField(out, *name);
+        }
+    }
+    if (columns_.frame) {
+        out += ',';
+        AppendCsvField(out, row.frame);
+    }
+    out += "\r\n";
+}
+
+void TelemetryRowWriter::AppendJson(const ExportRow& row, std::string& out) const {
+    std::size_t k = 0;
+    auto key = [&]() -> std::string& {
+        out += k == 0 ? '{' : ',';
+        out += jsonKeys_[k++];
+        return out;
+    };
+    if (columns_.record) AppendInteger(key(), row.record);
+    if (row.receptionTime.empty())
+        key() += "null";
+    else
+        AppendJsonString(key(), row.receptionTime);
+    AppendJsonString(key(), row.file);
+    AppendJsonString(key(), row.source);
+    for (const FieldSpec& f : FieldTable()) {
+        const double v = row.values ? (*row.values)[static_cast<std::size_t>(f.index)] : 0;
+        if (row.values && std::isfinite(v))
+            AppendNumber(key(), v);
+        else
+            key() += "null";
+        if (!IsState(f)) continue;
+        const auto name = row.values ? ValueText(f.index, v) : std::nullopt;
+        if (name)
+            AppendJsonString(key(), *name);
+        else
+            key() += "null";
+    }
+    if (columns_.frame) AppendJsonString(key(), row.frame);
+    out += "}\n";
+}
+
+void AppendCsvField(std::string& out, std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (const std::size_t n = Utf8Length(text, i)) {
+            out.append(text.substr(i, n));
+            i += n - 1;
+        } else {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    out += '"';
+}
+
+void AppendNumber(std::string& out, double value) {
+    if (!std::isfinite(value)) return; // no figure: an empty field
+    if (std::fabs(value) < 9e15 && std::trunc(value) == value) {
+        AppendInteger(out, static_cast<long long>(value));
+        return;
+    }
+    if (std::fabs(value) >= 1e12) {
+        char buf[32];
+        const auto r = std::to_chars(buf, buf + sizeof buf, value);
+        out.append(buf, r.ptr);
+        return;
+    }
+    const long long micro = std::llround(value * 1e6);
+    const unsigned long long m = static_cast<unsigned long long>(std::llabs(micro));
+    if (micro < 0) out += '-';
+    AppendInteger(out, static_cast<long long>(m / 1000000));
+    unsigned long long frac = m % 1000000;
+    if (frac == 0) return;
+    char digits[6];
+    int n = 6;
+    while (frac % 10 == 0) {
+        frac /= 10;
+        --n;
+    }
+    for (int i = n - 1; i >= 0; --i, frac /= 10)
+        digits[i] = static_cast<char>('0' + frac % 10);
+    out += '.';
+    out.append(digits, static_cast<std::size_t>(n));
+}
+
+std::string_view ReceptionTime(std::span<const std::uint8_t> timestampBody) {
+    std::string_view text(reinterpret_cast<const char*>(timestampBody.data()),
+                          timestampBody.size());
+    if (!text.empty()) text.remove_prefix(1); // the record's kind byte
+    if (text.ends_with(" UTC")) text.remove_suffix(4);
+    return text;
+}
+
+std::string TelemetryExportFileName(const std::string& folder, std::string_view mycall,
+                                    const DateTime& utc) {
+    return folder + "/" + FileNameSafe(mycall) + "_" + FormatFileStamp(utc) + ".csv";
+}
+
+} // namespace tavrik
