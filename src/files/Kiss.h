@@ -36,7 +36,7 @@ struct KissRecord {
 // record cut off by the end of the stream are dropped. An FESC followed by
 // anything but TFEND or TFESC keeps that byte.
 class KissReader {
-  public:
+public:
     explicit KissReader(std::size_t maxFrame = kMaxImportFrame) : maxFrame_(maxFrame) {}
 
     // Appends the records completed by these bytes to out.
@@ -52,7 +52,7 @@ class KissReader {
     // Stream offset of the opening FEND of the record read last or now.
     std::uint64_t RecordOffset() const { return recordOffset_; }
 
-  private:
+private:
     void Close(std::vector<KissRecord>& out);
 
     std::size_t maxFrame_;

@@ -17,7 +17,7 @@ struct TelemetryRecord {
 // All records decoded since start-up, numbered from 1, live and imported
 // frames alike. Holds 10000; frames past that are counted, not stored.
 class TelemetryHistory {
-  public:
+public:
     static constexpr std::int32_t kCapacity = 10000;
 
     TelemetryHistory();
@@ -33,7 +33,7 @@ class TelemetryHistory {
     const TelemetryRecord& Record(std::int32_t n) const;
     const std::vector<TelemetryRecord>& Records() const { return records_; }
 
-  private:
+private:
     std::vector<TelemetryRecord> records_;
     std::int32_t rxPacketCount_ = 0;
 };
