@@ -17,41 +17,43 @@ void KissExport::Begin(std::string& out) const {
 
 void KissExport::StartFile(std::string_view name) {
     file_ = name;
-    receptionTime_.clear();
+    hasTime_ = false;
 }
 
 void KissExport::Add(const KissRecord& record, std::string& out) {
     if (record.kind == KissRecord::Kind::Timestamp) {
-        receptionTime_ = ReceptionTime(record.bytes);
+        receptionTime_.assign(ReceptionTime(record.bytes)); // keeps its capacity
+        hasTime_ = true;
         return;
     }
-    std::string time;
-    time.swap(receptionTime_);
+    const std::string_view time = hasTime_ ? std::string_view(receptionTime_) : std::string_view();
+    hasTime_ = false;
     if (record.kind != KissRecord::Kind::Frame) return;
     ++frames_;
-    const std::string text = TelemetryFrameText(record.bytes);
     if (!writer_) {
-        out += text;
+        out += TelemetryFrameText(record.bytes);
         out += "\r\n"; // as the import lists it
         ++rows_;
         return;
     }
     frame_.Load(record.bytes);
-    const bool decoded = MatchesTelemetryHeader(text) && IsDecodable(frame_);
+    const bool decoded = HasTelemetryHeader(record.bytes) && IsDecodable(frame_);
     if (!decoded && !all_) return;
     std::string source = SourceCallSign(record.bytes);
     while (!source.empty() && source.back() == ' ')
         source.pop_back();
-    std::array<double, kFieldCount> values{};
-    if (decoded) values = DecodeValues(frame_);
-    std::string_view frameText = text;
-    if (frameText.ends_with(' ')) frameText.remove_suffix(1);
+    if (decoded) values_ = DecodeValues(frame_);
+    std::string text;
+    if (all_) {
+        text = TelemetryFrameText(record.bytes);
+        if (!text.empty()) text.pop_back(); // the blank after the last pair
+    }
     writer_->AppendRow({.record = 0,
                         .receptionTime = time,
                         .file = file_,
                         .source = source,
-                        .values = decoded ? &values : nullptr,
-                        .frame = frameText},
+                        .values = decoded ? &values_ : nullptr,
+                        .frame = text},
                        out);
     ++rows_;
 }

@@ -38,6 +38,8 @@ class KissExport {
     std::optional<TelemetryRowWriter> writer_;
     std::string file_;
     std::string receptionTime_;
+    bool hasTime_ = false;
+    std::array<double, kFieldCount> values_{};
     FrameBuffer frame_;
     std::uint64_t frames_ = 0;
     std::uint64_t rows_ = 0;

@@ -1,8 +1,8 @@
 #include "files/TelemetryExport.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 #include "files/StationConfig.h"
 
@@ -32,6 +32,41 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
     for (std::size_t k = 1; k < n; ++k)
         if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
     return n;
+}
+
+// Longest number text: a sign, 19 digits, a point, six decimals, or to_chars'
+// shortest form of a double (at most 24 characters).
+constexpr std::size_t kNumberRoom = 32;
+// State names are short; longer texts are cut to this.
+constexpr std::size_t kNameRoom = 32;
+
+// Writes the number at p and returns its end.
+char* FormatNumber(char* p, double value) {
+    if (!std::isfinite(value)) return p; // no figure: an empty field
+    char* const end = p + kNumberRoom;
+    const double magnitude = std::fabs(value);
+    if (magnitude < 9e15 && std::trunc(value) == value)
+        return std::to_chars(p, end, static_cast<long long>(value)).ptr;
+    if (magnitude >= 1e12) return std::to_chars(p, end, value).ptr;
+    const double scaled = magnitude * 1e6;
+    auto m = static_cast<unsigned long long>(scaled + 0.5);
+    if (value < 0 && m != 0) *p++ = '-';
+    p = std::to_chars(p, end, m / 1000000).ptr;
+    unsigned long long frac = m % 1000000;
+    if (frac == 0) return p;
+    int digits = 6;
+    for (; frac % 10 == 0; frac /= 10)
+        --digits;
+    *p++ = '.';
+    for (int i = digits - 1; i >= 0; --i, frac /= 10)
+        p[i] = static_cast<char>('0' + frac % 10);
+    return p + digits;
+}
+
+bool NeedsQuotes(std::string_view text) {
+    for (char c : text)
+        if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+    return false;
 }
 
 } // namespace
@@ -87,19 +122,21 @@ void TelemetryRowWriter::AppendCsv(const ExportRow& row, std::string& out) const
     AppendCsvField(out, row.file);
     out += ',';
     AppendCsvField(out, row.source);
+    // The values go through one buffer and one append: this is the hot loop of
+    // the command-line decoder.
+    char buf[kFieldCount * (1 + kNumberRoom) + 3 * (1 + kNameRoom)];
+    char* p = buf;
     for (const FieldSpec& f : FieldTable()) {
-        out += ',';
-        if (!row.values) {
-            if (IsState(f)) out += ',';
-            continue;
-        }
-        const double v = (*row.values)[static_cast<std::size_t>(f.index)];
-        AppendNumber(out, v);
-        if (IsState(f)) {
-            out += ',';
-            if (const auto name = ValueText(f.index, v)) AppendCsvField(out, *name);
-        }
+        *p++ = ',';
+        const double v = row.values ? (*row.values)[static_cast<std::size_t>(f.index)] : 0;
+        if (row.values) p = FormatNumber(p, v);
+        if (!IsState(f)) continue;
+        *p++ = ',';
+        // State names are fixed words: nothing in them needs quoting.
+        if (const auto name = row.values ? ValueText(f.index, v) : std::nullopt)
+            p = std::copy_n(name->data(), std::min(name->size(), kNameRoom), p);
     }
+    out.append(buf, p);
     if (columns_.frame) {
         out += ',';
         AppendCsvField(out, row.frame);
@@ -139,7 +176,7 @@ void TelemetryRowWriter::AppendJson(const ExportRow& row, std::string& out) cons
 }
 
 void AppendCsvField(std::string& out, std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!NeedsQuotes(text)) {
         out += text;
         return;
     }
@@ -178,33 +215,8 @@ void AppendJsonString(std::string& out, std::string_view text) {
 }
 
 void AppendNumber(std::string& out, double value) {
-    if (!std::isfinite(value)) return; // no figure: an empty field
-    if (std::fabs(value) < 9e15 && std::trunc(value) == value) {
-        AppendInteger(out, static_cast<long long>(value));
-        return;
-    }
-    if (std::fabs(value) >= 1e12) {
-        char buf[32];
-        const auto r = std::to_chars(buf, buf + sizeof buf, value);
-        out.append(buf, r.ptr);
-        return;
-    }
-    const long long micro = std::llround(value * 1e6);
-    const unsigned long long m = static_cast<unsigned long long>(std::llabs(micro));
-    if (micro < 0) out += '-';
-    AppendInteger(out, static_cast<long long>(m / 1000000));
-    unsigned long long frac = m % 1000000;
-    if (frac == 0) return;
-    char digits[6];
-    int n = 6;
-    while (frac % 10 == 0) {
-        frac /= 10;
-        --n;
-    }
-    for (int i = n - 1; i >= 0; --i, frac /= 10)
-        digits[i] = static_cast<char>('0' + frac % 10);
-    out += '.';
-    out.append(digits, static_cast<std::size_t>(n));
+    char buf[kNumberRoom];
+    out.append(buf, FormatNumber(buf, value));
 }
 
 std::string_view ReceptionTime(std::span<const std::uint8_t> timestampBody) {
