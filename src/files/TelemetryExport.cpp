@@ -45,22 +45,28 @@ char* FormatNumber(char* p, double value) {
     if (!std::isfinite(value)) return p; // no figure: an empty field
     char* const end = p + kNumberRoom;
     const double magnitude = std::fabs(value);
-    if (magnitude < 9e15 && std::trunc(value) == value)
-        return std::to_chars(p, end, static_cast<long long>(value)).ptr;
+    if (magnitude < 9e15) {
+        const auto whole = static_cast<long long>(value);
+        if (static_cast<double>(whole) == value) return std::to_chars(p, end, whole).ptr;
+    }
     if (magnitude >= 1e12) return std::to_chars(p, end, value).ptr;
     const double scaled = magnitude * 1e6;
     auto m = static_cast<unsigned long long>(scaled + 0.5);
     if (value < 0 && m != 0) *p++ = '-';
     p = std::to_chars(p, end, m / 1000000).ptr;
-    unsigned long long frac = m % 1000000;
+    const auto frac = static_cast<unsigned>(m % 1000000);
     if (frac == 0) return p;
-    int digits = 6;
-    for (; frac % 10 == 0; frac /= 10)
-        --digits;
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324"
+                                     "25262728293031323334353637383940414243444546474849"
+                                     "50515253545556575859606162636465666768697071727374"
+                                     "75767778798081828384858687888990919293949596979899";
     *p++ = '.';
-    for (int i = digits - 1; i >= 0; --i, frac /= 10)
-        p[i] = static_cast<char>('0' + frac % 10);
-    return p + digits;
+    for (const unsigned pair : {frac / 10000, frac / 100 % 100, frac % 100}) {
+        *p++ = kPairs[2 * pair];
+        *p++ = kPairs[2 * pair + 1];
+    }
+    while (p[-1] == '0') --p; // frac is not 0, so a digit other than 0 stops this
+    return p;
 }
 
 bool NeedsQuotes(std::string_view text) {
