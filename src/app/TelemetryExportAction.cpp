@@ -1,14 +1,21 @@
 #include "app/TelemetryExportAction.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 
+#include "files/qt/QtText.h"
+
 namespace tavrik {
 
-TelemetryExportAction::TelemetryExportAction(QWidget* window, const TelemetryHistory& history,
-                                             LogLine log)
-    : QObject(window), window_(window), log_(std::move(log)), export_(history) {
+TelemetryExportAction::TelemetryExportAction(QAction* trigger, QWidget* window,
+                                             const TelemetryHistory& history,
+                                             const QString& programFolder, const Clock& clock,
+                                             const StationConfig& config, LogLine log)
+    : QObject(window), window_(window), programFolder_(programFolder), clock_(clock),
+      config_(config), log_(std::move(log)), export_(history) {
+    connect(trigger, &QAction::triggered, this, &TelemetryExportAction::Open);
     connect(&export_, &TelemetryCsvExport::Finished, this,
             [this](const QString& path, int records, const QString& error) {
                 const QString name = QDir::toNativeSeparators(path);
@@ -23,7 +30,9 @@ TelemetryExportAction::TelemetryExportAction(QWidget* window, const TelemetryHis
             });
 }
 
-void TelemetryExportAction::Open(const QString& proposedPath) {
+void TelemetryExportAction::Open() {
+    const QString proposedPath = PathFromBytes(
+        TelemetryExportFileName(PathBytes(programFolder_), config_.mycall, UtcNow(clock_)));
     if (dialog_) {
         dialog_->raise();
         return;

@@ -7,7 +7,11 @@
 #include <QString>
 #include <functional>
 
+#include "files/StationConfig.h"
 #include "files/qt/TelemetryCsvExport.h"
+#include "time/Clock.h"
+
+class QAction;
 
 namespace tavrik {
 
@@ -15,11 +19,15 @@ class TelemetryExportAction : public QObject {
     Q_OBJECT
   public:
     using LogLine = std::function<void(const QString&)>;
-    TelemetryExportAction(QWidget* window, const TelemetryHistory& history, LogLine log);
+    // Opens the dialog whenever trigger fires. The proposed file is named from
+    // MYCALL and the UTC time of the click, in the program folder.
+    TelemetryExportAction(QAction* trigger, QWidget* window, const TelemetryHistory& history,
+                          const QString& programFolder, const Clock& clock,
+                          const StationConfig& config, LogLine log);
 
-    // Shows the save dialog with this file proposed; returns at once.
-    void Open(const QString& proposedPath);
-    // Writes the records to path without asking (the dialog's confirmation ends here).
+    // Shows the save dialog; returns at once.
+    void Open();
+    // Writes the records to path (what the dialog's confirmation does).
     void ExportTo(const QString& path);
     QFileDialog* Dialog() const { return dialog_; }
     bool Running() const { return export_.Running(); }
@@ -29,6 +37,9 @@ class TelemetryExportAction : public QObject {
 
   private:
     QWidget* window_;
+    QString programFolder_;
+    const Clock& clock_;
+    const StationConfig& config_;
     LogLine log_;
     TelemetryCsvExport export_;
     QPointer<QFileDialog> dialog_;
