@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 #include "files/Kiss.h"
@@ -152,4 +153,25 @@ TEST(TelemetryExport, JsonEscapesTextsAndLeavesMissingValuesNull) {
     std::string latin1;
     AppendJsonString(latin1, "\xc3\xa9\x80"); // UTF-8 kept, a stray byte as Latin-1
     EXPECT_EQ(latin1, "\"\xc3\xa9\\u0080\"");
+}
+
+TEST(TelemetryExport, NumbersArePlainDecimals) {
+    const std::vector<std::pair<double, std::string>> cases = {
+        {0, "0"},
+        {-0.0, "0"},
+        {7, "7"},
+        {-32768, "-32768"},
+        {99999999, "99999999"},
+        {100000000, "100000000"},
+        {0.000239, "0.000239"},
+        {-0.5, "-0.5"},
+        {0.0000004, "0"},
+        {0.000239 * 65535.0 * 65535.0, "1026465.857775"},
+        {1e13 + 0.5, "10000000000000.5"},
+        {std::nan(""), ""}};
+    for (const auto& [value, text] : cases) {
+        std::string out;
+        AppendNumber(out, value);
+        EXPECT_EQ(out, text) << value;
+    }
 }
