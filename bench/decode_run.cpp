@@ -9,13 +9,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "bench_data.h"
@@ -130,15 +133,24 @@ int main(int argc, char** argv) {
     std::printf("%zu frames (%zu telemetry), %.1f MB\n", frames, telemetry, mb);
     DeframeFile(big); // into the page cache
 
-    double floor = 0;
+    // The floor runs in this process: its CPU time is this process's.
+    auto cpuNow = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+        return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+    };
+    double floor = 0, floorCpu = 0;
     for (int i = 0; i < 3; ++i) {
         const auto t0 = Clock::now();
+        const double c0 = cpuNow();
         if (DeframeFile(big) != frames) std::fprintf(stderr, "the floor loop miscounted\n");
-        const double s = Seconds(t0, Clock::now());
-        floor = i == 0 ? s : std::min(floor, s);
+        const double s = Seconds(t0, Clock::now()), c = cpuNow() - c0;
+        if (i == 0 || s < floor) std::tie(floor, floorCpu) = std::pair(s, c);
     }
-    Result("decode floor (de-framing only)", static_cast<double>(telemetry) / floor,
-           "telemetry frames/s");
+    const std::string floorName = "decode floor (de-framing only)";
+    Result(floorName, static_cast<double>(telemetry) / floor, "telemetry frames/s (wall)");
+    Result(floorName, static_cast<double>(telemetry) / floorCpu, "telemetry frames/s (CPU time)");
+    Result(floorName, mb / floor, "MB/s (wall)");
 
     for (const char* format : {"csv", "json", "hex"}) {
         const Run r = Best({decode, "--format", format, big});
