@@ -36,7 +36,7 @@ TEST_F(ExportTest, DialogProposesTheNameAndTheFileHasTheDecodersColumnsAndValues
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->selectedFiles().value(0), dir.filePath("N0CALL-P_05032024_1407.csv"));
     QMetaObject::invokeMethod(dialog, "accept"); // the user confirms the proposed name
-    EXPECT_TRUE(Exporter().Running()); // written from the event loop, in slices
+    EXPECT_TRUE(Exporter().Running());           // written from the event loop, in slices
     ASSERT_TRUE(WaitFor([&] { return !Exporter().Running(); }));
     EXPECT_EQ(
         EntryText(0),
