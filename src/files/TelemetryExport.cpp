@@ -150,11 +150,11 @@ void TelemetryRowWriter::AppendCsv(const ExportRow& row, std::string& out) const
         AppendInteger(out, row.record);
         out += ',';
     }
-    AppendCsvField(out, row.receptionTime);
+    AppendCsvReceived(out, row.receptionTime);
     out += ',';
     AppendCsvField(out, row.file);
     out += ',';
-    AppendCsvField(out, row.source);
+    AppendCsvReceived(out, row.source);
     // The values go through one buffer and one append: this is the hot loop of
     // the command-line decoder.
     char buf[kFieldCount * (1 + kNumberRoom) + 3 * (1 + kNameRoom)];
@@ -219,6 +219,18 @@ void AppendCsvField(std::string& out, std::string_view text) {
         out += c;
     }
     out += '"';
+}
+
+void AppendCsvReceived(std::string& out, std::string_view text) {
+    // Anyone on the air can send a call sign such as "=1+2"; a spreadsheet
+    // would take it for a formula. A leading apostrophe keeps it text.
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
+        std::string guarded = "'";
+        guarded += text;
+        AppendCsvField(out, guarded);
+        return;
+    }
+    AppendCsvField(out, text);
 }
 
 void AppendJsonString(std::string& out, std::string_view text) {

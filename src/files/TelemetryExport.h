@@ -55,6 +55,10 @@ class TelemetryRowWriter {
 
 // RFC 4180: quoted only when the text holds a comma, a quote, CR or LF.
 void AppendCsvField(std::string& out, std::string_view text);
+// A text that came with the frames (a call sign, a timestamp record's text):
+// quoted like any field, and with an apostrophe in front when it begins like a
+// spreadsheet formula (=, +, -, @, tab or CR).
+void AppendCsvReceived(std::string& out, std::string_view text);
 // A JSON string literal; bytes that are not UTF-8 are taken as Latin-1.
 void AppendJsonString(std::string& out, std::string_view text);
 // A decoded value as a plain decimal number: whole numbers without a point,

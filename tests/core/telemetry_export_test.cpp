@@ -131,10 +131,13 @@ TEST(TelemetryExport, AllListsEveryFrameWithItsTextAndQuotesCallSigns) {
     const Bytes foreign = WithCallSign(frames::ForeignFrame(), "N0,\"A\"");
     Bytes refused = frames::TelemetryFrame({});
     refused[18] = 0; // position 19
-    const std::string csv = Decode({Record(foreign), Record(refused)}, true);
+    const std::string csv = Decode(
+        {Record(foreign), Record(refused), Record(WithCallSign(frames::ForeignFrame(), "=1+2  "))},
+        true);
     EXPECT_NE(csv.find(",\"pass,1.kss\",\"N0,\"\"A\"\"\","), std::string::npos) << csv;
     const std::vector<Row> rows = ParseCsv(csv);
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].at("Source"), "'=1+2"); // kept text, not a formula
     EXPECT_EQ(rows[0].at("Source"), "N0,\"A\"");
     EXPECT_EQ(rows[0].at("Frame").substr(0, 8), "00 86 A2");
     EXPECT_EQ(rows[1].at("Source"), "TAVRIK");
