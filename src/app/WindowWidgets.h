@@ -55,6 +55,7 @@ class WindowWidgets {
     QAction* MnuImport = nullptr;
     QAction* MnuExit = nullptr;
     QAction* MnuDebug = nullptr;
+    QAction* MnuExport = nullptr;
     QAction* MnuAbout = nullptr;
 
   private:
