@@ -47,9 +47,9 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
         Log("AGW protocol error, connection closed: " + Latin1Bytes(why));
         winsock1_.Close();
     });
-    connect(&inet1_, &Uploader::runStarted, this, [this] { list3_.clear(); });
-    connect(&inet1_, &Uploader::stateChanged, this, &Form1::Inet1_StateChanged);
-    connect(&inet1_, &Uploader::logLine, this, [this](const QString& t) { Log(t); });
+    connect(&inet1_, &UploadRoute::runStarted, this, [this] { list3_.clear(); });
+    connect(&inet1_, &UploadRoute::stateChanged, this, &Form1::Inet1_StateChanged);
+    connect(&inet1_, &UploadRoute::logLine, this, [this](const QString& t) { Log(t); });
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
@@ -103,6 +103,7 @@ void Form1::Form_Load() {
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();
+        if (config_.uploadRetry) inet1_.KeepOnDisk(PathBytes(programFolder_) + "/upload_queue");
 
         const std::optional<HostPort> hp = SplitHostPort(config_.port);
         if (!hp) throw ConfigError{kOpenErrorBadPort, "PORT is not host:port"};
@@ -272,22 +273,22 @@ std::string Form1::OpenKissLog() {
 // ------------------------------------------------------------------ uploads
 
 void Form1::Post_Packet_Click() {
-    inet1_.SetServers(Latin1Text(config_.server), Latin1Text(config_.serverBackup));
-    const std::string& body = pipeline_.UploadBody();
-    inet1_.EnqueueRun(QByteArray(body.data(), static_cast<qsizetype>(body.size())));
+    inet1_.Post(pipeline_.UploadBody(), Latin1Text(config_.server),
+                Latin1Text(config_.serverBackup));
 }
 
 void Form1::Inet1_StateChanged(int state) {
-    const std::string name = TransferStateName(state);
-    if (name.empty()) return;
-    list3_.append(Latin1Text(name));
-    if (state == 11) {
-        Log(ErrorLogText(inet1_.ResultCode(), Latin1Bytes(inet1_.ResultText())));
-    } else if (state == 12) {
-        const QByteArray header = inet1_.ResponseHeader();
+    const std::optional<TransferState> known = TransferStateFromNumber(state);
+    if (!known) return;
+    list3_.append(Latin1Text(TransferStateName(*known)));
+    const Uploader& from = inet1_.Reporter(); // one of the queues with UPLOAD_RETRY
+    if (known == TransferState::Error) {
+        Log(ErrorLogText(from.ResultCode(), Latin1Bytes(from.ResultText())));
+    } else if (known == TransferState::ResponseCompleted) {
+        const QByteArray header = from.ResponseHeader();
         const std::string text = HeaderLogText(
             std::string_view(header.constData(), static_cast<std::size_t>(header.size())));
-        const ResponseVerdict verdict = JudgeResponse(inet1_.HttpStatus());
+        const ResponseVerdict verdict = JudgeResponse(from.HttpStatus());
         if (verdict.countAsOk) ++postOkCount_;
         ShowCounters();
         Log(text);

@@ -32,7 +32,7 @@
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
-#include "upload/qt/Uploader.h"
+#include "upload/qt/UploadRoute.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;
@@ -98,7 +98,8 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     const QString& ProgramFolder() const { return programFolder_; }
     const KissLog& Kiss() const { return kissLog_; }
     AgwClient& Winsock1() { return winsock1_; }
-    Uploader& Inet1() { return inet1_; }
+    Uploader& Inet1() { return inet1_.Plain(); }
+    UploadRoute& Uploads() { return inet1_; }
     const std::string& Text2() const { return import_->Listing(); } // every imported frame's text
     const QStringList& List1() const { return list1_; }
     const QStringList& List2() const { return list2_; }
@@ -157,7 +158,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     KissLog kissLog_;
     FramePipeline pipeline_;
     AgwClient winsock1_;
-    Uploader inet1_;
+    UploadRoute inet1_;
     EventLog eventLog_;
     bool unloaded_ = false;
 

@@ -51,10 +51,10 @@ TEST(RetryUploader, EachServerGetsEveryUploadOnceInOrderThroughFailures) {
     const QString backupUrl = QStringLiteral("http://127.0.0.1:%1/b").arg(backupPort);
     QStringList log;
     auto up = Make(dir, &log);
-    up->Start({primary.Url("/p"), backupUrl});
+    up->Start();
     const QList<QByteArray> bodies = Bodies(12);
     for (const QByteArray& b : bodies)
-        up->Enqueue(b);
+        up->Enqueue(b, {primary.Url("/p"), backupUrl});
 
     // The backup being down holds up nothing on the primary.
     ASSERT_TRUE(QTest::qWaitFor([&] { return up->Waiting(primary.Url("/p")) == 0; }, kWaitMs));
@@ -80,17 +80,17 @@ TEST(RetryUploader, QueueLeftByAnEarlyEndGoesToItsServerAfterARestart) {
     const QList<QByteArray> bodies = Bodies(3);
     {
         auto up = Make(dir, &log);
-        up->Start({server.Url("/s")});
+        up->Start();
         for (const QByteArray& b : bodies)
-            up->Enqueue(b);
+            up->Enqueue(b, {server.Url("/s")});
         ASSERT_TRUE(QTest::qWaitFor([&] { return server.Requests().size() == 1; }, kWaitMs));
     } // ends with the first request in flight
 
-    // Started again without that server in the settings: its queue still goes there.
+    // Started again and nothing new to send: the queue still goes to its server.
     server.Script({ScriptedReply::Status(404, "Not Found")}); // final: dropped, not retried
     server.SetDefault(ScriptedReply::Status(200, "OK"));
     auto up = Make(dir, &log);
-    up->Start({});
+    up->Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return up->Idle(); }, kWaitMs));
     EXPECT_EQ(Accepted(server, 2), bodies.mid(1));
     EXPECT_EQ(server.Requests()[1].body, bodies[0]); // the one in flight, once more

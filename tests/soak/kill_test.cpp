@@ -5,8 +5,11 @@
 //
 // SOAK_KILL_FRAMES  frames fed before the kill and as many after (default 150)
 #include <QDir>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -98,6 +101,23 @@ Delivery Deliveries(const HttpTestServer& server, qsizetype refused,
     return d;
 }
 
+// Runs the event loop until done() or the limit. A real loop, not qWaitFor:
+// that one sleeps between turns and would hold up the test servers' answers.
+bool WaitUntil(const std::function<bool()>& done, int limitMs) {
+    QEventLoop loop;
+    QTimer check;
+    QElapsedTimer t;
+    t.start();
+    bool met = done();
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        met = done();
+        if (met || t.elapsed() > limitMs) loop.quit();
+    });
+    check.start(20);
+    if (!met) loop.exec();
+    return met;
+}
+
 } // namespace
 
 TEST(Faults, KilledInABurstAndStartedAgainEveryLoggedFrameReachesBothServers) {
@@ -115,22 +135,24 @@ TEST(Faults, KilledInABurstAndStartedAgainEveryLoggedFrameReachesBothServers) {
     HttpTestServer a, b;
     ASSERT_TRUE(a.Listen());
     ASSERT_TRUE(b.Listen());
-    constexpr qsizetype kRefused = 5;
-    b.Script(QList<ScriptedReply>(kRefused, ScriptedReply::Status(503, "Unavailable")));
+    constexpr qsizetype kRefused = 1; // then a pause of 5 s before the next try
+    b.Script({ScriptedReply::Status(503, "Unavailable")});
     QTemporaryDir folder;
     Program program(folder.path());
     ASSERT_TRUE(program.Install());
 
     Replay first;
-    ASSERT_TRUE(first.Start(before, 2));
+    ASSERT_TRUE(first.Start(before, 10));
     program.Configure(first.Port(), a.Url("/a"), b.Url("/b"));
     ASSERT_TRUE(program.Start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return a.Requests().size() >= half / 3; }, 60000));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return program.LoggedTelemetry().size() >= static_cast<std::size_t>(half / 2); },
+        60000));
     program.Kill();
     const std::size_t heardBeforeKill = program.LoggedTelemetry().size();
 
     Replay second;
-    ASSERT_TRUE(second.Start(after, 2));
+    ASSERT_TRUE(second.Start(after, 10));
     program.Configure(second.Port(), a.Url("/a"), b.Url("/b"));
     ASSERT_TRUE(program.Start());
     const auto allDelivered = [&] {
@@ -148,7 +170,7 @@ TEST(Faults, KilledInABurstAndStartedAgainEveryLoggedFrameReachesBothServers) {
         return true;
     };
     // The second feed ends with telemetry; once it is logged and delivered, all is.
-    const bool delivered = QTest::qWaitFor(
+    const bool delivered = WaitUntil(
         [&] { return program.LoggedTelemetry().size() > heardBeforeKill + 1 && allDelivered(); },
         120000);
     program.Kill();
@@ -167,7 +189,7 @@ TEST(Faults, KilledInABurstAndStartedAgainEveryLoggedFrameReachesBothServers) {
 
     EXPECT_TRUE(delivered) << line.str();
     EXPECT_GT(heardBeforeKill, 0u);
-    EXPECT_LT(heardBeforeKill, static_cast<std::size_t>(half) * 9 / 10) << "killed too late";
+    EXPECT_LT(heardBeforeKill, static_cast<std::size_t>(half)) << "killed after the burst";
     EXPECT_LE(da.duplicates, 1);
     EXPECT_LE(db.duplicates, 1);
     EXPECT_TRUE(da.inOrder);

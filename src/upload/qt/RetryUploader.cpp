@@ -63,17 +63,11 @@ RetryUploader::~RetryUploader() {
     Stop();
 }
 
-void RetryUploader::Start(const QStringList& servers) {
+void RetryUploader::Start() {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
         const QString server = ReadServerFile(entry.path());
         if (!server.isEmpty() && !Find(server)) Open(entry.path(), server);
-    }
-    for (const QString& server : servers) {
-        if (server.isEmpty()) continue;
-        Channel* channel = Find(server);
-        if (!channel) channel = Open(folder_ / FolderName(server.toLatin1()), server);
-        if (channel) targets_ << channel;
     }
     for (auto& channel : channels_) {
         channel->lane->AnnounceLeftovers();
@@ -102,6 +96,7 @@ RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
         if (ec) why = "cannot write " + (folder / kServerFile).string() + ": " + ec.message();
     }
     if (!spool || !why.empty()) {
+        unusable_ << server;
         emit logLine(
             QStringLiteral("Upload queue for %1 not usable, uploads to it are not kept: %2")
                 .arg(server, QString::fromLocal8Bit(why.c_str())));
@@ -136,9 +131,13 @@ RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
     return c;
 }
 
-void RetryUploader::Enqueue(const QByteArray& body) {
+void RetryUploader::Enqueue(const QByteArray& body, const QStringList& servers) {
     if (stopped_) return;
-    for (Channel* channel : targets_) {
+    for (const QString& server : servers) {
+        if (server.isEmpty() || unusable_.contains(server)) continue;
+        Channel* channel = Find(server);
+        if (!channel) channel = Open(folder_ / FolderName(server.toLatin1()), server);
+        if (!channel) continue;
         channel->lane->Enqueue(
             std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
         Pump(*channel);

@@ -35,11 +35,10 @@ class RetryUploader : public QObject {
     void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
     void SetExtraCaCertificates(const QList<QSslCertificate>& cas) { cas_ = cas; }
 
-    // Opens the queues left in the folder (they go on to the server they were
-    // for) and those of the given servers; empty names are not used.
-    void Start(const QStringList& servers);
-    // Keeps the body for each server given to Start, in that order.
-    void Enqueue(const QByteArray& body);
+    // Opens the queues left in the folder: they go on to the server they were for.
+    void Start();
+    // Keeps the body for each server, in that order; empty names are not used.
+    void Enqueue(const QByteArray& body, const QStringList& servers);
     // Stops the requests in flight and flushes; the queues stay on disk.
     void Stop();
     // Entries waiting for server (0 for one without a queue).
@@ -72,7 +71,7 @@ class RetryUploader : public QObject {
     std::chrono::milliseconds timeout_{std::chrono::seconds(60)};
     QList<QSslCertificate> cas_;
     std::vector<std::unique_ptr<Channel>> channels_;
-    QList<Channel*> targets_; // one per configured server, in order
+    QStringList unusable_; // said once; their uploads are not kept
     QTimer syncTimer_;
     bool stopped_ = false;
 };
