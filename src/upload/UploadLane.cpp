@@ -78,10 +78,16 @@ void UploadLane::Finish(UploadOutcome outcome) {
     if (outcome == UploadOutcome::Transient || !spool_->PopFront()) {
         const Ms pause = backoff_.Next();
         retryAt_ = now_() + pause;
+        const Ms now = now_();
         if (!growing_) {
             growing_ = true;
             sentSinceGrowth_ = 0;
+            lastGrowthLine_ = now;
             log_("Upload queue for " + server_ + " growing: " + std::to_string(Count()) +
+                 " waiting, next try in " + SecondsText(pause));
+        } else if (now - lastGrowthLine_ >= std::chrono::minutes(1)) {
+            lastGrowthLine_ = now; // how far behind, once a minute at most
+            log_("Upload queue for " + server_ + ": " + std::to_string(Count()) +
                  " waiting, next try in " + SecondsText(pause));
         }
         return;

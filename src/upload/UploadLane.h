@@ -76,6 +76,7 @@ class UploadLane {
     Ms retryAt_{0};
     bool growing_ = false; // since a failure or left from an earlier run
     std::uint64_t sentSinceGrowth_ = 0;
+    Ms lastGrowthLine_{0};
     std::uint64_t refused_ = 0; // since the last refusal line
     std::optional<Ms> lastRefusalLine_;
 };

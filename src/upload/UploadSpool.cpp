@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,7 @@ UploadSpool::~UploadSpool() {
     CloseFd(activeFd_);
     CloseFd(ackFd_);
     CloseFd(dirFd_);
+    CloseFd(lockFd_);
 }
 
 std::unique_ptr<UploadSpool> UploadSpool::Open(const std::filesystem::path& folder,
@@ -128,6 +130,14 @@ bool UploadSpool::Load(std::string& why) {
     dirFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd_ < 0) {
         why = "cannot open the folder " + folder_.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    // Two copies of the program in one folder would hand out the same ids.
+    const std::filesystem::path lock = folder_ / "lock";
+    lockFd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        why = errno == EWOULDBLOCK ? "in use by another running copy of the program"
+                                   : "cannot lock " + lock.string() + ": " + std::strerror(errno);
         return false;
     }
     if (!LoadAcks(why)) return false;

@@ -79,6 +79,7 @@ class UploadSpool {
     int activeFd_ = -1;
     int ackFd_ = -1;
     int dirFd_ = -1;
+    int lockFd_ = -1;              // held while open
     int readFd_ = -1;              // segments_.front(), for reading
     std::uint64_t readOffset_ = 0; // next record to look at in it
     std::uint64_t head_ = 0;       // highest id acknowledged

@@ -96,4 +96,12 @@ TEST(RetryUploader, QueueLeftByAnEarlyEndGoesToItsServerAfterARestart) {
     EXPECT_EQ(server.Requests()[1].body, bodies[0]); // the one in flight, once more
     EXPECT_TRUE(log.contains("Upload queue for " + server.Url("/s") +
                              ": 3 uploads kept from an earlier run"));
+
+    // A second copy of the program on the same folder posts once, without a queue.
+    QStringList otherLog;
+    auto other = Make(dir, &otherLog);
+    other->Enqueue("frame=other", {server.Url("/s")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.Requests().size() == 5; }, kWaitMs));
+    EXPECT_EQ(server.Requests().back().body, "frame=other");
+    EXPECT_TRUE(otherLog.value(0).contains("in use by another running copy"));
 }

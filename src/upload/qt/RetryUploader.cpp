@@ -133,16 +133,36 @@ RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
 
 void RetryUploader::Enqueue(const QByteArray& body, const QStringList& servers) {
     if (stopped_) return;
+    QStringList once;
     for (const QString& server : servers) {
-        if (server.isEmpty() || unusable_.contains(server)) continue;
-        Channel* channel = Find(server);
-        if (!channel) channel = Open(folder_ / FolderName(server.toLatin1()), server);
-        if (!channel) continue;
+        if (server.isEmpty()) continue;
+        Channel* channel = unusable_.contains(server) ? nullptr : Find(server);
+        if (!channel && !unusable_.contains(server))
+            channel = Open(folder_ / FolderName(server.toLatin1()), server);
+        if (!channel) {
+            once << server;
+            continue;
+        }
         channel->lane->Enqueue(
             std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
         Pump(*channel);
     }
+    if (!once.isEmpty()) PostOnce(body, once);
     ScheduleSync();
+}
+
+void RetryUploader::PostOnce(const QByteArray& body, const QStringList& servers) {
+    if (!fallback_) {
+        fallback_ = std::make_unique<Uploader>();
+        fallback_->SetTimeout(timeout_);
+        fallback_->SetExtraCaCertificates(cas_);
+        Uploader* u = fallback_.get();
+        connect(u, &Uploader::runStarted, this, &RetryUploader::runStarted);
+        connect(u, &Uploader::logLine, this, &RetryUploader::logLine);
+        connect(u, &Uploader::stateChanged, this, [this, u](int s) { emit stateChanged(s, *u); });
+    }
+    fallback_->SetServers(servers.value(0), servers.value(1));
+    fallback_->EnqueueRun(body);
 }
 
 void RetryUploader::Pump(Channel& c) {
@@ -163,6 +183,7 @@ void RetryUploader::Stop() {
         channel->retry.stop();
         channel->http->CancelAll();
     }
+    if (fallback_) fallback_->CancelAll();
     syncTimer_.stop();
     SyncAll();
 }

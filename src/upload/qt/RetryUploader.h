@@ -61,6 +61,7 @@ class RetryUploader : public QObject {
     Channel* Find(const QString& server) const;
     Channel* Open(const std::filesystem::path& folder, const QString& server);
     void Pump(Channel& channel);
+    void PostOnce(const QByteArray& body, const QStringList& servers);
     void ScheduleSync();
     void SyncAll();
 
@@ -71,7 +72,8 @@ class RetryUploader : public QObject {
     std::chrono::milliseconds timeout_{std::chrono::seconds(60)};
     QList<QSslCertificate> cas_;
     std::vector<std::unique_ptr<Channel>> channels_;
-    QStringList unusable_; // said once; their uploads are not kept
+    QStringList unusable_; // said once; their uploads are posted once, as without a queue
+    std::unique_ptr<Uploader> fallback_;
     QTimer syncTimer_;
     bool stopped_ = false;
 };
