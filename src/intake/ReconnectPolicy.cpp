@@ -10,6 +10,10 @@ std::int64_t ReconnectPolicy::Delay(int failed, std::int64_t downMs) {
 std::int64_t ReconnectPolicy::Lost(std::int64_t nowMs) {
     if (waiting_) return nextAt_;
     waiting_ = true;
+    downAt_ = nowMs;
+    resumed_ = everWaited_ && nowMs - upAt_ < kStableMs;
+    everWaited_ = true;
+    if (resumed_) return Failed(nowMs);
     lostAt_ = loggedAt_ = nowMs;
     attempts_ = 0;
     nextAt_ = nowMs + Delay(0, 0);
@@ -32,6 +36,7 @@ bool ReconnectPolicy::MayLog(std::int64_t nowMs) {
 std::int64_t ReconnectPolicy::Connected(std::int64_t nowMs) {
     const std::int64_t down = DownMs(nowMs);
     waiting_ = false;
+    upAt_ = nowMs;
     ++attempts_; // the one that succeeded
     return down;
 }

@@ -17,6 +17,10 @@ class ReconnectPolicy {
     static constexpr std::int64_t kSlowDelayMs = 30000;
     // Failures while waiting write at most one event-log line this often.
     static constexpr std::int64_t kLogIntervalMs = 60000;
+    // A connection lost sooner than this after it was made again (a modem
+    // program that accepts and drops at once) continues the earlier wait
+    // instead of starting over at the fast end.
+    static constexpr std::int64_t kStableMs = 60000;
 
     // The wait before the next attempt, when the link has been down for downMs
     // and `failed` attempts have failed since.
@@ -25,6 +29,8 @@ class ReconnectPolicy {
     // The link was lost (or could not be made) at nowMs. Returns when to try
     // first. A loss while already waiting changes nothing but the answer.
     std::int64_t Lost(std::int64_t nowMs);
+    // Whether the last loss continued an earlier wait (see kStableMs).
+    bool Resumed() const { return resumed_; }
     // An attempt failed at nowMs: returns when to try next.
     std::int64_t Failed(std::int64_t nowMs);
     // Whether a failure at nowMs may write its line; the loss wrote one already.
@@ -34,11 +40,16 @@ class ReconnectPolicy {
 
     bool Waiting() const { return waiting_; }
     int Attempts() const { return attempts_; } // attempts of the current wait so far
-    std::int64_t DownMs(std::int64_t nowMs) const { return waiting_ ? nowMs - lostAt_ : 0; }
+    // How long the link has been down this time.
+    std::int64_t DownMs(std::int64_t nowMs) const { return waiting_ ? nowMs - downAt_ : 0; }
 
   private:
     bool waiting_ = false;
-    std::int64_t lostAt_ = 0;
+    bool resumed_ = false;
+    bool everWaited_ = false;
+    std::int64_t upAt_ = 0;
+    std::int64_t lostAt_ = 0; // the start of the wait the schedule counts from
+    std::int64_t downAt_ = 0;
     std::int64_t loggedAt_ = 0;
     std::int64_t nextAt_ = 0;
     int attempts_ = 0;

@@ -115,6 +115,7 @@ void ModemConnection::Down() {
     if (!reconnect_) return;
     const std::int64_t now = NowMs();
     Schedule(policy_.Lost(now));
+    if (policy_.Resumed()) return; // a short connection: the wait and its line go on
     log_(link_->Name() + " reconnect: trying again in " +
          DurationText(ReconnectPolicy::kFirstDelayMs) + ", then every " +
          DurationText(ReconnectPolicy::kFastDelayMs) + ", after " +
