@@ -100,4 +100,14 @@ void Info::Form_Load() {
         "OUT OF OR IN CONNECTION WITH THE USE OR PERFORMANCE OF THIS SOFTWARE."));
 }
 
+void Info::ShowOne(QPointer<Info>& window) {
+    if (!window) {
+        window = new Info();
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 } // namespace tavrik

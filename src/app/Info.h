@@ -1,5 +1,6 @@
 #pragma once
 #include <QLabel>
+#include <QPointer>
 #include <QWidget>
 
 namespace tavrik {
@@ -10,6 +11,8 @@ class Info : public QWidget {
   public:
     explicit Info(QWidget* parent = nullptr);
     void Form_Load();
+    // Shows the one About window, made when there is none yet, and brings it forward.
+    static void ShowOne(QPointer<Info>& window);
 
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;

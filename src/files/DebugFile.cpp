@@ -1,5 +1,8 @@
 #include "files/DebugFile.h"
 
+#include <fstream>
+#include <iterator>
+
 #include "files/StationConfig.h"
 
 namespace tavrik {
@@ -30,6 +33,22 @@ std::string DebugFileText(std::string_view eventLog, std::string_view importedFr
     line("thanks 73, Brell ");
     line("Veskar");
     return s;
+}
+
+DebugFileOutcome WriteDebugFile(const std::string& name, std::string_view eventLog,
+                                std::string_view importedFrames, const std::string& configPath) {
+    DebugFileOutcome outcome;
+    std::string configBytes;
+    if (std::ifstream in(configPath, std::ios::binary); in)
+        configBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    else
+        outcome.configRead = false;
+    const std::string text = DebugFileText(eventLog, importedFrames, configBytes);
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    outcome.written = static_cast<bool>(out);
+    return outcome;
 }
 
 } // namespace tavrik

@@ -17,4 +17,13 @@ std::string DebugFileName(const std::string& folder, std::string_view mycall, co
 std::string DebugFileText(std::string_view eventLog, std::string_view importedFrames,
                           std::string_view configBytes);
 
+struct DebugFileOutcome {
+    bool configRead = true; // false: the file was written without the configuration
+    bool written = true;
+};
+
+// Writes the debug file `name`, the configuration file at configPath copied in.
+DebugFileOutcome WriteDebugFile(const std::string& name, std::string_view eventLog,
+                                std::string_view importedFrames, const std::string& configPath);
+
 } // namespace tavrik

@@ -58,7 +58,7 @@ std::optional<ModemEndpoint> ParseModemPort(std::string_view port) {
 ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defaults) {
     ConfigReadResult r{std::move(defaults), std::nullopt};
     if (content.empty()) {
-        r.error = ConfigError{62, "the file is empty (input past end of file)"};
+        r.error = ConfigError{kOpenErrorEmptyFile, "the file is empty (input past end of file)"};
         return r;
     }
     int lineNumber = 0;
@@ -95,22 +95,31 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
         else if (key == "UPLOAD_RETRY") c.uploadRetry = value == "YES";
     }
     if (r.config.port.empty())
-        r.error = ConfigError{13, "PORT is not set (it must read host:port, e.g. 127.0.0.1:8000)"};
+        r.error = ConfigError{kOpenErrorBadPort,
+                              "PORT is not set (it must read host:port, e.g. 127.0.0.1:8000)"};
     else if (!ParseModemPort(r.config.port))
-        r.error = ConfigError{13, "PORT \"" + r.config.port + "\" is not " +
-                                      (r.config.port.starts_with(kKissScheme) ? "kiss://" : "") +
-                                      "host:port with a whole port number"};
+        r.error = ConfigError{kOpenErrorBadPort,
+                              "PORT \"" + r.config.port + "\" is not " +
+                                  (r.config.port.starts_with(kKissScheme) ? "kiss://" : "") +
+                                  "host:port with a whole port number"};
     return r;
+}
+
+std::string OpenErrorText(const ConfigError& failure) {
+    return "The following error occured: \r\nError # " + std::to_string(failure.number) +
+           "\r\nonline_conf.ini " + failure.description;
 }
 
 ConfigReadResult ReadStationConfigFile(const std::string& path, StationConfig defaults) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        ConfigReadResult r{std::move(defaults), ConfigError{53, "file not found: " + path}};
+        ConfigReadResult r{std::move(defaults),
+                           ConfigError{kOpenErrorFileNotFound, "file not found: " + path}};
         return r;
     }
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return {std::move(defaults), ConfigError{57, "read error: " + path}};
+    if (in.bad())
+        return {std::move(defaults), ConfigError{kOpenErrorReadFailed, "read error: " + path}};
     return ParseStationConfig(content, std::move(defaults));
 }
 

@@ -27,6 +27,19 @@ struct ConfigError {
     std::string description;
 };
 
+// The numbers of the start-up failures, as the "Open Error" box shows them.
+enum OpenErrorNumber : int {
+    kOpenErrorOther = 5,         // any other failure of the start-up steps
+    kOpenErrorBadPort = 13,      // PORT missing or not host:port
+    kOpenErrorFileNotFound = 53, // no online_conf.ini
+    kOpenErrorReadFailed = 57,   // online_conf.ini cannot be read
+    kOpenErrorEmptyFile = 62,    // online_conf.ini is empty
+    kOpenErrorKissLog = 75,      // the KISS log cannot be created
+};
+
+// The text of the "Open Error" box for a failure: the same words whatever step failed.
+std::string OpenErrorText(const ConfigError& failure);
+
 struct ConfigReadResult {
     StationConfig config; // what was read up to the failing line
     std::optional<ConfigError> error;

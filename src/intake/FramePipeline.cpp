@@ -11,6 +11,13 @@ void FramePipeline::LoadFrame(std::span<const std::uint8_t> data) {
     telemetryFrame_ = TelemetryFrameText(frameBytes_.Bytes());
 }
 
+bool FramePipeline::ProcessImportedFrame(std::span<const std::uint8_t> data) {
+    LoadFrame(data);
+    if (!MatchesTelemetryHeader(telemetryFrame_)) return false;
+    history_.DecodeTelemetryFrame(frameBytes_, UtcTimestamp(clock_));
+    return true;
+}
+
 void FramePipeline::ComposeUploadBody() {
     uploadBody_ = tavrik::ComposeUploadBody(telemetryFrame_, config_, kNoradId, UtcTimestamp(clock_));
     view_.Log(uploadBody_);

@@ -37,8 +37,11 @@ public:
 
     void ProcessRawFrame(std::span<const std::uint8_t> data);
 
-    // Makes a frame the current one (FrameBytes and its text), as the import does.
+    // Makes a frame the current one (FrameBytes and its text).
     void LoadFrame(std::span<const std::uint8_t> data);
+    // An imported frame: made the current one and decoded when it is telemetry;
+    // nothing is logged, uploaded or shown. Returns whether it was telemetry.
+    bool ProcessImportedFrame(std::span<const std::uint8_t> data);
     // Replaces UploadBody with the current frame's body and logs it.
     void ComposeUploadBody();
 

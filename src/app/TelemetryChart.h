@@ -1,0 +1,41 @@
+#pragma once
+// The chart of one field over all stored records: one line, rows labelled by
+// the hour and minute of their record, rebuilt in full at every refresh.
+#include <QStringList>
+#include <QtCharts/QChartView>
+#include <vector>
+
+#include "telemetry/TelemetryHistory.h"
+
+QT_BEGIN_NAMESPACE
+class QCategoryAxis;
+class QLineSeries;
+class QValueAxis;
+QT_END_NAMESPACE
+
+namespace tavrik {
+
+class TelemetryChart : public QChartView {
+    Q_OBJECT
+  public:
+    TelemetryChart(const TelemetryHistory& history, QWidget* parent);
+
+    // Rebuilds the chart for a field from the stored records.
+    void Rebuild(int field);
+
+    // The chart as last built: one value and one row label per stored record.
+    const std::vector<double>& Values() const { return values_; }
+    const QStringList& RowLabels() const { return labels_; }
+
+  private:
+    void LabelRows();
+
+    const TelemetryHistory& history_;
+    QLineSeries* series_ = nullptr;
+    QValueAxis* axisY_ = nullptr;
+    QCategoryAxis* axisX_ = nullptr;
+    std::vector<double> values_;
+    QStringList labels_;
+};
+
+} // namespace tavrik

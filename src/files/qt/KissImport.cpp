@@ -1,0 +1,125 @@
+#include "files/qt/KissImport.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTimer>
+#include <algorithm>
+
+#include "files/KissFileReader.h"
+#include "files/qt/QtText.h"
+#include "intake/FramePipeline.h"
+
+namespace tavrik {
+
+KissImport::KissImport(FramePipeline& pipeline, QObject* parent)
+    : QObject(parent), pipeline_(pipeline), timer_(new QTimer(this)) {
+    timer_->setSingleShot(true);
+    timer_->setInterval(0);
+    connect(timer_, &QTimer::timeout, this, &KissImport::Slice);
+}
+
+KissImport::~KissImport() = default;
+
+void KissImport::Start(const QStringList& paths) {
+    if (running_ || paths.isEmpty()) return;
+    running_ = true;
+    files_ = paths;
+    next_ = 0;
+    StartNextFile();
+}
+
+void KissImport::Stop() {
+    if (!running_) return;
+    timer_->stop();
+    reader_.reset();
+    running_ = false;
+    emit finished();
+}
+
+void KissImport::StartNextFile() {
+    while (next_ < files_.size()) {
+        path_ = files_[next_++];
+        emit logLine(QStringLiteral("processing ") + path_);
+        reader_ = std::make_unique<KissFileReader>();
+        records_.clear();
+        recordIndex_ = 0;
+        readingDone_ = false;
+        const std::string why = reader_->Open(PathBytes(path_));
+        if (why.empty()) {
+            timer_->start(); // the event loop runs once before the file is read
+            return;
+        }
+        emit logLine(QStringLiteral("import of ") + path_ + QStringLiteral(" skipped: ") +
+                     Latin1Text(why));
+    }
+    Stop();
+}
+
+void KissImport::ProcessRecord(const KissRecord& record) {
+    if (record.kind == KissRecord::Kind::Timestamp) return;
+    if (record.kind == KissRecord::Kind::TooLong) {
+        emit logLine(QStringLiteral("import of %1: frame of %2 bytes at byte %3 skipped (longer "
+                                    "than %4 bytes)")
+                         .arg(path_)
+                         .arg(record.length)
+                         .arg(record.offset)
+                         .arg(kMaxImportFrame));
+        return;
+    }
+    const bool telemetry = pipeline_.ProcessImportedFrame(record.bytes);
+    listing_ += pipeline_.TelemetryFrame();
+    listing_ += "\r\n";
+    if (telemetry) emit status(QStringLiteral("telemetry packet"));
+}
+
+void KissImport::Slice() {
+    if (!running_) return;
+    // Work for a few milliseconds, then let the loop run.
+    QElapsedTimer budget;
+    budget.start();
+    if (reader_->Position() == 0 && records_.empty()) {
+        // A frame's text takes at most three characters per file byte. Room for
+        // the whole file is made once, instead of the listing being copied at
+        // every doubling (tens of milliseconds each past 20 MB) while the loop waits.
+        const std::size_t want =
+            listing_.size() + static_cast<std::size_t>(std::min<std::uint64_t>(
+                                  3 * reader_->Size(), std::uint64_t{256} << 20));
+        if (listing_.capacity() < want) listing_.reserve(want);
+    }
+    while (budget.elapsed() < 8) {
+        if (recordIndex_ < records_.size()) {
+            ProcessRecord(records_[recordIndex_++]);
+            continue;
+        }
+        if (readingDone_) {
+            // The chart and panel of the end get a slice of their own.
+            if (budget.elapsed() > 1) break;
+            FinishFile();
+            return;
+        }
+        records_.clear();
+        recordIndex_ = 0;
+        if (!reader_->ReadSome(records_)) readingDone_ = true;
+    }
+    if (reader_->Size() > 0) {
+        const int percent = static_cast<int>(100.0 * static_cast<double>(reader_->Position()) /
+                                             static_cast<double>(reader_->Size()));
+        emit status(QFileInfo(path_).fileName() + QStringLiteral(": ") +
+                    QString::number(std::min(percent, 100)) + QStringLiteral(" %"));
+    }
+    timer_->start();
+}
+
+void KissImport::FinishFile() {
+    if (!reader_->Error().empty())
+        emit logLine(QStringLiteral("import of ") + path_ + QStringLiteral(": ") +
+                     Latin1Text(reader_->Error()) + QStringLiteral(", rest of the file skipped"));
+    else if (reader_->EndedInsideRecord())
+        emit logLine(QStringLiteral("import of ") + path_ +
+                     QStringLiteral(": the file ends inside a frame, which was dropped"));
+    reader_.reset();
+    emit fileFinished();
+    StartNextFile();
+}
+
+} // namespace tavrik

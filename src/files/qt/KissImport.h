@@ -1,0 +1,64 @@
+#pragma once
+// The import of chosen KISS files, in order, run a few milliseconds at a time
+// from the event loop: live frames, the clock and uploads go on between
+// imported frames, never in the middle of one. Each frame goes through the
+// pipeline's import entry (decoded, never logged or uploaded) and is listed as text.
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files/Kiss.h"
+
+class QTimer;
+
+namespace tavrik {
+
+class FramePipeline;
+class KissFileReader;
+
+class KissImport : public QObject {
+    Q_OBJECT
+  public:
+    explicit KissImport(FramePipeline& pipeline, QObject* parent = nullptr);
+    ~KissImport() override;
+
+    // Starts importing the files; ignored while an import runs.
+    void Start(const QStringList& paths);
+    // Ends the import at once (the window closes).
+    void Stop();
+    bool Running() const { return running_; }
+
+    // Every imported frame's text, one line each, for the whole run.
+    const std::string& Listing() const { return listing_; }
+
+  signals:
+    void logLine(const QString& text);
+    // Progress and notes for the status label.
+    void status(const QString& text);
+    // A file has been read to its end (or to its first error).
+    void fileFinished();
+    void finished();
+
+  private:
+    void StartNextFile();
+    void Slice();
+    void ProcessRecord(const KissRecord& record);
+    void FinishFile();
+
+    FramePipeline& pipeline_;
+    QTimer* timer_ = nullptr;
+    bool running_ = false;
+    QStringList files_;
+    int next_ = 0;
+    QString path_;
+    std::unique_ptr<KissFileReader> reader_;
+    std::vector<KissRecord> records_;
+    std::size_t recordIndex_ = 0;
+    bool readingDone_ = false;
+    std::string listing_;
+};
+
+} // namespace tavrik
