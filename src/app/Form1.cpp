@@ -32,21 +32,7 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       findConverter_(std::move(env.findConverter)), pipeline_(*clock_, config_, history_, *this) {
     BuildWindow();
 
-    connect(&winsock1_, &AgwClient::connected, this, &Form1::Winsock1_Connect);
-    connect(&winsock1_, &AgwClient::dataArrived, this, &Form1::Winsock1_DataArrival);
-    connect(&winsock1_, &AgwClient::error, this, &Form1::Winsock1_Error);
-    connect(&winsock1_, &AgwClient::remoteClosed, this, [this] {
-        const std::size_t pending = winsock1_.PendingBytes();
-        if (pending > 0)
-            Log("AGW connection ended inside a frame: " + std::to_string(pending) +
-                " bytes of it dropped");
-        Log(std::string("AGW winsock connection closed"));
-        winsock1_.Close();
-    });
-    connect(&winsock1_, &AgwClient::protocolError, this, [this](const QString& why) {
-        Log("AGW protocol error, connection closed: " + Latin1Bytes(why));
-        winsock1_.Close();
-    });
+    connect(&modem_, &ModemConnection::dataArrived, this, &Form1::Winsock1_DataArrival);
     connect(&inet1_, &UploadRoute::runStarted, this, [this] { list3_.clear(); });
     connect(&inet1_, &UploadRoute::stateChanged, this, &Form1::Inet1_StateChanged);
     connect(&inet1_, &UploadRoute::logLine, this, [this](const QString& t) { Log(t); });
@@ -57,7 +43,7 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
     Timer1->start();
 
     arrived_ = new ArrivedFrames([this](const AgwFrame& frame) { HandleArrivedFrame(frame); },
-                                 [this](bool paused) { winsock1_.SetPaused(paused); }, this);
+                                 [this](bool paused) { modem_.Link().SetPaused(paused); }, this);
 
     import_ = new KissImport(pipeline_, this);
     connect(import_, &KissImport::logLine, this, [this](const QString& t) { Log(t); });
@@ -105,9 +91,10 @@ void Form1::Form_Load() {
         ReadStationConfig();
         if (config_.uploadRetry) inet1_.KeepOnDisk(PathBytes(programFolder_) + "/upload_queue");
 
-        const std::optional<HostPort> hp = SplitHostPort(config_.port);
-        if (!hp) throw ConfigError{kOpenErrorBadPort, "PORT is not host:port"};
-        OpenAgwSession(Latin1Text(hp->host), hp->port);
+        const std::optional<ModemEndpoint> modem = ParseModemPort(config_.port);
+        if (!modem) throw ConfigError{kOpenErrorBadPort, "PORT is not host:port"};
+        modem_.SetReconnect(config_.agwReconnect);
+        modem_.Open(*modem); // the two "Winsock Remote..." lines, then the connection
 
         if (std::string why = OpenKissLog(); !why.empty())
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
@@ -163,7 +150,7 @@ void Form1::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     Timer1->stop();
-    winsock1_.Close();
+    modem_.Close();
     LogArrivedFrames();
     kissLog_.Close();
     kissLog_.RemoveIfEmpty();
@@ -200,46 +187,20 @@ void Form1::Log(const std::string& text) {
     eventLog_.Prepend(UtcTimestamp(*clock_), text);
 }
 
-// ------------------------------------------------------------------ AGW client
-
-void Form1::OpenAgwSession(const QString& host, int port) {
-    winsock1_.SetRemoteHost(host);
-    winsock1_.SetRemotePort(port);
-    Log("Winsock RemoteHost: " + Latin1Bytes(winsock1_.RemoteHost()));
-    Log("Winsock RemotePort: " + std::to_string(winsock1_.RemotePort()));
-    if (winsock1_.State() != AgwClient::Closed) winsock1_.Close();
-    winsock1_.Connect();
-}
-
-void Form1::Winsock1_Connect() {
-    Log(std::string("AGW winsock connection made"));
-    if (handshakePending_) {
-        Command1_Click();
-        handshakePending_ = false;
-    }
-}
+// ------------------------------------------------------------------ modem link
+// Its connection, handshake and reconnecting: ModemConnection.
 
 void Form1::Command1_Click() {
-    if (winsock1_.State() != AgwClient::Connected) return;
-    for (char kind : {'G', 'k'}) {
-        const AgwHeader h = MakeAgwHeader(kind);
-        winsock1_.Send(
-            QByteArray(reinterpret_cast<const char*>(h.data()), static_cast<qsizetype>(h.size())));
-    }
+    modem_.Handshake();
 }
 
 void Form1::Winsock1_DataArrival() {
-    arrived_->Add(winsock1_.TakeFrames());
+    arrived_->Add(modem_.Link().TakeFrames());
 }
 
 void Form1::HandleArrivedFrame(const AgwFrame& frame) {
     if (frame.Kind() == 'K') pipeline_.ProcessRawFrame(frame.data);
     if (frame.Kind() == 'G') Log(PortInfoLine(frame));
-}
-
-void Form1::Winsock1_Error(int number, const QString& description) {
-    Log("Winsock Error \"" + std::to_string(number) + "\" occured: " + Latin1Bytes(description));
-    winsock1_.Close();
 }
 
 // ------------------------------------------------------------------ pipeline view
@@ -322,7 +283,7 @@ void Form1::ShowTelemetryRecord(std::int32_t number) {
 
 void Form1::Timer1_Timer() {
     Label1->setText(Latin1Text(FormatClockLabel(UtcNow(*clock_))));
-    SetLamp(winsock1_.State() != AgwClient::Closed);
+    SetLamp(modem_.LampGreen());
 }
 
 void Form1::SetLamp(bool green) {
