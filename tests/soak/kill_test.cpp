@@ -1,9 +1,12 @@
-// The real program killed (SIGKILL) in the middle of a burst and started
-// again, with UPLOAD_RETRY=YES: every telemetry frame that reached a KISS log
-// reaches both servers, in order, with at most one duplicate per server for
-// the kill. One server answers 503 for a while first. Prints a "SOAK ..." line.
+// The unattended station, with AGW_RECONNECT=YES and UPLOAD_RETRY=YES: the real
+// program, its modem program restarted twice while it runs, one server down
+// for a while, and the program killed (SIGKILL) in the middle of a burst and
+// started again. Every telemetry frame that reached a KISS log reaches both
+// servers, in order, with at most one duplicate per server (the request in
+// flight at the kill). Prints a "SOAK ..." line.
 //
-// SOAK_KILL_FRAMES  frames fed before the kill and as many after (default 150)
+// SOAK_KILL_FRAMES    frames of each of the four feeds (default 60)
+// SOAK_SERVER_DOWN_S  how long the backup server is down from the start (default 8)
 #include <QDir>
 #include <QEventLoop>
 #include <QTemporaryDir>
@@ -41,7 +44,7 @@ class Program {
         QFile f(QDir(folder_).filePath(QStringLiteral("online_conf.ini")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(QStringLiteral("PORT=127.0.0.1:%1\r\nMYCALL=N0CALL\r\nSERVER=%2\r\n"
-                               "SERVER_BACKUP=%3\r\nUPLOAD_RETRY=YES\r\n")
+                               "SERVER_BACKUP=%3\r\nUPLOAD_RETRY=YES\r\nAGW_RECONNECT=YES\r\n")
                     .arg(agwPort)
                     .arg(a, b)
                     .toLatin1());
@@ -118,43 +121,65 @@ bool WaitUntil(const std::function<bool()>& done, int limitMs) {
     return met;
 }
 
+std::size_t TelemetryBefore(const Feed& feed, long end) {
+    const Bytes header = TelemetryHeader();
+    std::size_t n = 0;
+    for (long i = 0; i < end; ++i)
+        n += std::equal(header.begin(), header.end(),
+                        feed.frames[static_cast<std::size_t>(i)].begin());
+    return n;
+}
+
 } // namespace
 
-TEST(Faults, KilledInABurstAndStartedAgainEveryLoggedFrameReachesBothServers) {
-    const long half = EnvLong("SOAK_KILL_FRAMES", 150);
-    const Feed feed(2 * half);
+TEST(Faults, UnattendedStationLosesNoLoggedFrameToModemRestartsAServerDownOrAKill) {
+    const long part = EnvLong("SOAK_KILL_FRAMES", 60);
+    const int downMs = static_cast<int>(EnvLong("SOAK_SERVER_DOWN_S", 8) * 1000);
+    const Feed feed(4 * part);
     QTemporaryDir work;
-    const QString before = work.filePath(QStringLiteral("before.kss"));
-    const QString after = work.filePath(QStringLiteral("after.kss"));
-    ASSERT_TRUE(feed.WriteKiss(before, 0, static_cast<std::size_t>(half)));
-    ASSERT_TRUE(feed.WriteKiss(after, static_cast<std::size_t>(half)));
+    QStringList kiss;
+    std::vector<std::size_t> upTo; // telemetry frames in the feeds up to and with each one
+    for (long p = 0; p < 4; ++p) {
+        kiss << work.filePath(QStringLiteral("part%1.kss").arg(p));
+        ASSERT_TRUE(feed.WriteKiss(kiss.back(), static_cast<std::size_t>(p * part),
+                                   static_cast<std::size_t>((p + 1) * part)));
+        upTo.push_back(TelemetryBefore(feed, (p + 1) * part));
+    }
     std::map<std::string, std::size_t> order;
     for (std::size_t i = 0; i < feed.telemetryFields.size(); ++i)
         order[feed.telemetryFields[i]] = i;
 
     HttpTestServer a, b;
     ASSERT_TRUE(a.Listen());
-    ASSERT_TRUE(b.Listen());
-    constexpr qsizetype kRefused = 1; // then a pause of 5 s before the next try
-    b.Script({ScriptedReply::Status(503, "Unavailable")});
+    const quint16 backupPort = tavrik::test::ClosedPort(); // refuses until it comes back
+    const QString backupUrl = QStringLiteral("http://127.0.0.1:%1/b").arg(backupPort);
+    QTimer::singleShot(downMs, &b, [&] { b.Listen(backupPort); });
+    const int modemPort = tavrik::test::ClosedPort();
     QTemporaryDir folder;
     Program program(folder.path());
     ASSERT_TRUE(program.Install());
+    program.Configure(modemPort, a.Url("/a"), backupUrl);
+    std::unique_ptr<Replay> modem;
+    const auto restartModem = [&](int p) {
+        modem = std::make_unique<Replay>(); // the one before ends first
+        return modem->Start(kiss[p], 10, modemPort);
+    };
+    const auto heard = [&] { return program.LoggedTelemetry().size(); };
+    const auto heardAtLeast = [&](std::size_t n) {
+        return WaitUntil([&] { return heard() >= n; }, 60000);
+    };
 
-    Replay first;
-    ASSERT_TRUE(first.Start(before, 10));
-    program.Configure(first.Port(), a.Url("/a"), b.Url("/b"));
+    ASSERT_TRUE(restartModem(0));
     ASSERT_TRUE(program.Start());
-    ASSERT_TRUE(WaitUntil(
-        [&] { return program.LoggedTelemetry().size() >= static_cast<std::size_t>(half / 2); },
-        60000));
+    ASSERT_TRUE(heardAtLeast(upTo[0]));
+    ASSERT_TRUE(restartModem(1)); // while the program runs: it connects again
+    ASSERT_TRUE(heardAtLeast(upTo[0] + (upTo[1] - upTo[0]) / 2));
     program.Kill();
-    const std::size_t heardBeforeKill = program.LoggedTelemetry().size();
-
-    Replay second;
-    ASSERT_TRUE(second.Start(after, 10));
-    program.Configure(second.Port(), a.Url("/a"), b.Url("/b"));
+    const std::size_t heardBeforeKill = heard();
+    ASSERT_TRUE(restartModem(2));
     ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(heardAtLeast(heardBeforeKill + upTo[2] - upTo[1]));
+    ASSERT_TRUE(restartModem(3)); // and once more
     const auto allDelivered = [&] {
         std::set<std::string> atA, atB;
         for (const std::string& f : FrameFields(a))
@@ -169,27 +194,25 @@ TEST(Faults, KilledInABurstAndStartedAgainEveryLoggedFrameReachesBothServers) {
         }
         return true;
     };
-    // The second feed ends with telemetry; once it is logged and delivered, all is.
-    const bool delivered = WaitUntil(
-        [&] { return program.LoggedTelemetry().size() > heardBeforeKill + 1 && allDelivered(); },
-        120000);
+    const bool delivered =
+        WaitUntil([&] { return heard() >= heardBeforeKill + upTo[3] - upTo[1] && allDelivered(); },
+                  120000 + downMs);
     program.Kill();
 
     std::set<std::string> seenA, seenB;
     const Delivery da = Deliveries(a, 0, order, seenA);
-    const Delivery db = Deliveries(b, kRefused, order, seenB);
-    const std::size_t heard = program.LoggedTelemetry().size();
+    const Delivery db = Deliveries(b, 0, order, seenB);
     std::ostringstream line;
-    line << "SOAK run=kill-restart frames=" << heard << " uploads_a=" << da.distinct
+    line << "SOAK run=unattended frames=" << heard() << " uploads_a=" << da.distinct
          << " uploads_b=" << db.distinct << " duplicates_a=" << da.duplicates
-         << " duplicates_b=" << db.duplicates << " heard_before_kill=" << heardBeforeKill;
+         << " duplicates_b=" << db.duplicates << " heard_before_kill=" << heardBeforeKill
+         << " modem_restarts=2 server_down_s=" << downMs / 1000 << " kills=1";
     std::printf("%s\n", line.str().c_str());
     if (const QByteArray file = qgetenv("SOAK_REPORT"); !file.isEmpty())
         std::ofstream(file.toStdString(), std::ios::app) << line.str() << "\n";
 
     EXPECT_TRUE(delivered) << line.str();
-    EXPECT_GT(heardBeforeKill, 0u);
-    EXPECT_LT(heardBeforeKill, static_cast<std::size_t>(half)) << "killed after the burst";
+    EXPECT_LT(heardBeforeKill, upTo[1]) << "killed after the burst";
     EXPECT_LE(da.duplicates, 1);
     EXPECT_LE(db.duplicates, 1);
     EXPECT_TRUE(da.inOrder);

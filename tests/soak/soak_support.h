@@ -101,10 +101,10 @@ inline std::vector<std::string> FrameFields(const HttpTestServer& server) {
 // agw-replay serving a KISS file on a free port, at full speed by default.
 class Replay {
   public:
-    bool Start(const QString& kissFile, int intervalMs = 0) {
+    bool Start(const QString& kissFile, int intervalMs = 0, int port = 0) {
         const QString bin = qEnvironmentVariable("TAVRIK_BIN_DIR") + QStringLiteral("/agw-replay");
         proc_.setProgram(bin);
-        proc_.setArguments({QStringLiteral("--port"), QStringLiteral("0"),
+        proc_.setArguments({QStringLiteral("--port"), QString::number(port),
                             QStringLiteral("--interval-ms"), QString::number(intervalMs),
                             kissFile});
         proc_.setProcessChannelMode(QProcess::SeparateChannels);
