@@ -97,9 +97,9 @@ RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
     }
     if (!spool || !why.empty()) {
         unusable_ << server;
-        emit logLine(
-            QStringLiteral("Upload queue for %1 not usable, uploads to it are not kept: %2")
-                .arg(server, QString::fromLocal8Bit(why.c_str())));
+        emit logLine(QStringLiteral("Upload queue for %1 not usable, uploads to it are sent once, "
+                                    "without retry: %2")
+                         .arg(server, QString::fromLocal8Bit(why.c_str())));
         return nullptr;
     }
     auto channel = std::make_unique<Channel>();
