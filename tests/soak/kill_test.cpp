@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
-#include <map>
 #include <set>
 #include <sstream>
 
@@ -22,7 +21,6 @@
 
 using namespace tavrik;
 using namespace tavrik::soak;
-using tavrik::test::ScriptedReply;
 
 namespace {
 
@@ -58,18 +56,16 @@ class Program {
         proc_.kill(); // SIGKILL: no clean-up of any kind
         proc_.waitForFinished(10000);
     }
-    // The telemetry frames of every KISS log in the folder.
-    std::vector<Bytes> LoggedTelemetry() const {
-        std::vector<Bytes> out;
-        const QStringList logs = QDir(folder_).entryList({QStringLiteral("*.kss")}, QDir::Files);
-        for (const QString& name : logs) {
-            KissReader reader;
-            for (const KissRecord& r :
-                 reader.Feed(ReadAll(QDir(folder_).filePath(name).toStdString())))
-                if (r.kind == KissRecord::Kind::Frame && r.bytes.size() >= 17 &&
-                    std::equal(r.bytes.begin(), r.bytes.begin() + 17, TelemetryHeader().begin()))
-                    out.push_back(r.bytes);
-        }
+    // The frame= fields of the telemetry frames in every KISS log of the folder.
+    std::vector<std::string> Logged() const {
+        std::vector<std::string> out;
+        const Bytes header = TelemetryHeader();
+        const QDir dir(folder_);
+        for (const QString& name : dir.entryList({QStringLiteral("*.kss")}, QDir::Files))
+            for (const KissRecord& r : KissReader().Feed(ReadAll(dir.filePath(name).toStdString())))
+                if (r.kind == KissRecord::Kind::Frame && r.bytes.size() >= header.size() &&
+                    std::equal(header.begin(), header.end(), r.bytes.begin()))
+                    out.push_back(FrameField(r.bytes));
         return out;
     }
 
@@ -78,29 +74,23 @@ class Program {
     QProcess proc_;
 };
 
+// What a server took: how many more than once, and whether in the feed's order.
 struct Delivery {
-    long accepted = 0, distinct = 0, duplicates = 0;
+    long duplicates = 0;
     bool inOrder = true;
 };
-
-// What a server accepted (its requests after the scripted refusals), against
-// the feed's order.
-Delivery Deliveries(const HttpTestServer& server, qsizetype refused,
-                    const std::map<std::string, std::size_t>& order, std::set<std::string>& seen) {
+Delivery Deliveries(const HttpTestServer& server, const std::vector<std::string>& feedOrder) {
     Delivery d;
-    std::size_t last = 0;
-    const std::vector<std::string> fields = FrameFields(server);
-    for (std::size_t i = static_cast<std::size_t>(refused); i < fields.size(); ++i) {
-        ++d.accepted;
-        if (!seen.insert(fields[i]).second) {
+    std::set<std::string> seen;
+    auto next = feedOrder.begin();
+    for (const std::string& field : FrameFields(server)) {
+        if (!seen.insert(field).second) {
             ++d.duplicates;
             continue;
         }
-        const std::size_t at = order.count(fields[i]) ? order.at(fields[i]) : 0;
-        d.inOrder = d.inOrder && at >= last;
-        last = at;
+        next = std::find(next, feedOrder.end(), field);
+        d.inOrder = d.inOrder && next != feedOrder.end();
     }
-    d.distinct = static_cast<long>(seen.size());
     return d;
 }
 
@@ -121,33 +111,25 @@ bool WaitUntil(const std::function<bool()>& done, int limitMs) {
     return met;
 }
 
-std::size_t TelemetryBefore(const Feed& feed, long end) {
-    const Bytes header = TelemetryHeader();
-    std::size_t n = 0;
-    for (long i = 0; i < end; ++i)
-        n += std::equal(header.begin(), header.end(),
-                        feed.frames[static_cast<std::size_t>(i)].begin());
-    return n;
-}
-
 } // namespace
 
 TEST(Faults, UnattendedStationLosesNoLoggedFrameToModemRestartsAServerDownOrAKill) {
     const long part = EnvLong("SOAK_KILL_FRAMES", 60);
     const int downMs = static_cast<int>(EnvLong("SOAK_SERVER_DOWN_S", 8) * 1000);
     const Feed feed(4 * part);
+    const Bytes header = TelemetryHeader();
     QTemporaryDir work;
     QStringList kiss;
     std::vector<std::size_t> upTo; // telemetry frames in the feeds up to and with each one
     for (long p = 0; p < 4; ++p) {
         kiss << work.filePath(QStringLiteral("part%1.kss").arg(p));
-        ASSERT_TRUE(feed.WriteKiss(kiss.back(), static_cast<std::size_t>(p * part),
-                                   static_cast<std::size_t>((p + 1) * part)));
-        upTo.push_back(TelemetryBefore(feed, (p + 1) * part));
+        const auto end = static_cast<std::size_t>((p + 1) * part);
+        ASSERT_TRUE(feed.WriteKiss(kiss.back(), static_cast<std::size_t>(p * part), end));
+        upTo.push_back(static_cast<std::size_t>(
+            std::count_if(feed.frames.begin(), feed.frames.begin() + end, [&](const Bytes& f) {
+                return std::equal(header.begin(), header.end(), f.begin());
+            })));
     }
-    std::map<std::string, std::size_t> order;
-    for (std::size_t i = 0; i < feed.telemetryFields.size(); ++i)
-        order[feed.telemetryFields[i]] = i;
 
     HttpTestServer a, b;
     ASSERT_TRUE(a.Listen());
@@ -164,7 +146,7 @@ TEST(Faults, UnattendedStationLosesNoLoggedFrameToModemRestartsAServerDownOrAKil
         modem = std::make_unique<Replay>(); // the one before ends first
         return modem->Start(kiss[p], 10, modemPort);
     };
-    const auto heard = [&] { return program.LoggedTelemetry().size(); };
+    const auto heard = [&] { return program.Logged().size(); };
     const auto heardAtLeast = [&](std::size_t n) {
         return WaitUntil([&] { return heard() >= n; }, 60000);
     };
@@ -181,30 +163,21 @@ TEST(Faults, UnattendedStationLosesNoLoggedFrameToModemRestartsAServerDownOrAKil
     ASSERT_TRUE(heardAtLeast(heardBeforeKill + upTo[2] - upTo[1]));
     ASSERT_TRUE(restartModem(3)); // and once more
     const auto allDelivered = [&] {
-        std::set<std::string> atA, atB;
-        for (const std::string& f : FrameFields(a))
-            atA.insert(f);
-        for (const std::string& f : FrameFields(b))
-            atB.insert(f);
-        for (const Bytes& frame : program.LoggedTelemetry()) {
-            std::string text = TelemetryFrameText(frame).substr(3);
-            while (!text.empty() && text.back() == ' ')
-                text.pop_back();
-            if (!atA.count(text) || !atB.count(text)) return false;
-        }
-        return true;
+        const std::vector<std::string> atA = FrameFields(a), atB = FrameFields(b);
+        const std::set<std::string> inA(atA.begin(), atA.end()), inB(atB.begin(), atB.end());
+        return std::ranges::all_of(
+            program.Logged(), [&](const std::string& f) { return inA.count(f) && inB.count(f); });
     };
     const bool delivered =
         WaitUntil([&] { return heard() >= heardBeforeKill + upTo[3] - upTo[1] && allDelivered(); },
                   120000 + downMs);
     program.Kill();
 
-    std::set<std::string> seenA, seenB;
-    const Delivery da = Deliveries(a, 0, order, seenA);
-    const Delivery db = Deliveries(b, 0, order, seenB);
+    const Delivery da = Deliveries(a, feed.telemetryFields);
+    const Delivery db = Deliveries(b, feed.telemetryFields);
     std::ostringstream line;
-    line << "SOAK run=unattended frames=" << heard() << " uploads_a=" << da.distinct
-         << " uploads_b=" << db.distinct << " duplicates_a=" << da.duplicates
+    line << "SOAK run=unattended frames=" << heard() << " uploads_a=" << a.Requests().size()
+         << " uploads_b=" << b.Requests().size() << " duplicates_a=" << da.duplicates
          << " duplicates_b=" << db.duplicates << " heard_before_kill=" << heardBeforeKill
          << " modem_restarts=2 server_down_s=" << downMs / 1000 << " kills=1";
     std::printf("%s\n", line.str().c_str());

@@ -39,6 +39,14 @@ inline Bytes ReadAll(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The frame= field a server gets for a frame: its text without the port byte.
+inline std::string FrameField(const Bytes& frame) {
+    std::string text = TelemetryFrameText(frame).substr(3);
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
 // Frame k of a run: nine in ten are telemetry with raw values that change from
 // frame to frame (and the frame number after the last field, so no two bodies
 // are alike), the rest foreign. Some carry bytes that the KISS log must escape.
@@ -60,10 +68,7 @@ struct Feed {
             for (int b = 0; b < 4; ++b)
                 f[static_cast<std::size_t>(112 + b)] = static_cast<std::uint8_t>(k >> (8 * b));
             f[116] = k % 3 == 0 ? 0xC0 : k % 3 == 1 ? 0xDB : 0x55;
-            std::string text = TelemetryFrameText(f).substr(3);
-            while (!text.empty() && text.back() == ' ')
-                text.pop_back();
-            telemetryFields.push_back(text);
+            telemetryFields.push_back(FrameField(f));
             frames.push_back(std::move(f));
         }
     }
