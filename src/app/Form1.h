@@ -97,7 +97,6 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     const KissLog& Kiss() const { return kissLog_; }
     ModemLink& Winsock1() { return modem_.Link(); }
     Uploader& Inet1() { return inet1_.Plain(); }
-    UploadRoute& Uploads() { return inet1_; }
     const std::string& Text2() const { return import_->Listing(); } // every imported frame's text
     const QStringList& List1() const { return list1_; }
     const QStringList& List2() const { return list2_; }
