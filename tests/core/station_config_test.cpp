@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "core_test_support.h"
 #include "files/StationConfig.h"
@@ -129,6 +130,8 @@ TEST(StationConfig, FailuresCarryANumberAndDescription) {
              std::string("PORT=localhost:8.5\r\n"),
              std::string("PORT=localhost:99999\r\n"),
              std::string("PORT=localhost:-1\r\n"),
+             std::string("PORT=kiss://localhost\r\n"),
+             std::string("PORT=kiss://:8001\r\n"),
              std::string(" #comment\r\n") + kPort, // not a comment, and no "="
              std::string("   \r\n") + kPort,       // blanks only
              std::string("SERVER http://a\r\n") + kPort,
@@ -168,6 +171,20 @@ TEST(SplitHostPort, HostBeforeTheFirstColonAndAWholePort) {
             EXPECT_EQ(hp->port, c.expected->second);
         }
     }
+}
+
+TEST(ParseModemPort, KissUrlSelectsKissOverTcp) {
+    using P = ModemEndpoint::Protocol;
+    for (const auto& [port, protocol, host, number] :
+         {std::tuple{"127.0.0.1:8000", P::Agw, "127.0.0.1", 8000},
+          std::tuple{"kiss://modem.local:8001", P::Kiss, "modem.local", 8001}}) {
+        const auto e = ParseModemPort(port);
+        ASSERT_TRUE(e) << port;
+        EXPECT_EQ(std::tie(e->protocol, e->address.host, e->address.port),
+                  std::tie(protocol, host, number));
+    }
+    EXPECT_EQ(ParseStationConfig("PORT=kiss://h:x\r\n").error->description,
+              "PORT \"kiss://h:x\" is not kiss://host:port with a whole port number");
 }
 
 TEST(StationConfig, SettingsLine) {
