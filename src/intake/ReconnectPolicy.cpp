@@ -11,9 +11,9 @@ std::int64_t ReconnectPolicy::Lost(std::int64_t nowMs) {
     if (waiting_) return nextAt_;
     waiting_ = true;
     downAt_ = nowMs;
-    resumed_ = everWaited_ && nowMs - upAt_ < kStableMs;
+    const bool resume = everWaited_ && nowMs - upAt_ < kStableMs;
     everWaited_ = true;
-    if (resumed_) return Failed(nowMs);
+    if (resume) return Failed(nowMs);
     lostAt_ = loggedAt_ = nowMs;
     attempts_ = 0;
     nextAt_ = nowMs + Delay(0, 0);

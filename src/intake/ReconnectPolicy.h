@@ -29,8 +29,6 @@ class ReconnectPolicy {
     // The link was lost (or could not be made) at nowMs. Returns when to try
     // first. A loss while already waiting changes nothing but the answer.
     std::int64_t Lost(std::int64_t nowMs);
-    // Whether the last loss continued an earlier wait (see kStableMs).
-    bool Resumed() const { return resumed_; }
     // An attempt failed at nowMs: returns when to try next.
     std::int64_t Failed(std::int64_t nowMs);
     // Whether a failure at nowMs may write its line; the loss wrote one already.
@@ -45,7 +43,6 @@ class ReconnectPolicy {
 
   private:
     bool waiting_ = false;
-    bool resumed_ = false;
     bool everWaited_ = false;
     std::int64_t upAt_ = 0;
     std::int64_t lostAt_ = 0; // the start of the wait the schedule counts from
