@@ -37,7 +37,7 @@ class ReconnectPolicy {
     std::int64_t Connected(std::int64_t nowMs);
 
     bool Waiting() const { return waiting_; }
-    int Attempts() const { return attempts_; } // attempts of the current wait so far
+    int Attempts() const { return downAttempts_; } // attempts since the link went down
     // How long the link has been down this time.
     std::int64_t DownMs(std::int64_t nowMs) const { return waiting_ ? nowMs - downAt_ : 0; }
 
@@ -49,7 +49,8 @@ class ReconnectPolicy {
     std::int64_t downAt_ = 0;
     std::int64_t loggedAt_ = 0;
     std::int64_t nextAt_ = 0;
-    int attempts_ = 0;
+    int attempts_ = 0; // of the whole wait, which a short connection does not end
+    int downAttempts_ = 0;
 };
 
 // A duration for the event log: "850 ms", "12 s", "3 min 5 s", "2 h 4 min".
