@@ -11,9 +11,10 @@ std::int64_t ReconnectPolicy::Lost(std::int64_t nowMs) {
     if (waiting_) return nextAt_;
     waiting_ = true;
     downAt_ = nowMs;
-    resumed_ = everWaited_ && nowMs - upAt_ < kStableMs;
+    downAttempts_ = 0;
+    const bool resume = everWaited_ && nowMs - upAt_ < kStableMs;
     everWaited_ = true;
-    if (resumed_) return Failed(nowMs);
+    if (resume) return nextAt_ = nowMs + Delay(attempts_, nowMs - lostAt_);
     lostAt_ = loggedAt_ = nowMs;
     attempts_ = 0;
     nextAt_ = nowMs + Delay(0, 0);
@@ -23,6 +24,7 @@ std::int64_t ReconnectPolicy::Lost(std::int64_t nowMs) {
 std::int64_t ReconnectPolicy::Failed(std::int64_t nowMs) {
     if (!waiting_) return Lost(nowMs);
     ++attempts_;
+    ++downAttempts_;
     nextAt_ = nowMs + Delay(attempts_, nowMs - lostAt_);
     return nextAt_;
 }
@@ -38,6 +40,7 @@ std::int64_t ReconnectPolicy::Connected(std::int64_t nowMs) {
     waiting_ = false;
     upAt_ = nowMs;
     ++attempts_; // the one that succeeded
+    ++downAttempts_;
     return down;
 }
 

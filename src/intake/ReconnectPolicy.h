@@ -29,8 +29,6 @@ class ReconnectPolicy {
     // The link was lost (or could not be made) at nowMs. Returns when to try
     // first. A loss while already waiting changes nothing but the answer.
     std::int64_t Lost(std::int64_t nowMs);
-    // Whether the last loss continued an earlier wait (see kStableMs).
-    bool Resumed() const { return resumed_; }
     // An attempt failed at nowMs: returns when to try next.
     std::int64_t Failed(std::int64_t nowMs);
     // Whether a failure at nowMs may write its line; the loss wrote one already.
@@ -39,20 +37,20 @@ class ReconnectPolicy {
     std::int64_t Connected(std::int64_t nowMs);
 
     bool Waiting() const { return waiting_; }
-    int Attempts() const { return attempts_; } // attempts of the current wait so far
+    int Attempts() const { return downAttempts_; } // attempts since the link went down
     // How long the link has been down this time.
     std::int64_t DownMs(std::int64_t nowMs) const { return waiting_ ? nowMs - downAt_ : 0; }
 
   private:
     bool waiting_ = false;
-    bool resumed_ = false;
     bool everWaited_ = false;
     std::int64_t upAt_ = 0;
     std::int64_t lostAt_ = 0; // the start of the wait the schedule counts from
     std::int64_t downAt_ = 0;
     std::int64_t loggedAt_ = 0;
     std::int64_t nextAt_ = 0;
-    int attempts_ = 0;
+    int attempts_ = 0; // of the whole wait, which a short connection does not end
+    int downAttempts_ = 0;
 };
 
 // A duration for the event log: "850 ms", "12 s", "3 min 5 s", "2 h 4 min".

@@ -214,33 +214,11 @@ struct Sent {
 
 class DirewolfProgram : public tavrik::testing::FormFixture {
   protected:
-    DirewolfProgram() : direwolf(KissToo()) {}
-    static DirewolfHarness::Options KissToo() {
-        DirewolfHarness::Options o;
-        o.kiss = true;
-        return o;
-    }
-
     void TearDown() override {
         form.reset(); // the window lets go of the connection before Direwolf ends
         direwolf.Stop();
         if (HasFailure())
             std::cout << "---- Direwolf's output ----\n" << direwolf.Log().toStdString();
-    }
-
-    bool EventLogged(const std::string& prefix) const {
-        for (std::size_t i = 0; i < form->Events().Size(); ++i)
-            if (EntryText(i).rfind(prefix, 0) == 0) return true;
-        return false;
-    }
-
-    std::vector<KissRecord> KissRecords() const {
-        QFile log(QString::fromStdString(form->Kiss().Path()));
-        if (!log.open(QIODevice::ReadOnly)) return {};
-        const QByteArray b = log.readAll();
-        tavrik::KissReader reader;
-        return reader.Feed({reinterpret_cast<const std::uint8_t*>(b.constData()),
-                            static_cast<std::size_t>(b.size())});
     }
 
     std::size_t FrameRecords() const {
@@ -250,7 +228,7 @@ class DirewolfProgram : public tavrik::testing::FormFixture {
         return n;
     }
 
-    DirewolfHarness direwolf;
+    DirewolfHarness direwolf{DirewolfHarness::Options{.kiss = true}};
     HttpTestServer server;
 };
 
@@ -275,15 +253,12 @@ TEST_P(DirewolfProgramBoth, DecodesLogsShowsAndUploadsEveryHeardFrame) {
     EXPECT_EQ(QFileInfo(QString::fromStdString(window.Kiss().Path())).fileName(),
               "DL0TST_05032024_1407.kss");
 
-    if (kiss) {
-        EXPECT_TRUE(direwolf.WaitForKissClients(1, kWaitMs)) << "Direwolf did not see the program";
-    } else {
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return EventLogged("total number of ports: "); }, kWaitMs))
-            << "the program logged no port information from Direwolf";
-        EXPECT_TRUE(direwolf.WaitForAgwClients(1, kWaitMs))
-            << "Direwolf did not report the program";
-    }
+    ASSERT_TRUE(kiss || // a KISS link has no handshake
+                QTest::qWaitFor([&] { return EventLogged("total number of ports: "); }, kWaitMs))
+        << "the program logged no port information from Direwolf";
+    EXPECT_TRUE(kiss ? direwolf.WaitForKissClients(1, kWaitMs)
+                     : direwolf.WaitForAgwClients(1, kWaitMs))
+        << "Direwolf did not report the program";
     // Direwolf takes up the raw-monitoring request of a new client a little
     // late; audio heard before that would not be forwarded.
     QTest::qWait(1500);
@@ -467,8 +442,7 @@ TEST_F(DirewolfProgram, ReconnectsWhenDirewolfIsRestartedAndTakesTheFramesAfterI
         direwolf.Stop();
         ASSERT_TRUE(QTest::qWaitFor([&] { return EventLogged("AGW reconnect: "); }, kWaitMs));
     };
-    heard(1);
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(heard(1));
     window.Timer1_Timer();
     EXPECT_FALSE(window.LampGreen()) << "red while waiting for Direwolf";
     ASSERT_TRUE(direwolf.Start()) << direwolf.ErrorText().toStdString(); // the same port

@@ -53,8 +53,7 @@ quint16 DirewolfHarness::FreeTcpPort() {
     // Direwolf binds every interface, so ask for a port free on all of them.
     // Another process could take it before Direwolf does; inside a private
     // network namespace nobody else is there. Direwolf 1.6 takes no port above
-    // 49151 (it falls back to its default instead), and the system's free
-    // ports are drawn from above that, so the test draws its own.
+    // 49151 (it listens on its default instead): draw below that.
     for (int i = 0; i < 1000; ++i) {
         const auto port = static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 49152));
         QTcpServer server;

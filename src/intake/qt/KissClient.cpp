@@ -9,9 +9,7 @@ void KissClient::Deframe(std::span<const std::uint8_t> bytes, std::vector<AgwFra
     for (auto& data : frames_) {
         AgwFrame f;
         f.header = MakeAgwHeader('K');
-        const auto n = static_cast<std::uint32_t>(data.size());
-        for (std::size_t i = 0; i < 4; ++i)
-            f.header[kAgwLengthOffset + i] = static_cast<std::uint8_t>(n >> (8 * i));
+        SetAgwDataLength(f.header, static_cast<std::uint32_t>(data.size()));
         f.data = std::move(data);
         out.push_back(std::move(f));
     }

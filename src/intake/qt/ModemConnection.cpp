@@ -114,13 +114,13 @@ void ModemConnection::OnProtocolError(const QString& why) {
 void ModemConnection::Down() {
     if (!reconnect_) return;
     const std::int64_t now = NowMs();
-    Schedule(policy_.Lost(now));
-    if (policy_.Resumed()) return; // a short connection: the wait and its line go on
-    log_(link_->Name() + " reconnect: trying again in " +
-         DurationText(ReconnectPolicy::kFirstDelayMs) + ", then every " +
-         DurationText(ReconnectPolicy::kFastDelayMs) + ", after " +
-         DurationText(ReconnectPolicy::kFastPeriodMs) + " every " +
-         DurationText(ReconnectPolicy::kSlowDelayMs));
+    const std::int64_t next = policy_.Lost(now);
+    Schedule(next);
+    // After a short connection the earlier wait goes on, so the next attempt may be later.
+    log_(link_->Name() + " reconnect: next attempt in " + DurationText(next - now) + " (every " +
+         DurationText(ReconnectPolicy::kFastDelayMs) + " for the first " +
+         DurationText(ReconnectPolicy::kFastPeriodMs) + " of a wait, then every " +
+         DurationText(ReconnectPolicy::kSlowDelayMs) + ")");
 }
 
 void ModemConnection::Schedule(std::int64_t atMs) {

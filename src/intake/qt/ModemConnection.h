@@ -45,16 +45,14 @@ class ModemConnection : public QObject {
     ModemLink& Link() { return *link_; }
     const ModemLink& Link() const { return *link_; }
 
-    // The link's events.
-    void OnConnected();
-    void OnError(int number, const QString& description);
-
   signals:
     // Frames wait in Link().TakeFrames().
     void dataArrived();
 
   private:
     void Attach(std::unique_ptr<ModemLink> link);
+    void OnConnected();
+    void OnError(int number, const QString& description);
     void OnRemoteClosed();
     void OnProtocolError(const QString& why);
     // The link went down (or was not made): with AGW_RECONNECT the wait starts.
