@@ -19,16 +19,20 @@ bool FramePipeline::ProcessImportedFrame(std::span<const std::uint8_t> data) {
 }
 
 void FramePipeline::ComposeUploadBody() {
-    uploadBody_ = tavrik::ComposeUploadBody(telemetryFrame_, config_, kNoradId, UtcTimestamp(clock_));
+    uploadBody_ =
+        tavrik::ComposeUploadBody(telemetryFrame_, config_, kNoradId, UtcTimestamp(clock_));
     view_.Log(uploadBody_);
 }
 
 void FramePipeline::ProcessRawFrame(std::span<const std::uint8_t> data) {
     frameBytes_.Load(data);
+    // One reading for the log and the decoded record, so an export of the
+    // records and a decode of the log agree on the reception time.
+    const std::string received = UtcTimestamp(clock_);
 
     // The frame reaches the log, whole, before anything else may go wrong.
     if (kissLog_ && kissLog_->IsOpen()) {
-        const std::string failure = kissLog_->AppendFrame(UtcTimestamp(clock_), data);
+        const std::string failure = kissLog_->AppendFrame(received, data);
         if (!failure.empty()) {
             ++kissFailures_;
             view_.Log("KISS log write failed: " + failure);
@@ -39,7 +43,7 @@ void FramePipeline::ProcessRawFrame(std::span<const std::uint8_t> data) {
     view_.ShowCallSigns(CallSignText(frameBytes_.Bytes()));
     if (!MatchesTelemetryHeader(telemetryFrame_)) return;
 
-    history_.DecodeTelemetryFrame(frameBytes_, UtcTimestamp(clock_));
+    history_.DecodeTelemetryFrame(frameBytes_, received);
     ComposeUploadBody();
     if (view_.UploadAllowed()) view_.Upload(uploadBody_);
     view_.RefreshChart();

@@ -266,3 +266,29 @@ TEST_F(FramePipelineTest, LoadFrameMakesAFrameCurrentWithoutLogging) {
     ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"log"}));
     EXPECT_EQ(pipeline_.UploadBody(), ExpectedBody(frame));
 }
+
+TEST(FramePipelineClock, TheRecordCarriesTheReceptionTimeOfTheLog) {
+    // A clock that moves on at every reading: two readings would differ.
+    class Stepping final : public Clock {
+      public:
+        ClockReading Read() const override {
+            ClockReading r = clock_.Read();
+            clock_.AdvanceMilliseconds(1);
+            return r;
+        }
+        mutable FixedClock clock_{{{2024, 3, 5, 14, 7, 9, 250}, {}}};
+    } clock;
+    TempDir dir;
+    StationConfig config;
+    TelemetryHistory history;
+    FakeView view(history, "");
+    KissLog log;
+    ASSERT_EQ(log.Open(dir.File("run.kss")), "");
+    FramePipeline pipeline(clock, config, history, view);
+    pipeline.SetKissLog(&log);
+    const Bytes frame = FrameBuilder(120).Get();
+    pipeline.ProcessRawFrame(frame);
+    ASSERT_EQ(history.RxPacketCount(), 1);
+    EXPECT_EQ(ReadAll(dir.File("run.kss")),
+              Concat({KissTimestampRecord(history.Record(1).timestamp), KissFrameRecord(frame)}));
+}
