@@ -79,7 +79,7 @@ Form1::~Form1() {
 // ------------------------------------------------------------------ window
 
 void Form1::BuildWindow() {
-    BuildWidgets(this, history_, eventLog_);
+    BuildWidgets(this, history_);
     connect(panel_.Choices(), &QButtonGroup::idClicked, this, &Form1::Option1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(MnuImport, &QAction::triggered, this, &Form1::MnuImport_Click);
@@ -306,8 +306,9 @@ void Form1::Option1_Click(int index) {
 
 void Form1::RefreshChart(int field) {
     if (field < 0 || field >= kFieldCount) return;
-    Frame5->setTitle(panel_.ChartCaption(field));
-    MSChart1->Rebuild(field);
+    const QString caption = panel_.ChartCaption(field);
+    Frame5->setTitle(caption);
+    MSChart1->Rebuild(field, caption);
 }
 
 void Form1::ShowTelemetryRecord(std::int32_t number) {

@@ -3,7 +3,6 @@
 // out in twips on a client area of fixed size.
 #include <array>
 
-#include "app/EventLog.h"
 #include "app/TelemetryPanel.h"
 
 class QAction;
@@ -32,8 +31,8 @@ class WindowWidgets {
     static constexpr int kClientHeight = 828;
 
     // Builds the window: caption, client area with everything on it, menus;
-    // the chart draws from the history, Text3 shows the event log.
-    void BuildWidgets(QMainWindow* window, const TelemetryHistory& history, const EventLog& log);
+    // the chart draws from the history.
+    void BuildWidgets(QMainWindow* window, const TelemetryHistory& history);
 
     std::array<QRadioButton*, kFieldCount>& Option1 = panel_.Option1;
     std::array<QLineEdit*, kFieldCount>& Text1 = panel_.Text1;
