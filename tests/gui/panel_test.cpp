@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QTcpServer>
 
 #include "app/EventLogView.h"
@@ -142,6 +143,12 @@ TEST_F(PanelTest, EventLogLinesAreSelectedByKeyboardAndCopied) {
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
               Entry(0) + "\n" + Entry(1) + "\n");
     EXPECT_EQ(EntryText(0), "newest line");
+    // The context menu offers the same, and nothing that would change the log.
+    std::unique_ptr<QMenu> menu(f.Text3->createStandardContextMenu());
+    QStringList actions;
+    for (QAction* a : menu->actions())
+        if (a->isVisible() && !a->isSeparator()) actions.append(a->text().section('\t', 0, 0));
+    EXPECT_EQ(actions, (QStringList{"&Copy", "Select All"}));
 }
 
 TEST_F(PanelTest, ChartHasOneRowPerRecordLabelledByHourAndMinute) {
