@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BENCH=ON -DTAVRIK_TESTS=OFF >/dev/null
-cmake --build "$build" --target bench_core bench_window bench_event_log bench_import bench_memory
+cmake --build "$build" --target bench_core bench_window bench_event_log bench_import bench_memory bench_decode
 
 bin="$build/bin"
 out="$build/bench-results"
@@ -34,6 +34,7 @@ run event_log "$bin/bench_event_log" --benchmark_out="$out/event_log.json" --ben
 run import "$bin/bench_import"
 run memory_decode "$bin/bench_memory" decode
 run memory_pipeline "$bin/bench_memory" pipeline
+run decode "$bin/bench_decode"
 
 python3 - "$out" <<'PY'
 import glob, json, os, sys

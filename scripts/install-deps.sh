@@ -12,6 +12,7 @@ packages=(
   direwolf util-linux iproute2
   xvfb xauth fonts-dejavu-core fonts-liberation
   dbus-daemon at-spi2-core python3-pyatspi xdotool xclip x11-apps imagemagick
+  dpkg-dev file desktop-file-utils
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Installs what is missing, builds the program and starts it.
 #
 # On a first start it writes a working default online_conf.ini next to the
-# program (PORT=127.0.0.1:8000, Direwolf's default AGW port). When nothing
+# program (PORT=127.0.0.1:8000, Direwolf's default AGW port, and the
+# unattended-station keys AGW_RECONNECT=YES and UPLOAD_RETRY=YES). When nothing
 # listens on a local PORT, the replay feed stands in for the modem program and
 # plays the bundled sample pass, so frames arrive, decode and chart at once.
 # With Direwolf or a soundmodem listening there, the program just connects to it.
@@ -16,15 +17,8 @@ cmake --build build
 bin=$top/build/bin
 conf=$bin/online_conf.ini
 if [ ! -f "$conf" ]; then
-  printf '%s\r\n' \
-    "# Station settings; see README.md. Written as a working default by scripts/start.sh." \
-    "PORT=127.0.0.1:8000" \
-    "MYCALL=N0CALL" \
-    "QTH_LAT=" \
-    "QTH_LONG=" \
-    "SERVER=" \
-    "SERVER_BACKUP=" \
-    "SCREENSHOT=YES" >"$conf"
+  # The program holds the one default text (the installed program writes the same).
+  "$bin/tavrik-decoder" --default-config >"$conf.new" && mv "$conf.new" "$conf"
   echo "wrote a default $conf (edit it for your station)"
 fi
 

@@ -12,6 +12,7 @@
 #include "app/Look.h"
 #include "app/Screenshot.h"
 #include "app/TelemetryChart.h"
+#include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
 #include "files/qt/KissImport.h"
 #include "files/qt/QtText.h"
@@ -85,6 +86,8 @@ void Form1::BuildWindow() {
     connect(MnuImport, &QAction::triggered, this, &Form1::MnuImport_Click);
     connect(MnuExit, &QAction::triggered, this, &Form1::MnuExit_Click);
     connect(MnuDebug, &QAction::triggered, this, &Form1::MnuDebug_Click);
+    new TelemetryExportAction(MnuExport, this, history_, programFolder_, *clock_, config_,
+                              [this](const QString& t) { Log(t); });
     connect(MnuAbout, &QAction::triggered, this, &Form1::MnuAbout_Click);
     eventLog_.onAdded = [this](const std::string& entry, bool onTop) {
         Text3->EntryAdded(entry, onTop);

@@ -88,6 +88,7 @@ void WindowWidgets::BuildMenus(QMainWindow* window) {
     QMenu* options = window->menuBar()->addMenu(QStringLiteral("&Options"));
     options->setObjectName(QStringLiteral("MnuOptions"));
     MnuDebug = options->addAction(QStringLiteral("write debug file"));
+    MnuExport = options->addAction(QStringLiteral("export telemetry (CSV)"));
     QMenu* info = window->menuBar()->addMenu(QStringLiteral("&Info"));
     info->setObjectName(QStringLiteral("MnuInfo"));
     MnuAbout = info->addAction(QStringLiteral("&About"));

@@ -54,6 +54,7 @@ class WindowWidgets {
     QAction* MnuImport = nullptr;
     QAction* MnuExit = nullptr;
     QAction* MnuDebug = nullptr;
+    QAction* MnuExport = nullptr;
     QAction* MnuAbout = nullptr;
 
   private:

@@ -1,5 +1,7 @@
 #include "files/Kiss.h"
 
+#include <algorithm>
+
 namespace tavrik {
 
 std::vector<std::uint8_t> KissFrameRecord(std::span<const std::uint8_t> frame) {
@@ -52,7 +54,23 @@ void KissReader::Close(std::vector<KissRecord>& out) {
 }
 
 void KissReader::Feed(std::span<const std::uint8_t> bytes, std::vector<KissRecord>& out) {
-    for (std::uint8_t b : bytes) {
+    const std::uint8_t* p = bytes.data();
+    const std::uint8_t* const end = p + bytes.size();
+    while (p < end) {
+        if (open_ && !escape_) {
+            // A run of plain bytes is taken whole: most of a record is one.
+            const std::uint8_t* q = p;
+            while (q < end && *q != kFend && *q != kFesc) ++q;
+            const auto n = static_cast<std::size_t>(q - p);
+            // Past the limit only the length is kept, so a runaway record costs no memory.
+            const std::size_t room = length_ < maxFrame_ + 1 ? maxFrame_ + 1 - length_ : 0;
+            body_.insert(body_.end(), p, p + std::min(n, room));
+            length_ += n;
+            offset_ += n;
+            p = q;
+            if (p == end) break;
+        }
+        std::uint8_t b = *p++;
         if (b == kFend) {
             if (open_) Close(out);
             open_ = true;
@@ -66,7 +84,6 @@ void KissReader::Feed(std::span<const std::uint8_t> bytes, std::vector<KissRecor
                 ++offset_;
                 continue;
             }
-            // Past the limit only the length is kept, so a runaway record costs no memory.
             if (length_ < maxFrame_ + 1) body_.push_back(b);
             ++length_;
         }

@@ -49,6 +49,8 @@ public:
     // True when the stream so far ends inside a record (which the end would drop).
     bool InsideRecord() const { return open_ && (length_ > 0 || escape_); }
     std::uint64_t Offset() const { return offset_; }
+    // Stream offset of the opening FEND of the record read last or now.
+    std::uint64_t RecordOffset() const { return recordOffset_; }
 
 private:
     void Close(std::vector<KissRecord>& out);

@@ -22,6 +22,8 @@ class KissFileReader {
     std::uint64_t Position() const { return position_; }
     // True when the file ended inside a record, which is then dropped.
     bool EndedInsideRecord() const { return reader_.InsideRecord(); }
+    // File offset of the opening FEND of the record read last (or cut off).
+    std::uint64_t RecordOffset() const { return reader_.RecordOffset(); }
 
   private:
     std::ifstream in_;

@@ -37,8 +37,22 @@ bool MatchesTelemetryHeader(std::string_view frameText) {
            frameText.substr(0, kTelemetryHeaderText.size()) == kTelemetryHeaderText;
 }
 
+bool HasTelemetryHeader(std::span<const std::uint8_t> frame) {
+    constexpr std::size_t n = (kTelemetryHeaderText.size() + 1) / 3; // 17 bytes
+    if (frame.size() < n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (kHex[frame[i] >> 4] != kTelemetryHeaderText[3 * i] ||
+            kHex[frame[i] & 15] != kTelemetryHeaderText[3 * i + 1])
+            return false;
+    return true;
+}
+
+std::string SourceCallSign(std::span<const std::uint8_t> frame) {
+    return AddressText(frame, 9, 14);
+}
+
 std::string CallSignText(std::span<const std::uint8_t> frame) {
-    return AddressText(frame, 2, 7) + " -> " + AddressText(frame, 9, 14);
+    return AddressText(frame, 2, 7) + " -> " + SourceCallSign(frame);
 }
 
 } // namespace tavrik

@@ -18,8 +18,12 @@ std::string HexByte(std::uint8_t b);
 // Each byte as two upper-case hex digits and one blank, at most 512 bytes.
 std::string TelemetryFrameText(std::span<const std::uint8_t> bytes);
 bool MatchesTelemetryHeader(std::string_view frameText);
+// The same match made on the frame's bytes, without building its text.
+bool HasTelemetryHeader(std::span<const std::uint8_t> frame);
 // "DEST -> SRC" from the address fields, each byte halved (round half to even);
 // a frame too short for an address shows what it has.
 std::string CallSignText(std::span<const std::uint8_t> frame);
+// The source half of CallSignText (positions 9 to 14).
+std::string SourceCallSign(std::span<const std::uint8_t> frame);
 
 } // namespace tavrik

@@ -34,12 +34,16 @@ std::array<double, kFieldCount> DecodeValues(const FrameBuffer& frame) {
     return values;
 }
 
-bool TelemetryHistory::DecodeTelemetryFrame(const FrameBuffer& frame,
-                                            const std::string& timestamp) {
+bool IsDecodable(const FrameBuffer& frame) {
     // A frame that ends before the last field is not decoded: its values would
     // otherwise come from whatever an earlier frame left behind.
     if (frame.Length() < static_cast<std::size_t>(kLastFieldPosition)) return false;
-    if (frame.At(kCheckPositionB) != 1 || frame.At(kCheckPositionA) != 1) return false;
+    return frame.At(kCheckPositionB) == 1 && frame.At(kCheckPositionA) == 1;
+}
+
+bool TelemetryHistory::DecodeTelemetryFrame(const FrameBuffer& frame,
+                                            const std::string& timestamp) {
+    if (!IsDecodable(frame)) return false;
     if (rxPacketCount_ == std::numeric_limits<std::int32_t>::max()) return false;
     ++rxPacketCount_;
     if (rxPacketCount_ > kCapacity) return true;

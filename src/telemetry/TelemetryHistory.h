@@ -38,6 +38,10 @@ private:
     std::int32_t rxPacketCount_ = 0;
 };
 
+// Whether the decoder takes the frame: it reaches the last field and its two
+// fixed bytes (positions 19 and 20) hold 1.
+bool IsDecodable(const FrameBuffer& frame);
+
 // The 46 values of a frame, without the checks (the frame must reach position 111).
 std::array<double, kFieldCount> DecodeValues(const FrameBuffer& frame);
 

@@ -1,0 +1,34 @@
+#pragma once
+// The station folder: where online_conf.ini, the KISS logs, the debug files
+// and the screenshots live. It is the program's own folder, unless the program
+// is installed or its folder is not writable: then each user gets one of their own.
+#include <string>
+#include <vector>
+
+namespace tavrik {
+
+// The working default online_conf.ini (CR LF line ends): the modem program on
+// 127.0.0.1:8000, no upload servers, the unattended-station keys on.
+std::string DefaultStationConfigText();
+
+struct StationFolder {
+    std::string path;
+    bool perUser = false;
+    // Event-log lines saying which folder was taken and what was done in it.
+    std::vector<std::string> notes;
+};
+
+// $XDG_DATA_HOME/tavrik-decoder; ~/.local/share/tavrik-decoder when XDG_DATA_HOME
+// is unset, empty or relative. Empty home: the account's home directory.
+std::string PerUserStationFolder(const std::string& xdgDataHome, const std::string& home);
+
+// True when the program in exeFolder has been installed: its shared data
+// folder sits beside its bin folder.
+bool IsInstalledProgramFolder(const std::string& exeFolder);
+
+// exeFolder itself when it is writable and not an installed program's folder
+// (nothing is created or written then). Otherwise perUserFolder: created when
+// missing, with the default online_conf.ini written when it has none.
+StationFolder ChooseStationFolder(const std::string& exeFolder, const std::string& perUserFolder);
+
+} // namespace tavrik
