@@ -77,8 +77,6 @@ Form1::~Form1() {
     eventLog_.onAdded = nullptr;
 }
 
-// ------------------------------------------------------------------ window
-
 void Form1::BuildWindow() {
     BuildWidgets(this, history_);
     connect(panel_.Choices(), &QButtonGroup::idClicked, this, &Form1::Option1_Click);
@@ -196,8 +194,6 @@ void Form1::MnuAbout_Click() {
     Info::ShowOne(InfoWindow);
 }
 
-// ------------------------------------------------------------------ event log
-
 void Form1::Log(const std::string& text) {
     eventLog_.Prepend(UtcTimestamp(*clock_), text);
 }
@@ -243,8 +239,6 @@ void Form1::Winsock1_Error(int number, const QString& description) {
     Log("Winsock Error \"" + std::to_string(number) + "\" occured: " + Latin1Bytes(description));
     winsock1_.Close();
 }
-
-// ------------------------------------------------------------------ pipeline view
 
 void Form1::ShowCallSigns(const std::string& text) {
     Label4->setText(Latin1Text(text));
@@ -298,7 +292,7 @@ void Form1::Inet1_StateChanged(int state) {
     }
 }
 
-// ------------------------------------------------------------------ panel and chart
+// ------------------------------------------------------------------ panel, chart, clock
 
 void Form1::Option1_Click(int index) {
     if (index < 0 || index >= kFieldCount) return;
@@ -321,8 +315,6 @@ void Form1::ShowTelemetryRecord(std::int32_t number) {
     Label5->setText(QStringLiteral("last packet: ") + Latin1Text(record.timestamp));
 }
 
-// ------------------------------------------------------------------ clock
-
 void Form1::Timer1_Timer() {
     Label1->setText(Latin1Text(FormatClockLabel(UtcNow(*clock_))));
     SetLamp(winsock1_.State() != AgwClient::Closed);
@@ -333,20 +325,13 @@ void Form1::SetLamp(bool green) {
     Image3->setVisible(!green);
 }
 
-// ------------------------------------------------------------------ import
+// ------------------------------------------------------------------ files
 
 void Form1::MnuImport_Click() {
     if (import_->Running() || importDialog_) return;
-    auto* dialog = new QFileDialog(this, QStringLiteral("Import KISS file"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::ExistingFiles);
-    dialog->setNameFilters({QStringLiteral("Log Files (*.kss)"),
-                            QStringLiteral("Text Files (*.txt)"),
-                            QStringLiteral("All Files (*.*)")});
-    dialog->setDirectory(programFolder_);
-    connect(dialog, &QFileDialog::filesSelected, this, &Form1::ImportFiles);
-    importDialog_ = dialog;
-    dialog->open(); // a cancelled dialog imports nothing
+    importDialog_ = ImportDialog(this, programFolder_);
+    connect(importDialog_, &QFileDialog::filesSelected, this, &Form1::ImportFiles);
+    importDialog_->open(); // a cancelled dialog imports nothing
 }
 
 void Form1::ImportFiles(const QStringList& paths) {
@@ -365,8 +350,6 @@ void Form1::ImportFileFinished() {
                     QStringLiteral(" "));
 }
 
-// ------------------------------------------------------------------ debug file
-
 void Form1::MnuDebug_Click() {
     const std::string name =
         DebugFileName(PathBytes(programFolder_), config_.mycall, UtcNow(*clock_));
@@ -377,8 +360,6 @@ void Form1::MnuDebug_Click() {
             " cannot be read; written without it");
     if (!outcome.written) Log("debug file " + name + " could not be written");
 }
-
-// ------------------------------------------------------------------ screenshot
 
 QString Form1::ConverterProgram() const {
     return findConverter_ ? findConverter_() : screenshot::FindConverter();

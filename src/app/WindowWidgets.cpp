@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMainWindow>
@@ -92,6 +93,17 @@ void WindowWidgets::BuildMenus(QMainWindow* window) {
     QMenu* info = window->menuBar()->addMenu(QStringLiteral("&Info"));
     info->setObjectName(QStringLiteral("MnuInfo"));
     MnuAbout = info->addAction(QStringLiteral("&About"));
+}
+
+QFileDialog* WindowWidgets::ImportDialog(QWidget* parent, const QString& folder) {
+    auto* dialog = new QFileDialog(parent, QStringLiteral("Import KISS file"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setNameFilters({QStringLiteral("Log Files (*.kss)"),
+                            QStringLiteral("Text Files (*.txt)"),
+                            QStringLiteral("All Files (*.*)")});
+    dialog->setDirectory(folder);
+    return dialog;
 }
 
 } // namespace tavrik

@@ -7,6 +7,7 @@
 
 class QAction;
 class QCheckBox;
+class QFileDialog;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -14,6 +15,7 @@ class QLineEdit;
 class QMainWindow;
 class QPushButton;
 class QRadioButton;
+class QString;
 class QWidget;
 
 namespace tavrik {
@@ -56,6 +58,9 @@ class WindowWidgets {
     QAction* MnuDebug = nullptr;
     QAction* MnuExport = nullptr;
     QAction* MnuAbout = nullptr;
+
+    // The file dialog of File, Import KISS file, in the folder given; deleted when closed.
+    static QFileDialog* ImportDialog(QWidget* parent, const QString& folder);
 
   private:
     void BuildMenus(QMainWindow* window);
