@@ -2,7 +2,6 @@
 // holding a copy of the text, and a list view over the entries themselves.
 // One entry added on top with its repaint, after 0 and 100 000 entries.
 #include <QAbstractListModel>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QListView>
 #include <QPlainTextEdit>
@@ -11,7 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <deque>
 
-#include "thread_cpu.h"
+#include "qt_bench.h"
 
 namespace {
 
@@ -50,7 +49,19 @@ class EntryModel final : public QAbstractListModel {
     std::deque<QString> entries;
 };
 
-void Report(benchmark::State& state, qint64 handlerNs, qint64 handlerCpuNs) {
+// Times `add` (one entry on top) per iteration; the repaint after it counts in
+// the iteration's time only.
+template <class Add> void TimeAdds(benchmark::State& state, Add add) {
+    qint64 handlerNs = 0, handlerCpuNs = 0;
+    QElapsedTimer t;
+    for (auto _ : state) {
+        t.start();
+        const qint64 cpu = ThreadCpuNs();
+        add();
+        handlerNs += t.nsecsElapsed();
+        handlerCpuNs += ThreadCpuNs() - cpu;
+        Drain();
+    }
     const auto n = static_cast<double>(state.iterations());
     state.counters["handler_us"] = static_cast<double>(handlerNs) / 1e3 / n;
     state.counters["handler_cpu_us"] = static_cast<double>(handlerCpuNs) / 1e3 / n;
@@ -70,22 +81,14 @@ void BM_PlainTextPrepend(benchmark::State& state) {
         fill.append(kFiller);
     box.setPlainText(fill.join(QLatin1Char('\n')));
     Shown(box);
-    qint64 handlerNs = 0, handlerCpuNs = 0;
-    QElapsedTimer t;
-    for (auto _ : state) {
-        t.start();
-        const qint64 cpu = ThreadCpuNs();
+    TimeAdds(state, [&box] {
         QTextCursor c(box.document());
         c.beginEditBlock();
         c.insertBlock(); // an empty first line, then its text: the widest line stays known
-        c.movePosition(QTextCursor::Start);
+        c.setPosition(0);
         c.insertText(kEntry);
         c.endEditBlock();
-        handlerNs += t.nsecsElapsed();
-        handlerCpuNs += ThreadCpuNs() - cpu;
-        Drain();
-    }
-    Report(state, handlerNs, handlerCpuNs);
+    });
 }
 
 void BM_ListViewPrepend(benchmark::State& state) {
@@ -97,17 +100,7 @@ void BM_ListViewPrepend(benchmark::State& state) {
     view.setSelectionMode(QAbstractItemView::ExtendedSelection);
     view.setModel(&model);
     Shown(view);
-    qint64 handlerNs = 0, handlerCpuNs = 0;
-    QElapsedTimer t;
-    for (auto _ : state) {
-        t.start();
-        const qint64 cpu = ThreadCpuNs();
-        model.Prepend(kEntry);
-        handlerNs += t.nsecsElapsed();
-        handlerCpuNs += ThreadCpuNs() - cpu;
-        Drain();
-    }
-    Report(state, handlerNs, handlerCpuNs);
+    TimeAdds(state, [&model] { model.Prepend(kEntry); });
 }
 
 } // namespace
@@ -128,11 +121,5 @@ BENCHMARK(BM_ListViewPrepend)
     ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tavrik::bench::RunQtBenchmarks(argc, argv);
 }

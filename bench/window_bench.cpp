@@ -6,8 +6,8 @@
 #include <benchmark/benchmark.h>
 #include <vector>
 
+#include "qt_bench.h"
 #include "quiet_form.h"
-#include "thread_cpu.h"
 
 namespace tavrik::bench {
 namespace {
@@ -105,11 +105,5 @@ BENCHMARK(BM_EventLogPrepend)
 } // namespace tavrik::bench
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tavrik::bench::RunQtBenchmarks(argc, argv);
 }

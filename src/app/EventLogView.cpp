@@ -34,18 +34,14 @@ void EventLogView::EntryAdded(const std::string& entry, bool onTop) {
     QScrollBar* v = verticalScrollBar();
     // A reader scrolled down keeps the lines in view while new ones arrive on top.
     const bool keepPlace = onTop && v->value() > 0;
+    // Positions are set, not moved to: moving lays out the line it starts from.
     QTextCursor c(document());
     c.beginEditBlock(); // one change for the box to follow, not two
-    if (onTop) {
-        // The new line is made empty first and then filled: the box then keeps
-        // knowing its widest line instead of measuring every line again.
-        c.insertBlock();
-        c.movePosition(QTextCursor::Start);
-    } else {
-        c.movePosition(QTextCursor::End);
-        c.insertBlock();
-        c.movePosition(QTextCursor::PreviousBlock);
-    }
+    if (!onTop) c.setPosition(document()->characterCount() - 1);
+    // The new line is made empty first and then filled: the box then keeps
+    // knowing its widest line instead of measuring every line again.
+    c.insertBlock();
+    c.setPosition(onTop ? 0 : c.position() - 1);
     c.insertText(DisplayLine(entry));
     c.endEditBlock();
     if (keepPlace) v->setValue(v->value() + 1);
