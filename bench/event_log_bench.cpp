@@ -2,7 +2,6 @@
 // holding a copy of the text, and a list view over the entries themselves.
 // One entry added on top with its repaint, after 0 and 100 000 entries.
 #include <QAbstractListModel>
-#include <QElapsedTimer>
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -13,8 +12,6 @@
 #include "qt_bench.h"
 
 namespace {
-
-using tavrik::bench::ThreadCpuNs;
 
 const QString kFiller = QStringLiteral(
     "2024-03-05 14:07:09.250: Winsock Error \"10061\" occured: Connection refused (filler)");
@@ -49,24 +46,6 @@ class EntryModel final : public QAbstractListModel {
     std::deque<QString> entries;
 };
 
-// Times `add` (one entry on top) per iteration; the repaint after it counts in
-// the iteration's time only.
-template <class Add> void TimeAdds(benchmark::State& state, Add add) {
-    qint64 handlerNs = 0, handlerCpuNs = 0;
-    QElapsedTimer t;
-    for (auto _ : state) {
-        t.start();
-        const qint64 cpu = ThreadCpuNs();
-        add();
-        handlerNs += t.nsecsElapsed();
-        handlerCpuNs += ThreadCpuNs() - cpu;
-        Drain();
-    }
-    const auto n = static_cast<double>(state.iterations());
-    state.counters["handler_us"] = static_cast<double>(handlerNs) / 1e3 / n;
-    state.counters["handler_cpu_us"] = static_cast<double>(handlerCpuNs) / 1e3 / n;
-}
-
 void BM_PlainTextPrepend(benchmark::State& state) {
     QPlainTextEdit box;
     box.setReadOnly(true);
@@ -81,14 +60,17 @@ void BM_PlainTextPrepend(benchmark::State& state) {
         fill.append(kFiller);
     box.setPlainText(fill.join(QLatin1Char('\n')));
     Shown(box);
-    TimeAdds(state, [&box] {
-        QTextCursor c(box.document());
-        c.beginEditBlock();
-        c.insertBlock(); // an empty first line, then its text: the widest line stays known
-        c.setPosition(0);
-        c.insertText(kEntry);
-        c.endEditBlock();
-    });
+    tavrik::bench::TimeHandler(
+        state, "us",
+        [&box] {
+            QTextCursor c(box.document());
+            c.beginEditBlock();
+            c.insertBlock(); // an empty first line, then its text: the widest line stays known
+            c.setPosition(0);
+            c.insertText(kEntry);
+            c.endEditBlock();
+        },
+        Drain);
 }
 
 void BM_ListViewPrepend(benchmark::State& state) {
@@ -100,7 +82,8 @@ void BM_ListViewPrepend(benchmark::State& state) {
     view.setSelectionMode(QAbstractItemView::ExtendedSelection);
     view.setModel(&model);
     Shown(view);
-    TimeAdds(state, [&model] { model.Prepend(kEntry); });
+    tavrik::bench::TimeHandler(
+        state, "us", [&model] { model.Prepend(kEntry); }, Drain);
 }
 
 } // namespace

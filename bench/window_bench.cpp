@@ -30,19 +30,9 @@ void BM_LiveFrame(benchmark::State& state) {
     q.FillLog(static_cast<std::size_t>(state.range(1)));
     const std::vector<Bytes> frames = LiveFrames();
     std::size_t i = 0;
-    qint64 handlerNs = 0, handlerCpuNs = 0;
-    QElapsedTimer t;
-    for (auto _ : state) {
-        t.start();
-        const std::int64_t cpu = ThreadCpuNs();
-        q.form->Pipeline().ProcessRawFrame(frames[i++ % frames.size()]);
-        handlerNs += t.nsecsElapsed();
-        handlerCpuNs += ThreadCpuNs() - cpu;
-        Drain();
-    }
-    const auto n = static_cast<double>(state.iterations());
-    state.counters["handler_ms"] = static_cast<double>(handlerNs) / 1e6 / n;
-    state.counters["handler_cpu_ms"] = static_cast<double>(handlerCpuNs) / 1e6 / n;
+    TimeHandler(
+        state, "ms", [&] { q.form->Pipeline().ProcessRawFrame(frames[i++ % frames.size()]); },
+        [] { Drain(); });
     state.counters["records_end"] = q.form->History().StoredCount();
 }
 BENCHMARK(BM_LiveFrame)
@@ -78,20 +68,9 @@ BENCHMARK(BM_RefreshChart)
 void BM_EventLogPrepend(benchmark::State& state) {
     QuietForm q;
     q.FillLog(static_cast<std::size_t>(state.range(0)));
-    qint64 handlerNs = 0, handlerCpuNs = 0;
-    QElapsedTimer t;
     const std::string text = "http://127.0.0.1:1/x: 200 OK | Server: bench";
-    for (auto _ : state) {
-        t.start();
-        const std::int64_t cpu = ThreadCpuNs();
-        q.form->Log(text);
-        handlerNs += t.nsecsElapsed();
-        handlerCpuNs += ThreadCpuNs() - cpu;
-        Drain(1);
-    }
-    const auto n = static_cast<double>(state.iterations());
-    state.counters["handler_us"] = static_cast<double>(handlerNs) / 1e3 / n;
-    state.counters["handler_cpu_us"] = static_cast<double>(handlerCpuNs) / 1e3 / n;
+    TimeHandler(
+        state, "us", [&] { q.form->Log(text); }, [] { Drain(1); });
 }
 BENCHMARK(BM_EventLogPrepend)
     ->ArgName("entries")
