@@ -17,8 +17,10 @@
 namespace tavrik {
 
 TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
-    : QChartView(parent), history_(history) {
-    auto* chart = new QChart();
+    // The chart is handed over at construction: a view made without one makes
+    // its own, which setChart() would let go of without deleting.
+    : QChartView(new QChart(), parent), history_(history) {
+    QChart* chart = this->chart();
     chart->setTitle(QStringLiteral("graphical value"));
     chart->legend()->hide();
     chart->setMargins(QMargins(4, 2, 4, 2));
@@ -44,7 +46,6 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     chart->addAxis(axisY_, Qt::AlignLeft);
     series_->attachAxis(axisX_);
     series_->attachAxis(axisY_);
-    setChart(chart);
     setRenderHint(QPainter::Antialiasing, false);
 }
 
