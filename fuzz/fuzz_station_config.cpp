@@ -30,12 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckConfig(r.config);
     if (r.error) FUZZ_CHECK(r.error->number != 0 && !r.error->description.empty());
 
-    const auto hp = SplitHostPort(r.config.port);
+    const auto modem = ParseModemPort(r.config.port);
     if (!r.error) {
-        // A file read without complaint has a usable PORT.
-        FUZZ_CHECK(hp.has_value());
+        // A file read without complaint has a usable PORT (host:port or kiss://host:port).
+        FUZZ_CHECK(modem.has_value());
     }
-    if (hp) FUZZ_CHECK(hp->port >= 0 && hp->port <= 65535);
+    if (modem) FUZZ_CHECK(modem->address.port >= 0 && modem->address.port <= 65535);
     // And the splitting of any text at all.
     const auto any = SplitHostPort(content);
     if (any) FUZZ_CHECK(any->port >= 0 && any->port <= 65535 && any->host.size() < size);

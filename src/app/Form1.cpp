@@ -33,24 +33,10 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       findConverter_(std::move(env.findConverter)), pipeline_(*clock_, config_, history_, *this) {
     BuildWindow();
 
-    connect(&winsock1_, &AgwClient::connected, this, &Form1::Winsock1_Connect);
-    connect(&winsock1_, &AgwClient::dataArrived, this, &Form1::Winsock1_DataArrival);
-    connect(&winsock1_, &AgwClient::error, this, &Form1::Winsock1_Error);
-    connect(&winsock1_, &AgwClient::remoteClosed, this, [this] {
-        const std::size_t pending = winsock1_.PendingBytes();
-        if (pending > 0)
-            Log("AGW connection ended inside a frame: " + std::to_string(pending) +
-                " bytes of it dropped");
-        Log(std::string("AGW winsock connection closed"));
-        winsock1_.Close();
-    });
-    connect(&winsock1_, &AgwClient::protocolError, this, [this](const QString& why) {
-        Log("AGW protocol error, connection closed: " + Latin1Bytes(why));
-        winsock1_.Close();
-    });
-    connect(&inet1_, &Uploader::runStarted, this, [this] { list3_.clear(); });
-    connect(&inet1_, &Uploader::stateChanged, this, &Form1::Inet1_StateChanged);
-    connect(&inet1_, &Uploader::logLine, this, [this](const QString& t) { Log(t); });
+    connect(&modem_, &ModemConnection::dataArrived, this, &Form1::Winsock1_DataArrival);
+    connect(&inet1_, &UploadRoute::runStarted, this, [this] { list3_.clear(); });
+    connect(&inet1_, &UploadRoute::stateChanged, this, &Form1::Inet1_StateChanged);
+    connect(&inet1_, &UploadRoute::logLine, this, [this](const QString& t) { Log(t); });
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
@@ -58,7 +44,7 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
     Timer1->start();
 
     arrived_ = new ArrivedFrames([this](const AgwFrame& frame) { HandleArrivedFrame(frame); },
-                                 [this](bool paused) { winsock1_.SetPaused(paused); }, this);
+                                 [this](bool paused) { modem_.Link().SetPaused(paused); }, this);
 
     import_ = new KissImport(pipeline_, this);
     connect(import_, &KissImport::logLine, this, [this](const QString& t) { Log(t); });
@@ -104,10 +90,12 @@ void Form1::Form_Load() {
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();
+        if (config_.uploadRetry) inet1_.KeepOnDisk(PathBytes(programFolder_) + "/upload_queue");
 
-        const std::optional<HostPort> hp = SplitHostPort(config_.port);
-        if (!hp) throw ConfigError{kOpenErrorBadPort, "PORT is not host:port"};
-        OpenAgwSession(Latin1Text(hp->host), hp->port);
+        const std::optional<ModemEndpoint> modem = ParseModemPort(config_.port);
+        if (!modem) throw ConfigError{kOpenErrorBadPort, "PORT is not host:port"};
+        modem_.SetReconnect(config_.agwReconnect);
+        modem_.Open(*modem); // the two "Winsock Remote..." lines, then the connection
 
         if (std::string why = OpenKissLog(); !why.empty())
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
@@ -163,7 +151,7 @@ void Form1::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     Timer1->stop();
-    winsock1_.Close();
+    modem_.Close();
     LogArrivedFrames();
     kissLog_.Close();
     kissLog_.RemoveIfEmpty();
@@ -198,46 +186,20 @@ void Form1::Log(const std::string& text) {
     eventLog_.Prepend(UtcTimestamp(*clock_), text);
 }
 
-// ------------------------------------------------------------------ AGW client
-
-void Form1::OpenAgwSession(const QString& host, int port) {
-    winsock1_.SetRemoteHost(host);
-    winsock1_.SetRemotePort(port);
-    Log("Winsock RemoteHost: " + Latin1Bytes(winsock1_.RemoteHost()));
-    Log("Winsock RemotePort: " + std::to_string(winsock1_.RemotePort()));
-    if (winsock1_.State() != AgwClient::Closed) winsock1_.Close();
-    winsock1_.Connect();
-}
-
-void Form1::Winsock1_Connect() {
-    Log(std::string("AGW winsock connection made"));
-    if (handshakePending_) {
-        Command1_Click();
-        handshakePending_ = false;
-    }
-}
+// ------------------------------------------------------------------ modem link
+// Its connection, handshake and reconnecting: ModemConnection.
 
 void Form1::Command1_Click() {
-    if (winsock1_.State() != AgwClient::Connected) return;
-    for (char kind : {'G', 'k'}) {
-        const AgwHeader h = MakeAgwHeader(kind);
-        winsock1_.Send(
-            QByteArray(reinterpret_cast<const char*>(h.data()), static_cast<qsizetype>(h.size())));
-    }
+    modem_.Handshake();
 }
 
 void Form1::Winsock1_DataArrival() {
-    arrived_->Add(winsock1_.TakeFrames());
+    arrived_->Add(modem_.Link().TakeFrames());
 }
 
 void Form1::HandleArrivedFrame(const AgwFrame& frame) {
     if (frame.Kind() == 'K') pipeline_.ProcessRawFrame(frame.data);
     if (frame.Kind() == 'G') Log(PortInfoLine(frame));
-}
-
-void Form1::Winsock1_Error(int number, const QString& description) {
-    Log("Winsock Error \"" + std::to_string(number) + "\" occured: " + Latin1Bytes(description));
-    winsock1_.Close();
 }
 
 void Form1::ShowCallSigns(const std::string& text) {
@@ -269,22 +231,22 @@ std::string Form1::OpenKissLog() {
 // ------------------------------------------------------------------ uploads
 
 void Form1::Post_Packet_Click() {
-    inet1_.SetServers(Latin1Text(config_.server), Latin1Text(config_.serverBackup));
-    const std::string& body = pipeline_.UploadBody();
-    inet1_.EnqueueRun(QByteArray(body.data(), static_cast<qsizetype>(body.size())));
+    inet1_.Post(pipeline_.UploadBody(), Latin1Text(config_.server),
+                Latin1Text(config_.serverBackup));
 }
 
 void Form1::Inet1_StateChanged(int state) {
-    const std::string name = TransferStateName(state);
-    if (name.empty()) return;
-    list3_.append(Latin1Text(name));
-    if (state == 11) {
-        Log(ErrorLogText(inet1_.ResultCode(), Latin1Bytes(inet1_.ResultText())));
-    } else if (state == 12) {
-        const QByteArray header = inet1_.ResponseHeader();
+    const std::optional<TransferState> known = TransferStateFromNumber(state);
+    if (!known) return;
+    list3_.append(Latin1Text(TransferStateName(*known)));
+    const Uploader& from = inet1_.Reporter(); // one of the queues with UPLOAD_RETRY
+    if (known == TransferState::Error) {
+        Log(ErrorLogText(from.ResultCode(), Latin1Bytes(from.ResultText())));
+    } else if (known == TransferState::ResponseCompleted) {
+        const QByteArray header = from.ResponseHeader();
         const std::string text = HeaderLogText(
             std::string_view(header.constData(), static_cast<std::size_t>(header.size())));
-        const ResponseVerdict verdict = JudgeResponse(inet1_.HttpStatus());
+        const ResponseVerdict verdict = JudgeResponse(from.HttpStatus());
         if (verdict.countAsOk) ++postOkCount_;
         ShowCounters();
         Log(text);
@@ -317,7 +279,7 @@ void Form1::ShowTelemetryRecord(std::int32_t number) {
 
 void Form1::Timer1_Timer() {
     Label1->setText(Latin1Text(FormatClockLabel(UtcNow(*clock_))));
-    SetLamp(winsock1_.State() != AgwClient::Closed);
+    SetLamp(modem_.LampGreen());
 }
 
 void Form1::SetLamp(bool green) {

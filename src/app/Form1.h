@@ -29,10 +29,11 @@
 #include "files/qt/KissImport.h"
 #include "intake/FramePipeline.h"
 #include "intake/qt/AgwClient.h"
+#include "intake/qt/ModemConnection.h"
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
-#include "upload/qt/Uploader.h"
+#include "upload/qt/UploadRoute.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;
@@ -65,13 +66,10 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     void Post_Packet_Click();
     void Option1_Click(int index);
     void Timer1_Timer();
-    void Winsock1_Connect();
     void Winsock1_DataArrival();
-    void Winsock1_Error(int number, const QString& description);
     void Inet1_StateChanged(int state);
 
     // ---- operations other parts call
-    void OpenAgwSession(const QString& host, int port);
     std::string OpenKissLog(); // empty on success
     void RefreshChart(int field);
     void ShowTelemetryRecord(std::int32_t number);
@@ -92,13 +90,13 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     int ChartField() const { return chartField_; }
     const TelemetryPanel& Panel() const { return panel_; }
     std::int32_t PostOkCount() const { return postOkCount_; }
-    bool HandshakePending() const { return handshakePending_; }
+    bool HandshakePending() const { return modem_.HandshakePending(); }
     const QString& ConfigPath() const { return configPath_; }
     const QString& ImagePath() const { return imagePath_; }
     const QString& ProgramFolder() const { return programFolder_; }
     const KissLog& Kiss() const { return kissLog_; }
-    AgwClient& Winsock1() { return winsock1_; }
-    Uploader& Inet1() { return inet1_; }
+    ModemLink& Winsock1() { return modem_.Link(); }
+    Uploader& Inet1() { return inet1_.Plain(); }
     const std::string& Text2() const { return import_->Listing(); } // every imported frame's text
     const QStringList& List1() const { return list1_; }
     const QStringList& List2() const { return list2_; }
@@ -150,14 +148,13 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     StationConfig config_;
     TelemetryHistory history_;
     std::int32_t postOkCount_ = 0;
-    bool handshakePending_ = true;
     QString configPath_;
     QString imagePath_;
     int chartField_ = kDefaultChartField;
     KissLog kissLog_;
     FramePipeline pipeline_;
-    AgwClient winsock1_;
-    Uploader inet1_;
+    ModemConnection modem_{[this](const std::string& text) { Log(text); }};
+    UploadRoute inet1_;
     EventLog eventLog_;
     bool unloaded_ = false;
 

@@ -48,6 +48,8 @@ public:
     }
     // True when the stream so far ends inside a record (which the end would drop).
     bool InsideRecord() const { return open_ && (length_ > 0 || escape_); }
+    // The unescaped bytes of the record still open (what the end would drop).
+    std::size_t OpenLength() const { return open_ ? length_ : 0; }
     std::uint64_t Offset() const { return offset_; }
     // Stream offset of the opening FEND of the record read last or now.
     std::uint64_t RecordOffset() const { return recordOffset_; }

@@ -41,6 +41,20 @@ std::optional<HostPort> SplitHostPort(std::string_view port) {
     return HostPort{std::string(port.substr(0, colon)), value};
 }
 
+std::optional<ModemEndpoint> ParseModemPort(std::string_view port) {
+    ModemEndpoint e;
+    if (port.starts_with(kKissScheme)) {
+        port.remove_prefix(kKissScheme.size());
+        e.protocol = ModemEndpoint::Protocol::Kiss;
+    }
+    const std::optional<HostPort> hp = SplitHostPort(port);
+    // A KISS URL names its host; a bare "host:port" keeps its old, lenient reading.
+    if (!hp || (e.protocol == ModemEndpoint::Protocol::Kiss && hp->host.empty()))
+        return std::nullopt;
+    e.address = *hp;
+    return e;
+}
+
 ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defaults) {
     ConfigReadResult r{std::move(defaults), std::nullopt};
     if (content.empty()) {
@@ -83,9 +97,11 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
     if (r.config.port.empty())
         r.error = ConfigError{kOpenErrorBadPort,
                               "PORT is not set (it must read host:port, e.g. 127.0.0.1:8000)"};
-    else if (!SplitHostPort(r.config.port))
-        r.error = ConfigError{kOpenErrorBadPort, "PORT \"" + r.config.port +
-                                                     "\" is not host:port with a whole port number"};
+    else if (!ParseModemPort(r.config.port))
+        r.error = ConfigError{kOpenErrorBadPort,
+                              "PORT \"" + r.config.port + "\" is not " +
+                                  (r.config.port.starts_with(kKissScheme) ? "kiss://" : "") +
+                                  "host:port with a whole port number"};
     return r;
 }
 

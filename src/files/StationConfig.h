@@ -58,6 +58,16 @@ struct HostPort {
 // PORT split at its first ":"; the port must be a whole number 0 to 65535.
 std::optional<HostPort> SplitHostPort(std::string_view port);
 
+// How the modem program is reached: PORT as "host:port" is its AGW interface,
+// "kiss://host:port" its KISS TCP port.
+struct ModemEndpoint {
+    enum class Protocol { Agw, Kiss };
+    Protocol protocol = Protocol::Agw;
+    HostPort address;
+};
+inline constexpr std::string_view kKissScheme = "kiss://";
+std::optional<ModemEndpoint> ParseModemPort(std::string_view port);
+
 // PORT | SERVER | MYCALL | QTH_LAT | QTH_LONG
 std::string SettingsLine(const StationConfig& c);
 

@@ -10,6 +10,11 @@ AgwHeader MakeAgwHeader(char kind) {
     return h;
 }
 
+void SetAgwDataLength(AgwHeader& header, std::uint32_t length) {
+    for (std::size_t i = 0; i < 4; ++i)
+        header[kAgwLengthOffset + i] = static_cast<std::uint8_t>(length >> (8 * i));
+}
+
 std::uint32_t AgwFrame::DataLength() const {
     return static_cast<std::uint32_t>(header[28]) | static_cast<std::uint32_t>(header[29]) << 8 |
            static_cast<std::uint32_t>(header[30]) << 16 |
@@ -20,8 +25,7 @@ std::vector<std::uint8_t> EncodeAgwFrame(char kind, std::span<const std::uint8_t
                                          std::uint8_t port) {
     AgwHeader h = MakeAgwHeader(kind);
     h[0] = port;
-    const auto n = static_cast<std::uint32_t>(data.size());
-    for (int i = 0; i < 4; ++i) h[kAgwLengthOffset + i] = static_cast<std::uint8_t>(n >> (8 * i));
+    SetAgwDataLength(h, static_cast<std::uint32_t>(data.size()));
     std::vector<std::uint8_t> out(h.begin(), h.end());
     out.insert(out.end(), data.begin(), data.end());
     return out;

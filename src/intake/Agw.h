@@ -22,6 +22,8 @@ using AgwHeader = std::array<std::uint8_t, kAgwHeaderSize>;
 
 // A header of zeros with the data kind at offset 4 ('G' port information, 'k' raw monitoring).
 AgwHeader MakeAgwHeader(char kind);
+// Writes the data length into the header's length field.
+void SetAgwDataLength(AgwHeader& header, std::uint32_t length);
 
 struct AgwFrame {
     AgwHeader header{};

@@ -26,7 +26,8 @@ std::string IsoTimestamp(std::string_view ts) {
 std::string ComposeUploadBody(std::string_view frameText, const StationConfig& config,
                               std::string_view noradId, std::string_view timestamp) {
     std::string_view frame = frameText.size() > 3 ? frameText.substr(3) : std::string_view{};
-    while (!frame.empty() && frame.back() == ' ') frame.remove_suffix(1);
+    while (!frame.empty() && frame.back() == ' ')
+        frame.remove_suffix(1);
     std::string body;
     body.reserve(frame.size() + 160);
     body += "noradID=";

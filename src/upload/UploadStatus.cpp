@@ -28,9 +28,18 @@ void AppendOneLine(std::string& out, std::string_view text) {
 
 } // namespace
 
+std::optional<TransferState> TransferStateFromNumber(int state) {
+    if (state < 1 || state > static_cast<int>(kStateNames.size())) return std::nullopt;
+    return static_cast<TransferState>(state);
+}
+
+std::string_view TransferStateName(TransferState state) {
+    return kStateNames[static_cast<std::size_t>(state) - 1];
+}
+
 std::string TransferStateName(int state) {
-    if (state < 1 || state > static_cast<int>(kStateNames.size())) return {};
-    return std::string(kStateNames[static_cast<std::size_t>(state - 1)]);
+    const std::optional<TransferState> known = TransferStateFromNumber(state);
+    return known ? std::string(TransferStateName(*known)) : std::string();
 }
 
 std::string ErrorLogText(int code, std::string_view text) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -6,11 +7,30 @@
 
 namespace tavrik {
 
-// Transfer states 1..12 are reported by number; the state list shows their names.
-inline constexpr int kStateError = 11;
-inline constexpr int kStateResponseCompleted = 12;
+// The transfer states of one request, reported by number (1..12); the state
+// list shows their names. Every request ends in Error or ResponseCompleted.
+enum class TransferState : int {
+    HostResolvingHost = 1,
+    HostResolved,
+    Connecting,
+    Connected,
+    Requesting,
+    RequestSent,
+    ReceivingResponse,
+    ResponseReceived,
+    Disconnecting,
+    Disconnected,
+    Error,
+    ResponseCompleted,
+};
+inline constexpr int kStateError = static_cast<int>(TransferState::Error);
+inline constexpr int kStateResponseCompleted = static_cast<int>(TransferState::ResponseCompleted);
 
-// 1..12 -> "icHostResolvingHost".."icResponseCompleted"; "" for any other number.
+// The state a number stands for; none for 0 and any other unknown number.
+std::optional<TransferState> TransferStateFromNumber(int state);
+// "icHostResolvingHost".."icResponseCompleted"
+std::string_view TransferStateName(TransferState state);
+// The same by number; "" for any other number.
 std::string TransferStateName(int state);
 
 // The event-log text of a failed transfer: the code in decimal, one blank in

@@ -129,6 +129,8 @@ TEST(StationConfig, FailuresCarryANumberAndDescription) {
              std::string("PORT=localhost:8.5\r\n"),
              std::string("PORT=localhost:99999\r\n"),
              std::string("PORT=localhost:-1\r\n"),
+             std::string("PORT=kiss://localhost\r\n"),
+             std::string("PORT=kiss://:8001\r\n"),
              std::string(" #comment\r\n") + kPort, // not a comment, and no "="
              std::string("   \r\n") + kPort,       // blanks only
              std::string("SERVER http://a\r\n") + kPort,
@@ -168,6 +170,16 @@ TEST(SplitHostPort, HostBeforeTheFirstColonAndAWholePort) {
             EXPECT_EQ(hp->port, c.expected->second);
         }
     }
+}
+
+TEST(ParseModemPort, KissUrlSelectsKissOverTcp) {
+    const auto agw = ParseModemPort("127.0.0.1:8000"), kiss = ParseModemPort("kiss://dw.lan:8001");
+    ASSERT_TRUE(agw && kiss);
+    EXPECT_EQ(agw->protocol, ModemEndpoint::Protocol::Agw);
+    EXPECT_EQ(kiss->protocol, ModemEndpoint::Protocol::Kiss);
+    EXPECT_EQ(kiss->address.host + ":" + std::to_string(kiss->address.port), "dw.lan:8001");
+    EXPECT_EQ(ParseStationConfig("PORT=kiss://h:x\r\n").error->description,
+              "PORT \"kiss://h:x\" is not kiss://host:port with a whole port number");
 }
 
 TEST(StationConfig, SettingsLine) {

@@ -221,21 +221,6 @@ class DirewolfProgram : public tavrik::testing::FormFixture {
             std::cout << "---- Direwolf's output ----\n" << direwolf.Log().toStdString();
     }
 
-    bool EventLogged(const std::string& prefix) const {
-        for (std::size_t i = 0; i < form->Events().Size(); ++i)
-            if (EntryText(i).rfind(prefix, 0) == 0) return true;
-        return false;
-    }
-
-    std::vector<KissRecord> KissRecords() const {
-        QFile log(QString::fromStdString(form->Kiss().Path()));
-        if (!log.open(QIODevice::ReadOnly)) return {};
-        const QByteArray b = log.readAll();
-        tavrik::KissReader reader;
-        return reader.Feed({reinterpret_cast<const std::uint8_t*>(b.constData()),
-                            static_cast<std::size_t>(b.size())});
-    }
-
     std::size_t FrameRecords() const {
         std::size_t n = 0;
         for (const KissRecord& r : KissRecords())
@@ -243,15 +228,23 @@ class DirewolfProgram : public tavrik::testing::FormFixture {
         return n;
     }
 
-    DirewolfHarness direwolf;
+    DirewolfHarness direwolf{DirewolfHarness::Options{.kiss = true}};
     HttpTestServer server;
 };
 
-TEST_F(DirewolfProgram, DecodesLogsShowsAndUploadsEveryHeardFrame) {
+// The same over the AGW interface and over Direwolf's KISS TCP port.
+class DirewolfProgramBoth : public DirewolfProgram, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Link, DirewolfProgramBoth, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Kiss" : "Agw"; });
+
+TEST_P(DirewolfProgramBoth, DecodesLogsShowsAndUploadsEveryHeardFrame) {
+    const bool kiss = GetParam();
     // A missing Direwolf fails here: this test is part of the required set.
     ASSERT_TRUE(direwolf.Start()) << direwolf.ErrorText().toStdString();
     ASSERT_TRUE(server.Listen());
-    WriteConfig("PORT=127.0.0.1:" + std::to_string(direwolf.AgwPort()) +
+    WriteConfig("PORT=" +
+                (kiss ? "kiss://127.0.0.1:" + std::to_string(direwolf.KissPort())
+                      : "127.0.0.1:" + std::to_string(direwolf.AgwPort())) +
                 "\r\nMYCALL=DL0TST\r\nSERVER=" + server.Url("/upload").toStdString() +
                 "\r\nQTH_LAT=48.1234\r\nQTH_LONG=11.5678\r\n");
     tavrik::Form1& window = Start();
@@ -260,9 +253,12 @@ TEST_F(DirewolfProgram, DecodesLogsShowsAndUploadsEveryHeardFrame) {
     EXPECT_EQ(QFileInfo(QString::fromStdString(window.Kiss().Path())).fileName(),
               "DL0TST_05032024_1407.kss");
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return EventLogged("total number of ports: "); }, kWaitMs))
+    ASSERT_TRUE(kiss || // a KISS link has no handshake
+                QTest::qWaitFor([&] { return EventLogged("total number of ports: "); }, kWaitMs))
         << "the program logged no port information from Direwolf";
-    EXPECT_TRUE(direwolf.WaitForAgwClients(1, kWaitMs)) << "Direwolf did not report the program";
+    EXPECT_TRUE(kiss ? direwolf.WaitForKissClients(1, kWaitMs)
+                     : direwolf.WaitForAgwClients(1, kWaitMs))
+        << "Direwolf did not report the program";
     // Direwolf takes up the raw-monitoring request of a new client a little
     // late; audio heard before that would not be forwarded.
     QTest::qWait(1500);
@@ -411,6 +407,58 @@ TEST_F(DirewolfProgram, DecodesLogsShowsAndUploadsEveryHeardFrame) {
         EXPECT_EQ(FormField(req.body, "timestamp"), "2024-03-05T14:07:09.250Z");
         EXPECT_EQ(FormField(req.body, "noradID"), std::string(tavrik::kNoradId));
     }
+}
+
+TEST_F(DirewolfProgram, ReconnectsWhenDirewolfIsRestartedAndTakesTheFramesAfterIt) {
+    ASSERT_TRUE(direwolf.Start()) << direwolf.ErrorText().toStdString();
+    ASSERT_TRUE(server.Listen());
+    WriteConfig("PORT=127.0.0.1:" + std::to_string(direwolf.AgwPort()) +
+                "\r\nAGW_RECONNECT=YES\r\nMYCALL=DL0TST\r\nSERVER=" +
+                server.Url("/upload").toStdString() + "\r\n");
+    tavrik::Form1& window = Start();
+    auto portLines = [&] {
+        int n = 0;
+        for (std::size_t i = 0; i < window.Events().Size(); ++i)
+            n += EntryText(i).rfind("total number of ports: ", 0) == 0;
+        return n;
+    };
+    std::vector<Sent> sent;
+    // One run of Direwolf: the handshake answered, then frames heard and taken.
+    auto heard = [&](int run) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return portLines() == run; }, kWaitMs)) << run;
+        ASSERT_TRUE(direwolf.WaitForAgwClients(1, kWaitMs)) << run;
+        QTest::qWait(1500); // Direwolf takes up raw monitoring a little late
+        AfskModulator modem;
+        modem.AddSilence(0.5);
+        for (int k = 0; k < 2; ++k) {
+            const std::vector<long> raw = RawValues(static_cast<int>(sent.size()));
+            sent.push_back({tavrik::testing::TelemetryFrame(raw), true, raw});
+            modem.AddFrame({sent.back().withPort.begin() + 1, sent.back().withPort.end()});
+        }
+        modem.AddSilence(1.0);
+        direwolf.FeedAudio(modem.Samples());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return FrameRecords() == sent.size(); }, kWaitMs));
+        ASSERT_TRUE(direwolf.WaitAudioWritten(kWaitMs));
+        direwolf.Stop();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return EventLogged("AGW reconnect: "); }, kWaitMs));
+    };
+    ASSERT_NO_FATAL_FAILURE(heard(1));
+    window.Timer1_Timer();
+    EXPECT_FALSE(window.LampGreen()) << "red while waiting for Direwolf";
+    ASSERT_TRUE(direwolf.Start()) << direwolf.ErrorText().toStdString(); // the same port
+    heard(2); // the handshake again, on the new connection
+    EXPECT_TRUE(EventLogged("AGW connection made again after "));
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return server.Requests().size() == 4 && !window.Inet1().Busy(); }, kWaitMs));
+    const std::vector<KissRecord> records = KissRecords();
+    ASSERT_EQ(records.size(), 2 * sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(Hex(records[2 * i + 1].bytes), Hex(sent[i].withPort)) << "frame " << i;
+        EXPECT_EQ(FormField(server.Requests()[i].body, "frame"),
+                  Hex(Bytes(sent[i].withPort.begin() + 1, sent[i].withPort.end())));
+    }
+    EXPECT_EQ(window.History().RxPacketCount(), 4);
 }
 
 } // namespace

@@ -35,88 +35,16 @@
 #include "http_test_server.h"
 #include "intake/Agw.h"
 #include "intake/FrameText.h"
+#include "soak_support.h"
 #include "telemetry_frames.h"
 
 using namespace tavrik;
 using namespace tavrik::testing;
+using namespace tavrik::soak;
 using tavrik::test::HttpTestServer;
 using tavrik::test::ScriptedReply;
 
 namespace {
-
-long EnvLong(const char* name, long fallback) {
-    const QByteArray v = qgetenv(name);
-    bool ok = false;
-    const long n = v.toLong(&ok);
-    return ok && n > 0 ? n : fallback;
-}
-
-QByteArray Q(const Bytes& v) {
-    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
-
-Bytes ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Frame k of a run: nine in ten are telemetry with raw values that change from
-// frame to frame (and the frame number after the last field, so no two bodies
-// are alike), the rest foreign. Some carry bytes that the KISS log must escape.
-// The last frame is always telemetry, so its arrival marks the end of a run.
-struct Feed {
-    std::vector<Bytes> frames;
-    std::vector<std::string> telemetryFields; // the frame= field each server must get, in order
-
-    explicit Feed(long count) {
-        for (long k = 0; k < count; ++k) {
-            if (k % 10 == 9 && k != count - 1) {
-                frames.push_back(ForeignFrame("soak frame " + std::to_string(k)));
-                continue;
-            }
-            std::vector<long> raw(kFieldCount);
-            for (int i = 0; i < kFieldCount; ++i)
-                raw[static_cast<std::size_t>(i)] = (k * 131 + i * 17) % 65536;
-            Bytes f = TelemetryFrame(raw, 120);
-            for (int b = 0; b < 4; ++b)
-                f[static_cast<std::size_t>(112 + b)] = static_cast<std::uint8_t>(k >> (8 * b));
-            f[116] = k % 3 == 0 ? 0xC0 : k % 3 == 1 ? 0xDB : 0x55;
-            std::string text = TelemetryFrameText(f).substr(3);
-            while (!text.empty() && text.back() == ' ')
-                text.pop_back();
-            telemetryFields.push_back(text);
-            frames.push_back(std::move(f));
-        }
-    }
-    std::int32_t Telemetry() const { return static_cast<std::int32_t>(telemetryFields.size()); }
-
-    bool WriteKiss(const QString& path) const {
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-        const Bytes ts = KissTimestampRecord("2024-03-05 14:07:09.250");
-        for (const Bytes& f : frames) {
-            out.write(Q(ts));
-            out.write(Q(KissFrameRecord(f)));
-        }
-        return out.error() == QFileDevice::NoError;
-    }
-};
-
-// The frame= fields of the requests a server received, in arrival order.
-std::vector<std::string> FrameFields(const HttpTestServer& server) {
-    std::vector<std::string> out;
-    for (const auto& r : server.Requests()) {
-        const std::string body = r.body.toStdString();
-        const std::size_t from = body.find("&frame=");
-        if (from == std::string::npos) {
-            out.emplace_back("<no frame field>");
-            continue;
-        }
-        const std::size_t start = from + 7;
-        out.push_back(body.substr(start, body.find('&', start) - start));
-    }
-    return out;
-}
 
 // The event loop's pulse (a 1 ms timer: the longest gap between two beats is
 // the longest stall) and the resident memory, sampled as the run goes.
@@ -173,47 +101,6 @@ class NoBoxes final : public MessagePresenter {
         shown.push_back((title + QStringLiteral(": ") + text).toStdString());
     }
     std::vector<std::string> shown;
-};
-
-// agw-replay serving a KISS file at full speed on a free port.
-class Replay {
-  public:
-    bool Start(const QString& kissFile) {
-        const QString bin = qEnvironmentVariable("TAVRIK_BIN_DIR") + QStringLiteral("/agw-replay");
-        proc_.setProgram(bin);
-        proc_.setArguments({QStringLiteral("--port"), QStringLiteral("0"),
-                            QStringLiteral("--interval-ms"), QStringLiteral("0"), kissFile});
-        proc_.setProcessChannelMode(QProcess::SeparateChannels);
-        proc_.start();
-        if (!proc_.waitForStarted(10000)) return false;
-        const QRegularExpression re(QStringLiteral("listening on [0-9.]+:([0-9]+)"));
-        QElapsedTimer t;
-        t.start();
-        QByteArray seen;
-        while (t.elapsed() < 60000 && proc_.state() == QProcess::Running) {
-            proc_.waitForReadyRead(100);
-            seen += proc_.readAllStandardOutput();
-            const auto m = re.match(QString::fromLatin1(seen));
-            if (m.hasMatch()) {
-                port_ = m.captured(1).toInt();
-                return true;
-            }
-        }
-        return false;
-    }
-    ~Replay() {
-        if (proc_.state() != QProcess::NotRunning) {
-            proc_.terminate();
-            if (!proc_.waitForFinished(5000)) proc_.kill();
-            proc_.waitForFinished(5000);
-        }
-    }
-    int Port() const { return port_; }
-    bool Running() const { return proc_.state() == QProcess::Running; }
-
-  private:
-    QProcess proc_;
-    int port_ = 0;
 };
 
 struct Figures {

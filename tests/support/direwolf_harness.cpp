@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -26,7 +27,7 @@ DirewolfHarness::~DirewolfHarness() {
     Stop();
 }
 
-QByteArray DirewolfHarness::ConfigText(quint16 agwPort, int sampleRate) {
+QByteArray DirewolfHarness::ConfigText(quint16 agwPort, int sampleRate, quint16 kissPort) {
     // No MYCALL, PBEACON or DIGIPEAT lines: nothing is ever sent, and the
     // null output device could not send it anyway.
     QByteArray text;
@@ -36,7 +37,7 @@ QByteArray DirewolfHarness::ConfigText(quint16 agwPort, int sampleRate) {
     text += "CHANNEL 0\n";
     text += "MODEM 1200\n";
     text += "AGWPORT " + QByteArray::number(agwPort) + "\n";
-    text += "KISSPORT 0\n";
+    text += "KISSPORT " + QByteArray::number(kissPort) + "\n";
     return text;
 }
 
@@ -51,12 +52,14 @@ QString DirewolfHarness::FindProgram(const QString& program) {
 quint16 DirewolfHarness::FreeTcpPort() {
     // Direwolf binds every interface, so ask for a port free on all of them.
     // Another process could take it before Direwolf does; inside a private
-    // network namespace nobody else is there.
-    QTcpServer server;
-    if (!server.listen(QHostAddress::Any, 0)) return 0;
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
+    // network namespace nobody else is there. Direwolf 1.6 takes no port above
+    // 49151 (it listens on its default instead): draw below that.
+    for (int i = 0; i < 1000; ++i) {
+        const auto port = static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 49152));
+        QTcpServer server;
+        if (server.listen(QHostAddress::Any, port)) return port;
+    }
+    return 0;
 }
 
 QString DirewolfHarness::ConfigPath() const {
@@ -88,14 +91,16 @@ bool DirewolfHarness::Start() {
         error_ = QStringLiteral("cannot create a temporary directory: %1").arg(dir_->errorString());
         return false;
     }
-    agwPort_ = FreeTcpPort();
+    if (agwPort_ == 0) agwPort_ = FreeTcpPort();
+    while (options_.kiss && (kissPort_ == 0 || kissPort_ == agwPort_))
+        kissPort_ = FreeTcpPort();
     if (agwPort_ == 0) {
         error_ = QStringLiteral("no free TCP port for the AGW interface");
         return false;
     }
     QFile config(ConfigPath());
     if (!config.open(QIODevice::WriteOnly) ||
-        config.write(ConfigText(agwPort_, options_.sampleRate)) < 0) {
+        config.write(ConfigText(agwPort_, options_.sampleRate, kissPort_)) < 0) {
         error_ = QStringLiteral("cannot write %1: %2").arg(ConfigPath(), config.errorString());
         return false;
     }
@@ -113,7 +118,7 @@ bool DirewolfHarness::Start() {
         error_ = QStringLiteral("cannot start %1: %2").arg(program, process_.errorString());
         return false;
     }
-    if (!WaitForAgwPort()) {
+    if (!WaitForPort(agwPort_) || (kissPort_ != 0 && !WaitForPort(kissPort_))) {
         Stop();
         error_ += QStringLiteral("\nDirewolf's output:\n") + QString::fromLocal8Bit(log_);
         return false;
@@ -121,16 +126,17 @@ bool DirewolfHarness::Start() {
     return true;
 }
 
-bool DirewolfHarness::WaitForAgwPort() {
+bool DirewolfHarness::WaitForPort(quint16 port) {
     const QDeadlineTimer deadline(options_.startTimeoutMs);
     while (!deadline.hasExpired()) {
         if (!IsRunning()) {
-            error_ = QStringLiteral("Direwolf ended before opening its AGW port (exit code %1)")
+            error_ = QStringLiteral("Direwolf ended before opening its port %1 (exit code %2)")
+                         .arg(port)
                          .arg(process_.exitCode());
             return false;
         }
         QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, agwPort_);
+        probe.connectToHost(QHostAddress::LocalHost, port);
         if (probe.waitForConnected(500)) {
             // Direwolf sees this client leave and frees its slot.
             probe.disconnectFromHost();
@@ -140,8 +146,8 @@ bool DirewolfHarness::WaitForAgwPort() {
         process_.waitForFinished(200);
         CollectOutput();
     }
-    error_ = QStringLiteral("Direwolf's AGW port %1 did not accept a connection within %2 ms")
-                 .arg(agwPort_)
+    error_ = QStringLiteral("Direwolf's port %1 did not accept a connection within %2 ms")
+                 .arg(port)
                  .arg(options_.startTimeoutMs);
     return false;
 }
@@ -181,6 +187,11 @@ bool DirewolfHarness::WaitForLog(const QString& text, int count, int timeoutMs) 
 bool DirewolfHarness::WaitForAgwClients(int clients, int timeoutMs) {
     // Start() attached exactly once: failed probes never reach Direwolf's accept.
     return WaitForLog(QStringLiteral("Attached to AGW client application"), clients + 1, timeoutMs);
+}
+
+bool DirewolfHarness::WaitForKissClients(int clients, int timeoutMs) {
+    return WaitForLog(QStringLiteral("Attached to KISS TCP client application"), clients + 1,
+                      timeoutMs);
 }
 
 void DirewolfHarness::Stop() {

@@ -34,6 +34,7 @@ class DirewolfHarness {
         QString program = QStringLiteral("direwolf"); // a name on PATH or a path
         int sampleRate = 44100;                       // must match the audio fed
         int startTimeoutMs = 30000;                   // until the AGW port answers
+        bool kiss = false;                            // also offer a KISS TCP port
     };
 
     DirewolfHarness();
@@ -43,8 +44,9 @@ class DirewolfHarness {
     DirewolfHarness& operator=(const DirewolfHarness&) = delete;
 
     // Writes the configuration, starts Direwolf and waits until its AGW port
-    // accepts a connection. False (with ErrorText()) if Direwolf is missing,
-    // refuses its configuration, ends or never opens the port.
+    // (and KISS port) accepts a connection. False (with ErrorText()) if
+    // Direwolf is missing, refuses its configuration, ends or never opens the
+    // port. Started again after Stop(), it listens on the same ports.
     bool Start();
     // Stops feeding: closes stdin, so Direwolf finishes what it has and ends;
     // kills it if it does not. Safe to call more than once.
@@ -52,6 +54,7 @@ class DirewolfHarness {
 
     bool IsRunning() const;
     quint16 AgwPort() const { return agwPort_; }
+    quint16 KissPort() const { return kissPort_; }
     QString ConfigPath() const;
     QString WorkDir() const;
 
@@ -71,17 +74,20 @@ class DirewolfHarness {
     // connected. Direwolf may act on a new client's requests up to a second
     // later still; give it that before feeding audio.
     bool WaitForAgwClients(int clients, int timeoutMs);
+    // The same for KISS TCP clients (Options::kiss).
+    bool WaitForKissClients(int clients, int timeoutMs);
     QString ErrorText() const { return error_; }
 
     // The configuration text for a given AGW port: stdin audio, one 1200-baud
-    // channel, no KISS server, no transmit, no beacons, no digipeating.
-    static QByteArray ConfigText(quint16 agwPort, int sampleRate);
+    // channel, a KISS server only on a kissPort other than 0, no transmit, no
+    // beacons, no digipeating.
+    static QByteArray ConfigText(quint16 agwPort, int sampleRate, quint16 kissPort = 0);
     // Absolute path of the program, or empty when it cannot be found.
     static QString FindProgram(const QString& program);
 
   private:
     static quint16 FreeTcpPort();
-    bool WaitForAgwPort();
+    bool WaitForPort(quint16 port);
     void CollectOutput();
 
     Options options_;
@@ -90,6 +96,7 @@ class DirewolfHarness {
     QByteArray log_;
     QString error_;
     quint16 agwPort_ = 0;
+    quint16 kissPort_ = 0;
 };
 
 } // namespace tavrik::test

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/Form1.h"
+#include "files/Kiss.h"
 
 namespace tavrik::testing {
 
@@ -65,6 +66,19 @@ class FormFixture : public ::testing::Test {
     std::string EntryText(std::size_t i) const {
         const std::string e = Entry(i);
         return e.size() >= 25 && e[23] == ':' ? e.substr(25) : e;
+    }
+    bool EventLogged(const std::string& prefix) const {
+        for (std::size_t i = 0; i < form->Events().Size(); ++i)
+            if (EntryText(i).rfind(prefix, 0) == 0) return true;
+        return false;
+    }
+    // The records of the run's KISS log as they stand in the file.
+    std::vector<KissRecord> KissRecords() const {
+        QFile log(QString::fromStdString(form->Kiss().Path()));
+        if (!log.open(QIODevice::ReadOnly)) return {};
+        const QByteArray b = log.readAll();
+        return ReadKiss({reinterpret_cast<const std::uint8_t*>(b.constData()),
+                         static_cast<std::size_t>(b.size())});
     }
 
     QTemporaryDir dir;

@@ -85,7 +85,7 @@ class HttpTestServer : public QObject {
         }
     }
 
-    bool Listen() { return listener_.listen(QHostAddress::LocalHost, 0); }
+    bool Listen(quint16 port = 0) { return listener_.listen(QHostAddress::LocalHost, port); }
     quint16 Port() const { return listener_.serverPort(); }
     QString Url(const QString& pathAndQuery) const {
         return QStringLiteral("%1://127.0.0.1:%2%3")

@@ -2,119 +2,19 @@
 
 namespace tavrik {
 
-int WinsockErrorNumber(QAbstractSocket::SocketError e) {
-    switch (e) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return 10061;
-    case QAbstractSocket::RemoteHostClosedError:
-        return 10053;
-    case QAbstractSocket::HostNotFoundError:
-        return 11001;
-    case QAbstractSocket::SocketAccessError:
-        return 10013;
-    case QAbstractSocket::SocketResourceError:
-        return 10055;
-    case QAbstractSocket::SocketTimeoutError:
-        return 10060;
-    case QAbstractSocket::NetworkError:
-        return 10050;
-    case QAbstractSocket::AddressInUseError:
-        return 10048;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return 10049;
-    case QAbstractSocket::UnsupportedSocketOperationError:
-        return 10045;
-    default:
-        return 10000 + static_cast<int>(e);
+QByteArray AgwClient::Handshake() const {
+    QByteArray bytes;
+    for (char kind : {'G', 'k'}) {
+        const AgwHeader h = MakeAgwHeader(kind);
+        bytes.append(reinterpret_cast<const char*>(h.data()), static_cast<qsizetype>(h.size()));
     }
+    return bytes;
 }
 
-AgwClient::AgwClient(QObject* parent) : QObject(parent) {
-    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket_.setReadBufferSize(256 * 1024);
-    connect(&socket_, &QTcpSocket::connected, this, [this] {
-        inError_ = false;
-        emit connected();
-    });
-    connect(&socket_, &QTcpSocket::readyRead, this, &AgwClient::OnReadyRead);
-    connect(&socket_, &QTcpSocket::errorOccurred, this, &AgwClient::OnError);
-}
-
-int AgwClient::State() const {
-    if (inError_) return Error;
-    switch (socket_.state()) {
-    case QAbstractSocket::UnconnectedState:
-        return Closed;
-    case QAbstractSocket::HostLookupState:
-        return ResolvingHost;
-    case QAbstractSocket::ConnectingState:
-        return Connecting;
-    case QAbstractSocket::ConnectedState:
-        return Connected;
-    case QAbstractSocket::BoundState:
-        return Open;
-    case QAbstractSocket::ListeningState:
-        return Listening;
-    case QAbstractSocket::ClosingState:
-        return Closing;
-    }
-    return Closed;
-}
-
-void AgwClient::Connect() {
-    inError_ = false;
-    paused_ = false;
-    splitter_ = AgwStreamSplitter{};
-    frames_.clear();
-    socket_.connectToHost(host_, static_cast<quint16>(port_));
-}
-
-void AgwClient::Close() {
-    inError_ = false;
-    socket_.abort();
-}
-
-bool AgwClient::Send(const QByteArray& bytes) {
-    if (socket_.state() != QAbstractSocket::ConnectedState) return false;
-    return socket_.write(bytes) == bytes.size();
-}
-
-std::vector<AgwFrame> AgwClient::TakeFrames() {
-    std::vector<AgwFrame> out;
-    out.swap(frames_);
-    return out;
-}
-
-void AgwClient::SetPaused(bool paused) {
-    if (paused_ == paused) return;
-    paused_ = paused;
-    if (!paused_ && socket_.bytesAvailable() > 0) ReadAvailable();
-}
-
-void AgwClient::OnReadyRead() {
-    if (!paused_) ReadAvailable();
-}
-
-void AgwClient::ReadAvailable() {
-    const QByteArray bytes = socket_.readAll();
-    if (bytes.isEmpty() || splitter_.Error()) return;
-    auto frames = splitter_.Feed({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                  static_cast<std::size_t>(bytes.size())});
-    for (auto& f : frames)
-        frames_.push_back(std::move(f));
-    if (!frames_.empty()) emit dataArrived();
-    if (splitter_.Error()) emit protocolError(QString::fromStdString(*splitter_.Error()));
-}
-
-void AgwClient::OnError(QAbstractSocket::SocketError e) {
-    if (e == QAbstractSocket::RemoteHostClosedError) {
-        // Bytes that came with the close are still to be read.
-        if (socket_.bytesAvailable() > 0) ReadAvailable();
-        emit remoteClosed();
-        return;
-    }
-    inError_ = true;
-    emit error(WinsockErrorNumber(e), socket_.errorString());
+void AgwClient::Deframe(std::span<const std::uint8_t> bytes, std::vector<AgwFrame>& out,
+                        std::vector<std::string>&) {
+    for (AgwFrame& f : splitter_.Feed(bytes))
+        out.push_back(std::move(f));
 }
 
 } // namespace tavrik

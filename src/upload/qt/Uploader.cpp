@@ -15,12 +15,6 @@ namespace tavrik {
 
 namespace {
 
-constexpr int kStateHostResolving = 1;
-constexpr int kStateConnecting = 3;
-constexpr int kStateRequestSent = 6;
-constexpr int kStateReceivingResponse = 7;
-constexpr int kStateResponseReceived = 8;
-
 // Errors that mean no complete HTTP response arrived, even when a status line
 // did (a reset in the middle of the body still leaves the status attribute set).
 // The other error values Qt derives from the HTTP status itself.
@@ -141,7 +135,7 @@ bool Uploader::StartRequest(const QString& target) {
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        if (!EmitProgress(kStateHostResolving)) return false;
+        if (!EmitProgress(TransferState::HostResolvingHost)) return false;
         EndWithError(QNetworkReply::ProtocolUnknownError,
                      QStringLiteral("Not an http or https URL: %1").arg(target));
         return false; // the next step is already scheduled
@@ -165,11 +159,13 @@ bool Uploader::StartRequest(const QString& target) {
 
     reply_ = network_->post(request, current_->body);
     connect(reply_, &QNetworkReply::socketStartedConnecting, this,
-            [this] { EmitProgress(kStateConnecting); });
-    connect(reply_, &QNetworkReply::requestSent, this, [this] { EmitProgress(kStateRequestSent); });
+            [this] { EmitProgress(TransferState::Connecting); });
+    connect(reply_, &QNetworkReply::requestSent, this,
+            [this] { EmitProgress(TransferState::RequestSent); });
     // Qt gives no requestSent for an empty body; an answer proves it was sent.
     connect(reply_, &QNetworkReply::metaDataChanged, this, [this] {
-        if (EmitProgress(kStateRequestSent)) EmitProgress(kStateReceivingResponse);
+        if (EmitProgress(TransferState::RequestSent))
+            EmitProgress(TransferState::ReceivingResponse);
     });
     // The body is of no use here; do not let a large one pile up.
     connect(reply_, &QNetworkReply::readyRead, this, [this] {
@@ -177,10 +173,11 @@ bool Uploader::StartRequest(const QString& target) {
     });
     connect(reply_, &QNetworkReply::finished, this, &Uploader::OnFinished);
     timeoutTimer_.start(timeout_);
-    return EmitProgress(kStateHostResolving);
+    return EmitProgress(TransferState::HostResolvingHost);
 }
 
-bool Uploader::EmitProgress(int state) {
+bool Uploader::EmitProgress(TransferState progress) {
+    const int state = static_cast<int>(progress);
     if (state <= lastState_) return true;
     lastState_ = state;
     const quint64 epoch = epoch_;
@@ -221,7 +218,7 @@ void Uploader::OnFinished() {
         reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
     const std::string header =
         ComposeResponseHeader(status, std::string_view(reason.constData(), reason.size()), fields);
-    if (!EmitProgress(kStateResponseReceived)) return;
+    if (!EmitProgress(TransferState::ResponseReceived)) return;
     EndWithResponse(status, QByteArray(header.data(), static_cast<qsizetype>(header.size())));
 }
 
@@ -237,7 +234,7 @@ void Uploader::EndWithError(int code, const QString& text) {
     resultCode_ = code;
     resultText_ = text;
     const quint64 epoch = epoch_;
-    emit stateChanged(kStateError);
+    emit stateChanged(static_cast<int>(TransferState::Error));
     if (epoch == epoch_) SchedulePump();
 }
 
@@ -247,7 +244,7 @@ void Uploader::EndWithResponse(int status, const QByteArray& header) {
     httpStatus_ = status;
     responseHeader_ = header;
     const quint64 epoch = epoch_;
-    emit stateChanged(kStateResponseCompleted);
+    emit stateChanged(static_cast<int>(TransferState::ResponseCompleted));
     if (epoch == epoch_) SchedulePump();
 }
 

@@ -11,6 +11,8 @@
 #include <deque>
 #include <optional>
 
+#include "upload/UploadStatus.h"
+
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -22,7 +24,7 @@ namespace tavrik {
 // served in arrival order, and each run posts to SERVER, then SERVER_BACKUP.
 // Progress is reported as numbered transfer states, always increasing within a
 // request; every request ends with exactly one of 11 (no HTTP response) or 12
-// (a response with any status). What Qt lets us observe maps to:
+// (a response with any status); see TransferState. What Qt lets us observe maps to:
 //   request issued              -> 1  icHostResolvingHost (Qt resolves inside)
 //   socket starts connecting    -> 3  icConnecting (absent on a reused connection)
 //   request written             -> 6  icRequestSent (also implied by an answer)
@@ -75,7 +77,7 @@ class Uploader : public QObject {
     void DropReply();
     // Emits a progress state unless it would go backwards; false when a slot
     // cancelled the work while it ran.
-    bool EmitProgress(int state);
+    bool EmitProgress(TransferState state);
 
     QNetworkAccessManager* network_ = nullptr;
     QNetworkReply* reply_ = nullptr;

@@ -1,0 +1,62 @@
+#include "intake/ReconnectPolicy.h"
+
+namespace tavrik {
+
+std::int64_t ReconnectPolicy::Delay(int failed, std::int64_t downMs) {
+    if (failed == 0) return kFirstDelayMs;
+    return downMs < kFastPeriodMs ? kFastDelayMs : kSlowDelayMs;
+}
+
+std::int64_t ReconnectPolicy::Lost(std::int64_t nowMs) {
+    if (waiting_) return nextAt_;
+    waiting_ = true;
+    downAt_ = nowMs;
+    downAttempts_ = 0;
+    const bool resume = everWaited_ && nowMs - upAt_ < kStableMs;
+    everWaited_ = true;
+    if (resume) return nextAt_ = nowMs + Delay(attempts_, nowMs - lostAt_);
+    lostAt_ = loggedAt_ = nowMs;
+    attempts_ = 0;
+    nextAt_ = nowMs + Delay(0, 0);
+    return nextAt_;
+}
+
+std::int64_t ReconnectPolicy::Failed(std::int64_t nowMs) {
+    if (!waiting_) return Lost(nowMs);
+    ++attempts_;
+    ++downAttempts_;
+    nextAt_ = nowMs + Delay(attempts_, nowMs - lostAt_);
+    return nextAt_;
+}
+
+bool ReconnectPolicy::MayLog(std::int64_t nowMs) {
+    if (!waiting_ || nowMs - loggedAt_ < kLogIntervalMs) return false;
+    loggedAt_ = nowMs;
+    return true;
+}
+
+std::int64_t ReconnectPolicy::Connected(std::int64_t nowMs) {
+    const std::int64_t down = DownMs(nowMs);
+    waiting_ = false;
+    upAt_ = nowMs;
+    ++attempts_; // the one that succeeded
+    ++downAttempts_;
+    return down;
+}
+
+std::string DurationText(std::int64_t ms) {
+    if (ms < 1000) return std::to_string(ms < 0 ? 0 : ms) + " ms";
+    const std::int64_t s = ms / 1000;
+    if (s < 60) return std::to_string(s) + " s";
+    // The smaller unit only when it is not zero: "5 min", "5 min 3 s".
+    const auto two = [](std::int64_t big, const char* bigUnit, std::int64_t small,
+                        const char* smallUnit) {
+        std::string t = std::to_string(big) + bigUnit;
+        if (small > 0) t += " " + std::to_string(small) + smallUnit;
+        return t;
+    };
+    if (s < 3600) return two(s / 60, " min", s % 60, " s");
+    return two(s / 3600, " h", s % 3600 / 60, " min");
+}
+
+} // namespace tavrik
