@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <vector>
 
+#include "qt_bench.h"
 #include "quiet_form.h"
 
 namespace tavrik::bench {
@@ -29,16 +30,9 @@ void BM_LiveFrame(benchmark::State& state) {
     q.FillLog(static_cast<std::size_t>(state.range(1)));
     const std::vector<Bytes> frames = LiveFrames();
     std::size_t i = 0;
-    qint64 handlerNs = 0;
-    QElapsedTimer t;
-    for (auto _ : state) {
-        t.start();
-        q.form->Pipeline().ProcessRawFrame(frames[i++ % frames.size()]);
-        handlerNs += t.nsecsElapsed();
-        Drain();
-    }
-    state.counters["handler_ms"] =
-        static_cast<double>(handlerNs) / 1e6 / static_cast<double>(state.iterations());
+    TimeHandler(
+        state, "ms", [&] { q.form->Pipeline().ProcessRawFrame(frames[i++ % frames.size()]); },
+        [] { Drain(); });
     state.counters["records_end"] = q.form->History().StoredCount();
 }
 BENCHMARK(BM_LiveFrame)
@@ -74,17 +68,9 @@ BENCHMARK(BM_RefreshChart)
 void BM_EventLogPrepend(benchmark::State& state) {
     QuietForm q;
     q.FillLog(static_cast<std::size_t>(state.range(0)));
-    qint64 handlerNs = 0;
-    QElapsedTimer t;
     const std::string text = "http://127.0.0.1:1/x: 200 OK | Server: bench";
-    for (auto _ : state) {
-        t.start();
-        q.form->Log(text);
-        handlerNs += t.nsecsElapsed();
-        Drain(1);
-    }
-    state.counters["handler_us"] =
-        static_cast<double>(handlerNs) / 1e3 / static_cast<double>(state.iterations());
+    TimeHandler(
+        state, "us", [&] { q.form->Log(text); }, [] { Drain(1); });
 }
 BENCHMARK(BM_EventLogPrepend)
     ->ArgName("entries")
@@ -98,11 +84,5 @@ BENCHMARK(BM_EventLogPrepend)
 } // namespace tavrik::bench
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tavrik::bench::RunQtBenchmarks(argc, argv);
 }

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BENCH=ON -DTAVRIK_TESTS=OFF >/dev/null
-cmake --build "$build" --target bench_core bench_window bench_import bench_memory bench_decode
+cmake --build "$build" --target bench_core bench_window bench_event_log bench_import bench_memory bench_decode
 
 bin="$build/bin"
 out="$build/bench-results"
@@ -30,6 +30,7 @@ run() {
 
 run core "$bin/bench_core" --benchmark_out="$out/core.json" --benchmark_out_format=json "$@"
 run window "$bin/bench_window" --benchmark_out="$out/window.json" --benchmark_out_format=json "$@"
+run event_log "$bin/bench_event_log" --benchmark_out="$out/event_log.json" --benchmark_out_format=json "$@"
 run import "$bin/bench_import"
 run memory_decode "$bin/bench_memory" decode
 run memory_pipeline "$bin/bench_memory" pipeline
@@ -57,7 +58,9 @@ for path in sorted(glob.glob(os.path.join(out, "*.json"))):
             rows.append((name, fmt(b["bytes_per_second"] / 1e6), "MB/s"))
         elif "items_per_second" in b:
             rows.append((name, fmt(b["items_per_second"]), "items/s"))
-        for key, label in (("handler_ms", "ms (handler only)"), ("handler_us", "us (handler only)")):
+        for key, label in (("handler_ms", "ms (handler only)"), ("handler_us", "us (handler only)"),
+                           ("handler_cpu_ms", "ms (handler, thread CPU)"),
+                           ("handler_cpu_us", "us (handler, thread CPU)")):
             if key in b:
                 rows.append((name, fmt(b[key]), label))
 

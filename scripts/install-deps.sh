@@ -11,6 +11,7 @@ packages=(
   python3 openssl
   direwolf util-linux iproute2
   xvfb xauth fonts-dejavu-core fonts-liberation
+  dbus-daemon at-spi2-core python3-pyatspi xdotool xclip x11-apps imagemagick
   dpkg-dev file desktop-file-utils
 )
 

@@ -1,29 +1,19 @@
 #pragma once
-// The event log box: read-only, both scroll bars, draws only the lines in view
-// so that its cost per entry does not grow with the length of the log.
-#include <QAbstractScrollArea>
-
-#include "app/EventLog.h"
+// The event log box: a read-only text box with both scroll bars, newest entry
+// on top. Its text can be selected with mouse and keyboard, copied (Ctrl+C, or
+// Copy and Select All in its context menu) and read by assistive tools.
+// Adding an entry costs the same however long the log has grown.
+#include <QPlainTextEdit>
+#include <string>
 
 namespace tavrik {
 
-class EventLogView : public QAbstractScrollArea {
+class EventLogView : public QPlainTextEdit {
     Q_OBJECT
   public:
-    EventLogView(const EventLog& log, QWidget* parent = nullptr);
-    // Called after an entry was added.
+    explicit EventLogView(QWidget* parent = nullptr);
+    // Shows an entry just added to the log, on top or at the very end.
     void EntryAdded(const std::string& entry, bool onTop);
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
-  private:
-    void UpdateScrollBars();
-    int LineHeight() const;
-
-    const EventLog& log_;
-    int widestLine_ = 0;
 };
 
 } // namespace tavrik

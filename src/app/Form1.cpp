@@ -63,10 +63,8 @@ Form1::~Form1() {
     eventLog_.onAdded = nullptr;
 }
 
-// ------------------------------------------------------------------ window
-
 void Form1::BuildWindow() {
-    BuildWidgets(this, history_, eventLog_);
+    BuildWidgets(this, history_);
     connect(panel_.Choices(), &QButtonGroup::idClicked, this, &Form1::Option1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(MnuImport, &QAction::triggered, this, &Form1::MnuImport_Click);
@@ -184,8 +182,6 @@ void Form1::MnuAbout_Click() {
     Info::ShowOne(InfoWindow);
 }
 
-// ------------------------------------------------------------------ event log
-
 void Form1::Log(const std::string& text) {
     eventLog_.Prepend(UtcTimestamp(*clock_), text);
 }
@@ -205,8 +201,6 @@ void Form1::HandleArrivedFrame(const AgwFrame& frame) {
     if (frame.Kind() == 'K') pipeline_.ProcessRawFrame(frame.data);
     if (frame.Kind() == 'G') Log(PortInfoLine(frame));
 }
-
-// ------------------------------------------------------------------ pipeline view
 
 void Form1::ShowCallSigns(const std::string& text) {
     Label4->setText(Latin1Text(text));
@@ -260,7 +254,7 @@ void Form1::Inet1_StateChanged(int state) {
     }
 }
 
-// ------------------------------------------------------------------ panel and chart
+// ------------------------------------------------------------------ panel, chart, clock
 
 void Form1::Option1_Click(int index) {
     if (index < 0 || index >= kFieldCount) return;
@@ -271,8 +265,9 @@ void Form1::Option1_Click(int index) {
 
 void Form1::RefreshChart(int field) {
     if (field < 0 || field >= kFieldCount) return;
-    Frame5->setTitle(panel_.ChartCaption(field));
-    MSChart1->Rebuild(field);
+    const QString caption = panel_.ChartCaption(field);
+    Frame5->setTitle(caption);
+    MSChart1->Rebuild(field, caption);
 }
 
 void Form1::ShowTelemetryRecord(std::int32_t number) {
@@ -281,8 +276,6 @@ void Form1::ShowTelemetryRecord(std::int32_t number) {
     panel_.ShowRecord(record);
     Label5->setText(QStringLiteral("last packet: ") + Latin1Text(record.timestamp));
 }
-
-// ------------------------------------------------------------------ clock
 
 void Form1::Timer1_Timer() {
     Label1->setText(Latin1Text(FormatClockLabel(UtcNow(*clock_))));
@@ -294,20 +287,13 @@ void Form1::SetLamp(bool green) {
     Image3->setVisible(!green);
 }
 
-// ------------------------------------------------------------------ import
+// ------------------------------------------------------------------ files
 
 void Form1::MnuImport_Click() {
     if (import_->Running() || importDialog_) return;
-    auto* dialog = new QFileDialog(this, QStringLiteral("Import KISS file"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::ExistingFiles);
-    dialog->setNameFilters({QStringLiteral("Log Files (*.kss)"),
-                            QStringLiteral("Text Files (*.txt)"),
-                            QStringLiteral("All Files (*.*)")});
-    dialog->setDirectory(programFolder_);
-    connect(dialog, &QFileDialog::filesSelected, this, &Form1::ImportFiles);
-    importDialog_ = dialog;
-    dialog->open(); // a cancelled dialog imports nothing
+    importDialog_ = ImportDialog(this, programFolder_);
+    connect(importDialog_, &QFileDialog::filesSelected, this, &Form1::ImportFiles);
+    importDialog_->open(); // a cancelled dialog imports nothing
 }
 
 void Form1::ImportFiles(const QStringList& paths) {
@@ -326,8 +312,6 @@ void Form1::ImportFileFinished() {
                     QStringLiteral(" "));
 }
 
-// ------------------------------------------------------------------ debug file
-
 void Form1::MnuDebug_Click() {
     const std::string name =
         DebugFileName(PathBytes(programFolder_), config_.mycall, UtcNow(*clock_));
@@ -338,8 +322,6 @@ void Form1::MnuDebug_Click() {
             " cannot be read; written without it");
     if (!outcome.written) Log("debug file " + name + " could not be written");
 }
-
-// ------------------------------------------------------------------ screenshot
 
 QString Form1::ConverterProgram() const {
     return findConverter_ ? findConverter_() : screenshot::FindConverter();

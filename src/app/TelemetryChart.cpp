@@ -1,10 +1,14 @@
 #include "app/TelemetryChart.h"
 
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
+#include <cmath>
+#include <optional>
 
 #include "app/Look.h"
 #include "files/qt/QtText.h"
@@ -13,8 +17,10 @@
 namespace tavrik {
 
 TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
-    : QChartView(parent), history_(history) {
-    auto* chart = new QChart();
+    // The chart is handed over at construction: a view made without one makes
+    // its own, which setChart() would let go of without deleting.
+    : QChartView(new QChart(), parent), history_(history) {
+    QChart* chart = this->chart();
     chart->setTitle(QStringLiteral("graphical value"));
     chart->legend()->hide();
     chart->setMargins(QMargins(4, 2, 4, 2));
@@ -34,30 +40,35 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     axisX_->setLabelsFont(look::BaseFont());
     axisY_ = new QValueAxis();
     axisY_->setLabelsFont(look::BaseFont());
+    axisY_->setTickType(QValueAxis::TicksDynamic);
+    axisY_->setTickAnchor(0);
     chart->addAxis(axisX_, Qt::AlignBottom);
     chart->addAxis(axisY_, Qt::AlignLeft);
     series_->attachAxis(axisX_);
     series_->attachAxis(axisY_);
-    setChart(chart);
     setRenderHint(QPainter::Antialiasing, false);
 }
 
-void TelemetryChart::Rebuild(int field) {
+void TelemetryChart::Rebuild(int field, const QString& caption) {
+    field_ = field;
     const auto f = static_cast<std::size_t>(field);
     const auto& records = history_.Records();
     const std::size_t n = records.size();
     values_.resize(n);
-    labels_.clear();
-    labels_.reserve(static_cast<qsizetype>(n));
     double lo = 0, hi = 0;
     for (std::size_t r = 0; r < n; ++r) {
         const double v = records[r].values[f];
         values_[r] = v;
+        if (r == 0 || v < lo) lo = v;
+        if (r == 0 || v > hi) hi = v;
+    }
+    // Stored records never change: only the rows new since the last refresh get a label.
+    if (static_cast<std::size_t>(labels_.size()) > n) labels_.clear();
+    labels_.reserve(static_cast<qsizetype>(n));
+    for (auto r = static_cast<std::size_t>(labels_.size()); r < n; ++r) {
         const std::string& ts = records[r].timestamp;
         labels_.append(ts.size() >= 16 ? Latin1Text(std::string_view(ts).substr(11, 5))
                                        : QString::number(static_cast<qulonglong>(r + 1)));
-        if (r == 0 || v < lo) lo = v;
-        if (r == 0 || v > hi) hi = v;
     }
 
     // Drawn from at most four rows per pixel column: the same picture as every
@@ -79,7 +90,50 @@ void TelemetryChart::Rebuild(int field) {
         hi += 1;
     }
     const double pad = (hi - lo) * 0.05;
-    axisY_->setRange(lo - pad, hi + pad);
+    // Round ticks: the range widened to meet them. Set only when they change,
+    // since every change lays the chart out again.
+    const AxisTicks ticks = RoundTicks(lo - pad, hi + pad, 6);
+    if (axisY_->tickInterval() != ticks.step) {
+        axisY_->setLabelFormat(QStringLiteral("%.%1f").arg(ticks.decimals));
+        axisY_->setTickInterval(ticks.step);
+    }
+    axisY_->setRange(ticks.low, ticks.high);
+
+    setAccessibleName(caption);
+    setAccessibleDescription(n > 0 ? ShownValue(n - 1) : QString());
+}
+
+QString TelemetryChart::ShownValue(std::size_t row) const {
+    const double v = values_[row];
+    const std::optional<std::string> shown = ValueText(field_, v);
+    QString text = shown ? Latin1Text(*shown) : QString::number(v);
+    if (const std::string_view unit = Field(field_).unit; !unit.empty())
+        text += QLatin1Char(' ') + Latin1Text(unit);
+    return text;
+}
+
+bool TelemetryChart::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QChartView::viewportEvent(event);
+    // Over the line, the tooltip names the nearest row's time and value.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QPointF at = chart()->mapToValue(mapToScene(help->pos()), series_);
+    const double row = std::round(at.x()) - 1;
+    if (row >= 0 && row < static_cast<double>(values_.size())) {
+        const auto r = static_cast<std::size_t>(row);
+        const QPointF onLine =
+            mapFromScene(chart()->mapToPosition(QPointF(row + 1, values_[r]), series_));
+        if (std::abs(onLine.y() - help->pos().y()) <= 6) {
+            const std::string& ts = history_.Records()[r].timestamp;
+            const QString time = ts.size() >= 19 ? Latin1Text(std::string_view(ts).substr(11, 8))
+                                                 : labels_[static_cast<qsizetype>(r)];
+            QToolTip::showText(help->globalPos(), time + QStringLiteral("  ") + ShownValue(r),
+                               this);
+            return true;
+        }
+    }
+    QToolTip::hideText();
+    event->ignore();
+    return true;
 }
 
 void TelemetryChart::LabelRows() {

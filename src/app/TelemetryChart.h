@@ -20,20 +20,27 @@ class TelemetryChart : public QChartView {
   public:
     TelemetryChart(const TelemetryHistory& history, QWidget* parent);
 
-    // Rebuilds the chart for a field from the stored records.
-    void Rebuild(int field);
+    // Rebuilds the chart for a field from the stored records; the caption
+    // ("Uptime [s]") names the chart to assistive tools.
+    void Rebuild(int field, const QString& caption);
 
     // The chart as last built: one value and one row label per stored record.
     const std::vector<double>& Values() const { return values_; }
     const QStringList& RowLabels() const { return labels_; }
 
+  protected:
+    bool viewportEvent(QEvent* event) override;
+
   private:
     void LabelRows();
+    // A row's value as the panel writes it, with its unit.
+    QString ShownValue(std::size_t row) const;
 
     const TelemetryHistory& history_;
     QLineSeries* series_ = nullptr;
     QValueAxis* axisY_ = nullptr;
     QCategoryAxis* axisX_ = nullptr;
+    int field_ = 0;
     std::vector<double> values_;
     QStringList labels_;
 };

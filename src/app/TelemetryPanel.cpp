@@ -63,6 +63,9 @@ void TelemetryPanel::Build(QWidget* client) {
             box->setFont(look::BaseFont());
             box->setPalette(look::BoxPalette(Qt::white));
             box->setFocusPolicy(Qt::NoFocus);
+            // Assistive tools name the box by its field, not by its group's title.
+            box->setAccessibleName(Latin1Text(Field(i).caption));
+            box->setAccessibleDescription(Latin1Text(Field(i).unit));
 
             auto* unit = new QLabel(col.group);
             if (i == 0)
@@ -71,6 +74,10 @@ void TelemetryPanel::Build(QWidget* client) {
                 unit->setGeometry(look::Tw(col.left + 2880, top, 375, 255));
             unit->setFont(look::BaseFont());
             unit->setPalette(look::TextPalette());
+            // A label is named by its text; without one, assistive tools fall back
+            // to a label whose buddy it is, else to the group's title. Being its
+            // own buddy keeps an empty unit unnamed instead of reading "Status".
+            unit->setBuddy(unit);
             if (wide) unit->hide();
 
             Option1[static_cast<std::size_t>(i)] = option;

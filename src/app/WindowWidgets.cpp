@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMainWindow>
@@ -15,8 +16,7 @@
 
 namespace tavrik {
 
-void WindowWidgets::BuildWidgets(QMainWindow* window, const TelemetryHistory& history,
-                                 const EventLog& log) {
+void WindowWidgets::BuildWidgets(QMainWindow* window, const TelemetryHistory& history) {
     window->setWindowTitle(QStringLiteral("Tavrik Online Telemetry Decoder (Veskar)"));
     window->setWindowIcon(look::ProgramIcon());
     window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -64,7 +64,7 @@ void WindowWidgets::BuildWidgets(QMainWindow* window, const TelemetryHistory& hi
         look::Label(client, QString(), look::Tw(6600, 10200, 3855, 255), false, Qt::AlignRight);
     Line2 = look::HLine(client, 0, 10560, 10440);
 
-    Text3 = new EventLogView(log, client);
+    Text3 = new EventLogView(client);
     Text3->setGeometry(look::Tw(120, 10800, 10215, 1455));
     QPalette logPal = Text3->palette();
     logPal.setColor(QPalette::Base, look::kBackground);
@@ -93,6 +93,17 @@ void WindowWidgets::BuildMenus(QMainWindow* window) {
     QMenu* info = window->menuBar()->addMenu(QStringLiteral("&Info"));
     info->setObjectName(QStringLiteral("MnuInfo"));
     MnuAbout = info->addAction(QStringLiteral("&About"));
+}
+
+QFileDialog* WindowWidgets::ImportDialog(QWidget* parent, const QString& folder) {
+    auto* dialog = new QFileDialog(parent, QStringLiteral("Import KISS file"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setNameFilters({QStringLiteral("Log Files (*.kss)"),
+                            QStringLiteral("Text Files (*.txt)"),
+                            QStringLiteral("All Files (*.*)")});
+    dialog->setDirectory(folder);
+    return dialog;
 }
 
 } // namespace tavrik

@@ -3,11 +3,11 @@
 // out in twips on a client area of fixed size.
 #include <array>
 
-#include "app/EventLog.h"
 #include "app/TelemetryPanel.h"
 
 class QAction;
 class QCheckBox;
+class QFileDialog;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -15,6 +15,7 @@ class QLineEdit;
 class QMainWindow;
 class QPushButton;
 class QRadioButton;
+class QString;
 class QWidget;
 
 namespace tavrik {
@@ -32,8 +33,8 @@ class WindowWidgets {
     static constexpr int kClientHeight = 828;
 
     // Builds the window: caption, client area with everything on it, menus;
-    // the chart draws from the history, Text3 shows the event log.
-    void BuildWidgets(QMainWindow* window, const TelemetryHistory& history, const EventLog& log);
+    // the chart draws from the history.
+    void BuildWidgets(QMainWindow* window, const TelemetryHistory& history);
 
     std::array<QRadioButton*, kFieldCount>& Option1 = panel_.Option1;
     std::array<QLineEdit*, kFieldCount>& Text1 = panel_.Text1;
@@ -57,6 +58,9 @@ class WindowWidgets {
     QAction* MnuDebug = nullptr;
     QAction* MnuExport = nullptr;
     QAction* MnuAbout = nullptr;
+
+    // The file dialog of File, Import KISS file, in the folder given; deleted when closed.
+    static QFileDialog* ImportDialog(QWidget* parent, const QString& folder);
 
   private:
     void BuildMenus(QMainWindow* window);

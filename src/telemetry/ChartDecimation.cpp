@@ -1,6 +1,7 @@
 #include "telemetry/ChartDecimation.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace tavrik {
@@ -26,6 +27,21 @@ std::vector<std::size_t> RowsToDraw(std::span<const double> values, std::size_t 
             if (rows.empty() || rows.back() != pick) rows.push_back(pick);
     }
     return rows;
+}
+
+AxisTicks RoundTicks(double lo, double hi, int maxTicks) {
+    AxisTicks t;
+    const double rough = (hi - lo) / std::max(1, maxTicks);
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        t.step = m * power;
+        if (t.step >= rough) break;
+    }
+    // A bound that is a multiple of the step already, but for rounding, stays.
+    t.low = std::floor(lo / t.step + 1e-9) * t.step;
+    t.high = std::ceil(hi / t.step - 1e-9) * t.step;
+    t.decimals = std::max(0, -static_cast<int>(std::floor(std::log10(t.step) + 1e-9)));
+    return t;
 }
 
 } // namespace tavrik

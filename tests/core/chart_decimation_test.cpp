@@ -27,3 +27,21 @@ TEST(RowsToDraw, LongLineKeepsSpikesAndEndsWithinFourRowsPerColumn) {
     for (std::size_t spike : {4321u, 7777u})
         EXPECT_NE(std::find(rows.begin(), rows.end(), spike), rows.end()) << spike;
 }
+
+TEST(RoundTicks, EndsAndStepAreRound) {
+    struct Case {
+        double lo, hi;
+        AxisTicks want;
+    } cases[] = {
+        {41018.8, 41145.3, {41000, 41150, 50, 0}},
+        {-1, 1, {-1, 1, 0.5, 1}},
+        {7.9, 8.2, {7.9, 8.2, 0.05, 2}},
+    };
+    for (const Case& c : cases) {
+        const AxisTicks t = RoundTicks(c.lo, c.hi, 6);
+        EXPECT_DOUBLE_EQ(t.step, c.want.step) << c.lo;
+        EXPECT_DOUBLE_EQ(t.low, c.want.low) << c.lo;
+        EXPECT_DOUBLE_EQ(t.high, c.want.high) << c.lo;
+        EXPECT_EQ(t.decimals, c.want.decimals) << c.lo;
+    }
+}

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QTcpServer>
 
+#include "app/EventLogView.h"
 #include "files/DebugFile.h"
 #include "files/Kiss.h"
 #include "files/KissLog.h"
@@ -241,6 +242,7 @@ TEST_F(FilesTest, ScreenshotSavesTheClientAreaAndStartsTheConverter) {
     logged.replace("bmp", "png");
     EXPECT_EQ(f.Events().Entry(f.Events().Size() - 1),
               (logged + " converted and saved").toStdString());
+    EXPECT_TRUE(f.Text3->toPlainText().endsWith(logged + " converted and saved\n")); // as shown
     EXPECT_TRUE(logged.contains("pngshots"));
     ASSERT_TRUE(WaitFor(
         [&] {

@@ -1,5 +1,12 @@
 // The panel, the chart and the pipeline as the window shows them.
+#include <QAccessible>
+#include <QButtonGroup>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QTcpServer>
+
+#include "app/EventLogView.h"
 
 #include "files/Kiss.h"
 #include "form_fixture.h"
@@ -89,9 +96,59 @@ TEST_F(PanelTest, ChoosingAFieldSelectsExactlyOneAcrossAllGroups) {
                 << i;
         }
     }
-    // Clicking the chosen one again keeps it chosen.
+    // Clicking the chosen one again keeps it chosen; the keyboard moves the choice too.
     f.Option1[45]->click();
     EXPECT_TRUE(f.Option1[45]->isChecked());
+    f.Option1_Click(3);
+    EXPECT_EQ(f.Panel().Choices()->checkedId(), 3);
+}
+
+TEST_F(PanelTest, AssistiveToolsReadRadioButtonsFieldsChartAndLog) {
+    Form1& f = StartQuiet();
+    auto text = [](QObject* o, QAccessible::Text t) {
+        return QAccessible::queryAccessibleInterface(o)->text(t);
+    };
+    for (const FieldSpec& field : FieldTable()) {
+        const auto i = static_cast<std::size_t>(field.index);
+        const QString caption = QString::fromLatin1(field.caption);
+        const QString unit = QString::fromLatin1(field.unit);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(f.Option1[i])->role(),
+                  QAccessible::RadioButton);
+        EXPECT_EQ(text(f.Option1[i], QAccessible::Name), caption);
+        EXPECT_EQ(text(f.Text1[i], QAccessible::Name), caption);
+        EXPECT_EQ(text(f.Text1[i], QAccessible::Description), unit);
+        EXPECT_EQ(text(f.Label2[i], QAccessible::Name), unit) << i; // never the group's title
+    }
+    std::vector<long> raw(46, 0);
+    raw[5] = 50000;
+    Receive(TelemetryFrame(raw));
+    EXPECT_EQ(text(f.MSChart1, QAccessible::Name), "Uptime [s]");
+    EXPECT_EQ(text(f.MSChart1, QAccessible::Description), "50000 s");
+
+    QAccessibleTextInterface* log = QAccessible::queryAccessibleInterface(f.Text3)->textInterface();
+    ASSERT_NE(log, nullptr);
+    QString shown = QString::fromStdString(f.Events().Text());
+    shown.replace("\r\n", "\n");
+    EXPECT_EQ(log->text(0, log->characterCount()), shown);
+}
+
+TEST_F(PanelTest, EventLogLinesAreSelectedByKeyboardAndCopied) {
+    Form1& f = StartQuiet();
+    f.Log(std::string("older line"));
+    f.Log(std::string("newest line"));
+    QTest::keyClick(f.Text3, Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClick(f.Text3, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(f.Text3, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(f.Text3, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+              Entry(0) + "\n" + Entry(1) + "\n");
+    EXPECT_EQ(EntryText(0), "newest line");
+    // The context menu offers the same, and nothing that would change the log.
+    std::unique_ptr<QMenu> menu(f.Text3->createStandardContextMenu());
+    QStringList actions;
+    for (QAction* a : menu->actions())
+        if (a->isVisible() && !a->isSeparator()) actions.append(a->text().section('\t', 0, 0));
+    EXPECT_EQ(actions, (QStringList{"&Copy", "Select All"}));
 }
 
 TEST_F(PanelTest, ChartHasOneRowPerRecordLabelledByHourAndMinute) {
