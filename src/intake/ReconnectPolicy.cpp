@@ -51,8 +51,13 @@ std::string DurationText(std::int64_t ms) {
     // The smaller unit only when it is not zero: "5 min", "5 min 3 s".
     const auto two = [](std::int64_t big, const char* bigUnit, std::int64_t small,
                         const char* smallUnit) {
-        std::string t = std::to_string(big) + bigUnit;
-        if (small > 0) t += " " + std::to_string(small) + smallUnit;
+        std::string t = std::to_string(big);
+        t += bigUnit;
+        if (small > 0) {
+            t += ' ';
+            t += std::to_string(small);
+            t += smallUnit;
+        }
         return t;
     };
     if (s < 3600) return two(s / 60, " min", s % 60, " s");
