@@ -90,7 +90,6 @@ void Form1::Form_Load() {
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();
-        if (config_.uploadRetry) inet1_.KeepOnDisk(PathBytes(programFolder_) + "/upload_queue");
 
         const std::optional<ModemEndpoint> modem = ParseModemPort(config_.port);
         if (!modem) throw ConfigError{kOpenErrorBadPort, "PORT is not host:port"};
@@ -99,6 +98,8 @@ void Form1::Form_Load() {
 
         if (std::string why = OpenKissLog(); !why.empty())
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
+        // After the modem and the log: a queue that fails never keeps frames from being heard.
+        if (config_.uploadRetry) inet1_.KeepOnDisk(PathBytes(programFolder_) + "/upload_queue");
 
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "upload/UploadStatus.h"
+
 namespace tavrik {
 
 namespace {
@@ -13,7 +15,7 @@ std::string SecondsText(std::chrono::milliseconds ms) {
 } // namespace
 
 UploadOutcome JudgeAnswer(int httpStatus) {
-    if (httpStatus >= 200 && httpStatus <= 299) return UploadOutcome::Delivered;
+    if (IsSuccessStatus(httpStatus)) return UploadOutcome::Delivered;
     if (httpStatus == 408 || httpStatus == 429 || (httpStatus >= 500 && httpStatus <= 599))
         return UploadOutcome::Transient;
     return UploadOutcome::Permanent;
@@ -35,33 +37,29 @@ UploadLane::UploadLane(std::string server, std::unique_ptr<UploadSpool> spool, M
 void UploadLane::AnnounceLeftovers() {
     if (Count() == 0) return;
     growing_ = true;
-    sentSinceGrowth_ = 0;
+    sentSinceGrowth_ = droppedSinceGrowth_ = 0;
     log_("Upload queue for " + server_ + ": " + std::to_string(Count()) +
          " uploads kept from an earlier run");
 }
 
-bool UploadLane::Enqueue(std::string_view body) {
-    switch (spool_->Append(body)) {
-    case UploadSpool::AddResult::Added:
-        return true;
-    case UploadSpool::AddResult::Full:
-        LogRefusal("full (" + std::to_string(spool_->DiskBytes() >> 20) + " MiB on disk)");
-        return false;
-    case UploadSpool::AddResult::Failed:
-        LogRefusal("cannot be written: " + spool_->LastError());
-        return false;
-    }
-    return false;
+UploadSpool::AddResult UploadLane::Enqueue(std::string_view body) {
+    const UploadSpool::AddResult result = spool_->Append(body);
+    if (result == UploadSpool::AddResult::Full)
+        LogRefusal("full (" + std::to_string(spool_->DiskBytes() >> 20) + " MiB on disk)",
+                   "refused");
+    else if (result == UploadSpool::AddResult::Failed)
+        LogRefusal("cannot be written: " + spool_->LastError(), "sent once, without retry");
+    return result;
 }
 
 // One line a minute at most, however fast the uploads come.
-void UploadLane::LogRefusal(const std::string& why) {
+void UploadLane::LogRefusal(const std::string& why, const char* fate) {
     ++refused_;
     const Ms now = now_();
     if (lastRefusalLine_ && now - *lastRefusalLine_ < std::chrono::minutes(1)) return;
     lastRefusalLine_ = now;
     log_("Upload queue for " + server_ + " " + why + ": " + std::to_string(refused_) +
-         " new uploads refused");
+         " new uploads " + fate);
     refused_ = 0;
 }
 
@@ -81,7 +79,7 @@ void UploadLane::Finish(UploadOutcome outcome) {
         const Ms now = now_();
         if (!growing_) {
             growing_ = true;
-            sentSinceGrowth_ = 0;
+            sentSinceGrowth_ = droppedSinceGrowth_ = 0;
             lastGrowthLine_ = now;
             log_("Upload queue for " + server_ + " growing: " + std::to_string(Count()) +
                  " waiting, next try in " + SecondsText(pause));
@@ -95,11 +93,15 @@ void UploadLane::Finish(UploadOutcome outcome) {
     backoff_.Reset();
     retryAt_ = Ms{0};
     if (!growing_) return;
-    ++sentSinceGrowth_;
+    ++(outcome == UploadOutcome::Permanent ? droppedSinceGrowth_ : sentSinceGrowth_);
     if (Count() > 0) return;
     growing_ = false;
-    log_("Upload queue for " + server_ + " drained: " + std::to_string(sentSinceGrowth_) +
-         " queued uploads sent");
+    std::string line = "Upload queue for " + server_ +
+                       " drained: " + std::to_string(sentSinceGrowth_) + " queued uploads sent";
+    // Uploads the server refused for good are not counted as sent.
+    if (droppedSinceGrowth_ > 0)
+        line += ", " + std::to_string(droppedSinceGrowth_) + " refused by the server and dropped";
+    log_(line);
 }
 
 UploadLane::Ms UploadLane::RetryIn() const {

@@ -55,8 +55,8 @@ class UploadLane {
 
     // Entries found on disk at start-up are announced and then sent first.
     void AnnounceLeftovers();
-    // False when the entry could not be kept (queue full, disk failure).
-    bool Enqueue(std::string_view body);
+    // Added, or why the entry could not be kept (queue full, disk failure).
+    UploadSpool::AddResult Enqueue(std::string_view body);
     // The body to send now; nullptr when empty, a request is out, or a pause runs.
     const std::string* StartNext();
     void Finish(UploadOutcome outcome);
@@ -65,7 +65,7 @@ class UploadLane {
     Ms RetryIn() const;
 
   private:
-    void LogRefusal(const std::string& why);
+    void LogRefusal(const std::string& why, const char* fate);
 
     std::string server_;
     std::unique_ptr<UploadSpool> spool_;
@@ -76,6 +76,7 @@ class UploadLane {
     Ms retryAt_{0};
     bool growing_ = false; // since a failure or left from an earlier run
     std::uint64_t sentSinceGrowth_ = 0;
+    std::uint64_t droppedSinceGrowth_ = 0;
     Ms lastGrowthLine_{0};
     std::uint64_t refused_ = 0; // since the last refusal line
     std::optional<Ms> lastRefusalLine_;

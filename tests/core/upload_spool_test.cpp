@@ -145,7 +145,9 @@ TEST(UploadLane, BacksOffUntilDeliveredAndLogsGrowthAndDrain) {
     ASSERT_EQ(log.size(), 7u);
     EXPECT_EQ(log.front(), "Upload queue for http://a/ growing: 2 waiting, next try in 5 s");
     EXPECT_EQ(log[1], "Upload queue for http://a/: 2 waiting, next try in 80 s");
-    EXPECT_EQ(log.back(), "Upload queue for http://a/ drained: 2 queued uploads sent");
+    // f2 was refused for good: dropped, not counted as sent.
+    EXPECT_EQ(log.back(), "Upload queue for http://a/ drained: 1 queued uploads sent, 1 refused "
+                          "by the server and dropped");
 }
 
 } // namespace

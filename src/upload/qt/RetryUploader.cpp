@@ -111,7 +111,6 @@ RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
     c->http = std::make_unique<Uploader>();
     c->http->SetServers(server, QString());
     c->http->SetTimeout(timeout_);
-    c->http->SetExtraCaCertificates(cas_);
     c->retry.setSingleShot(true);
     connect(&c->retry, &QTimer::timeout, this, [this, c] { Pump(*c); });
     connect(c->http.get(), &Uploader::runStarted, this, &RetryUploader::runStarted);
@@ -143,8 +142,10 @@ void RetryUploader::Enqueue(const QByteArray& body, const QStringList& servers) 
             once << server;
             continue;
         }
-        channel->lane->Enqueue(
+        const auto kept = channel->lane->Enqueue(
             std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+        // A queue that cannot write is no reason to lose the upload: it is tried once.
+        if (kept == UploadSpool::AddResult::Failed) once << server;
         Pump(*channel);
     }
     if (!once.isEmpty()) PostOnce(body, once);
@@ -155,7 +156,6 @@ void RetryUploader::PostOnce(const QByteArray& body, const QStringList& servers)
     if (!fallback_) {
         fallback_ = std::make_unique<Uploader>();
         fallback_->SetTimeout(timeout_);
-        fallback_->SetExtraCaCertificates(cas_);
         Uploader* u = fallback_.get();
         connect(u, &Uploader::runStarted, this, &RetryUploader::runStarted);
         connect(u, &Uploader::logLine, this, &RetryUploader::logLine);

@@ -1,8 +1,6 @@
 #pragma once
 #include <QByteArray>
-#include <QList>
 #include <QObject>
-#include <QSslCertificate>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -29,11 +27,8 @@ class RetryUploader : public QObject {
     ~RetryUploader() override;
 
     // Before Start.
-    void SetClock(MonotonicNow now) { now_ = std::move(now); }
     void SetBackoff(RetryBackoff backoff) { backoff_ = backoff; }
-    void SetSpoolLimits(SpoolLimits limits) { limits_ = limits; }
     void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
-    void SetExtraCaCertificates(const QList<QSslCertificate>& cas) { cas_ = cas; }
 
     // Opens the queues left in the folder: they go on to the server they were for.
     void Start();
@@ -70,7 +65,6 @@ class RetryUploader : public QObject {
     RetryBackoff backoff_;
     SpoolLimits limits_;
     std::chrono::milliseconds timeout_{std::chrono::seconds(60)};
-    QList<QSslCertificate> cas_;
     std::vector<std::unique_ptr<Channel>> channels_;
     QStringList unusable_; // said once; their uploads are posted once, as without a queue
     std::unique_ptr<Uploader> fallback_;

@@ -26,7 +26,6 @@ class UploadRoute : public QObject {
     void CancelAll();
 
     Uploader& Plain() { return plain_; }
-    RetryUploader* Retrying() { return retry_.get(); }
     // The transfer whose state is being reported (valid while stateChanged runs).
     const Uploader& Reporter() const { return *reporter_; }
 
