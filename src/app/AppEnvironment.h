@@ -3,6 +3,8 @@
 // and the screenshot converter. Tests give their own.
 #include <QString>
 #include <functional>
+#include <string>
+#include <vector>
 
 class QWidget;
 
@@ -35,6 +37,8 @@ struct AppEnvironment {
     MessagePresenter* messages = nullptr; // real message boxes by default
     // Where the screenshot converter is; by default next to the program, then on PATH.
     std::function<QString()> findConverter;
+    // Lines the start-up writes first, before the settings (where the folder came from).
+    std::vector<std::string> startupNotes;
 };
 
 } // namespace tavrik

@@ -30,7 +30,8 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       clock_(env.clock ? env.clock : ownClock_.get()),
       ownMessages_(env.messages ? nullptr : std::make_unique<BoxPresenter>(this)),
       messages_(env.messages ? env.messages : ownMessages_.get()),
-      findConverter_(std::move(env.findConverter)), pipeline_(*clock_, config_, history_, *this) {
+      findConverter_(std::move(env.findConverter)), startupNotes_(std::move(env.startupNotes)),
+      pipeline_(*clock_, config_, history_, *this) {
     BuildWindow();
 
     connect(&modem_, &ModemConnection::dataArrived, this, &Form1::Winsock1_DataArrival);
@@ -87,6 +88,8 @@ void Form1::Form_Load() {
     // 2. paths
     configPath_ = programFolder_ + QStringLiteral("/online_conf.ini");
     imagePath_ = programFolder_ + QStringLiteral("/");
+    for (const std::string& note : startupNotes_)
+        Log(note);
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();

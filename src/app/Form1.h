@@ -143,6 +143,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     std::unique_ptr<MessagePresenter> ownMessages_;
     MessagePresenter* messages_;
     std::function<QString()> findConverter_;
+    std::vector<std::string> startupNotes_;
 
     // the run's state
     StationConfig config_;

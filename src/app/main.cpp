@@ -37,9 +37,8 @@ int main(int argc, char** argv) {
         tavrik::PerUserStationFolder(Env("XDG_DATA_HOME"), Env("HOME")));
     tavrik::AppEnvironment env;
     env.programFolder = QFile::decodeName(QByteArray::fromStdString(station.path));
+    env.startupNotes = station.notes;
     tavrik::Form1 window(env);
-    for (const std::string& note : station.notes)
-        window.Log(note);
 
     // A stop signal ends the run the way File, Exit does; quit() as well, in
     // case a message box still stands when the main window has closed.

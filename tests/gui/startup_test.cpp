@@ -61,6 +61,15 @@ TEST_F(StartupTest, ValidConfigurationRunsEveryStep) {
     EXPECT_EQ(EntryText(0).rfind("Winsock Error \"10061\" occured: ", 0), 0u) << Entry(0);
 }
 
+TEST_F(StartupTest, StartupNotesComeBeforeTheSettingsLine) {
+    WriteConfig("PORT=127.0.0.1:" + std::to_string(ClosedPort()) + "\r\nMYCALL=N0CALL\r\n");
+    Form1& f = Start({"station folder /x", "wrote a default"});
+    ASSERT_EQ(f.Events().Size(), 5u);
+    EXPECT_EQ(EntryText(4), "station folder /x");
+    EXPECT_EQ(EntryText(3), "wrote a default");
+    EXPECT_EQ(EntryText(2).rfind("127.0.0.1:", 0), 0u) << Entry(2);
+}
+
 TEST_F(StartupTest, MissingConfigurationShowsOneOpenErrorAndStopsThere) {
     Form1& f = Start();
     ASSERT_EQ(presenter.messages.size(), 1u);

@@ -53,8 +53,9 @@ class FormFixture : public ::testing::Test {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(content.data(), static_cast<qint64>(content.size()));
     }
-    Form1& Start() {
+    Form1& Start(std::vector<std::string> startupNotes = {}) {
         AppEnvironment env;
+        env.startupNotes = std::move(startupNotes);
         env.programFolder = dir.path();
         env.clock = &clock;
         env.messages = &presenter;
