@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <utility>
 
 namespace tavrik {
 

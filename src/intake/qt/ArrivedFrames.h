@@ -25,7 +25,6 @@ class ArrivedFrames : public QObject {
     void Add(std::vector<AgwFrame> frames);
     // The frames not handled yet, taken out of the queue (the window closes).
     std::deque<AgwFrame> TakeRest();
-    std::size_t Waiting() const { return frames_.size(); }
 
   private:
     void Work();

@@ -28,7 +28,6 @@ class ModemConnection : public QObject {
     // AGW_RECONNECT: without it a lost connection stays closed, and the
     // handshake runs on the first connection of the run only.
     void SetReconnect(bool on) { reconnect_ = on; }
-    bool Reconnect() const { return reconnect_; }
 
     // Takes the link the endpoint names, writes the two "Winsock Remote..."
     // lines and starts connecting; the outcome comes as the link's events.
@@ -41,7 +40,6 @@ class ModemConnection : public QObject {
     bool HandshakePending() const { return handshakePending_; }
     // The lamp: green while the socket is not closed, red while waiting to connect again.
     bool LampGreen() const;
-    bool Waiting() const { return policy_.Waiting(); }
     ModemLink& Link() { return *link_; }
     const ModemLink& Link() const { return *link_; }
 

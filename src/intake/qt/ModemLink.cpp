@@ -110,8 +110,10 @@ void ModemLink::ReadAvailable() {
 
 void ModemLink::OnError(QAbstractSocket::SocketError e) {
     if (e == QAbstractSocket::RemoteHostClosedError) {
-        // Bytes that came with the close are still to be read.
+        // Bytes that came with the close are still to be read; when they break
+        // the stream, the protocol error has already closed and said so.
         if (socket_.bytesAvailable() > 0) ReadAvailable();
+        if (StreamError()) return;
         emit remoteClosed();
         return;
     }
