@@ -26,17 +26,16 @@ TelemetryExportAction::TelemetryExportAction(QAction* trigger, QWidget* window,
                 else
                     log_(QStringLiteral("telemetry export %1 could not be written: %2")
                              .arg(name, error));
-                emit Done(error);
             });
 }
 
 void TelemetryExportAction::Open() {
-    const QString proposedPath = PathFromBytes(
-        TelemetryExportFileName(PathBytes(programFolder_), config_.mycall, UtcNow(clock_)));
     if (dialog_) {
         dialog_->raise();
         return;
     }
+    const QString proposedPath = PathFromBytes(
+        TelemetryExportFileName(PathBytes(programFolder_), config_.mycall, UtcNow(clock_)));
     auto* dialog = new QFileDialog(window_, QStringLiteral("export telemetry (CSV)"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);

@@ -32,9 +32,6 @@ class TelemetryExportAction : public QObject {
     QFileDialog* Dialog() const { return dialog_; }
     bool Running() const { return export_.Running(); }
 
-  signals:
-    void Done(const QString& error);
-
   private:
     QWidget* window_;
     QString programFolder_;

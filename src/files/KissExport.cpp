@@ -29,11 +29,9 @@ void KissExport::Add(const KissRecord& record, std::string& out) {
     const std::string_view time = hasTime_ ? std::string_view(receptionTime_) : std::string_view();
     hasTime_ = false;
     if (record.kind != KissRecord::Kind::Frame) return;
-    ++frames_;
     if (!writer_) {
         out += TelemetryFrameText(record.bytes);
         out += "\r\n"; // as the import lists it
-        ++rows_;
         return;
     }
     frame_.Load(record.bytes);
@@ -55,7 +53,6 @@ void KissExport::Add(const KissRecord& record, std::string& out) {
                         .values = decoded ? &values_ : nullptr,
                         .frame = text},
                        out);
-    ++rows_;
 }
 
 } // namespace tavrik

@@ -29,9 +29,6 @@ class KissExport {
     // timestamp record is used by one frame at most.
     void Add(const KissRecord& record, std::string& out);
 
-    std::uint64_t Frames() const { return frames_; }
-    std::uint64_t Rows() const { return rows_; }
-
   private:
     DecodeOutput output_;
     bool all_;
@@ -41,8 +38,6 @@ class KissExport {
     bool hasTime_ = false;
     std::array<double, kFieldCount> values_{};
     FrameBuffer frame_;
-    std::uint64_t frames_ = 0;
-    std::uint64_t rows_ = 0;
 };
 
 } // namespace tavrik

@@ -1,6 +1,7 @@
 #include "files/TelemetryExport.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -58,6 +59,7 @@ char* WriteDecimal(char* p, unsigned long long v) {
         std::memcpy(&d, kPairs + 2 * two, 2);
         return std::uint64_t{d};
     };
+    static_assert(std::endian::native == std::endian::little, "digits are stored low byte first");
     // Eight digits in one register (the first in the lowest byte, as memory
     // holds them), shifted to drop the leading zeros, stored with one write.
     std::uint64_t digits = pair(u / 1000000) | pair(u / 10000 % 100) << 16 |
