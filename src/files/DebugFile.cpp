@@ -8,7 +8,7 @@
 namespace tavrik {
 
 std::string DebugFileName(const std::string& folder, std::string_view mycall, const DateTime& utc) {
-    return folder + "/" + FileNameSafe(mycall) + "_" + FormatFileStamp(utc) + ".txt";
+    return StationFileName(folder, mycall, utc, ".txt");
 }
 
 std::string DebugFileText(std::string_view eventLog, std::string_view importedFrames,

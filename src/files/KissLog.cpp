@@ -13,7 +13,7 @@
 namespace tavrik {
 
 std::string KissLogName(const std::string& folder, std::string_view mycall, const DateTime& utc) {
-    return folder + "/" + FileNameSafe(mycall) + "_" + FormatFileStamp(utc) + ".kss";
+    return StationFileName(folder, mycall, utc, ".kss");
 }
 
 KissLog::~KissLog() {

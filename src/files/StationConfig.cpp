@@ -1,5 +1,7 @@
 #include "files/StationConfig.h"
 
+#include "time/Clock.h"
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -11,8 +13,10 @@ namespace tavrik {
 namespace {
 
 std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
     return s;
 }
 
@@ -71,7 +75,8 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
         ++lineNumber;
         // A file that went through more than one editor can end its lines in
         // CR CR LF; no CR may reach a value.
-        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        while (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         if (line.empty() || line.front() == '#') continue;
         const auto eq = line.find('=');
         if (eq == std::string_view::npos) {
@@ -83,16 +88,26 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
         while (!value.empty() && (value.back() == '\r' || value.back() == ' '))
             value.remove_suffix(1);
         StationConfig& c = r.config;
-        if (key == "SERVER") c.server = value;
-        else if (key == "SERVER_BACKUP") c.serverBackup = value;
-        else if (key == "PORT") c.port = value;
-        else if (key == "MYCALL") c.mycall = value;
-        else if (key == "QTH_LAT") c.qthLat = DecimalPoint(value);
-        else if (key == "QTH_LONG") c.qthLong = DecimalPoint(value);
-        else if (key == "IMAGE_PATH") c.imagePath = value;
-        else if (key == "SCREENSHOT") c.screenshot = value == "YES";
-        else if (key == "AGW_RECONNECT") c.agwReconnect = value == "YES";
-        else if (key == "UPLOAD_RETRY") c.uploadRetry = value == "YES";
+        if (key == "SERVER")
+            c.server = value;
+        else if (key == "SERVER_BACKUP")
+            c.serverBackup = value;
+        else if (key == "PORT")
+            c.port = value;
+        else if (key == "MYCALL")
+            c.mycall = value;
+        else if (key == "QTH_LAT")
+            c.qthLat = DecimalPoint(value);
+        else if (key == "QTH_LONG")
+            c.qthLong = DecimalPoint(value);
+        else if (key == "IMAGE_PATH")
+            c.imagePath = value;
+        else if (key == "SCREENSHOT")
+            c.screenshot = value == "YES";
+        else if (key == "AGW_RECONNECT")
+            c.agwReconnect = value == "YES";
+        else if (key == "UPLOAD_RETRY")
+            c.uploadRetry = value == "YES";
     }
     if (r.config.port.empty())
         r.error = ConfigError{kOpenErrorBadPort,
@@ -143,6 +158,12 @@ std::string FileNameSafe(std::string_view text) {
         if (!ok) ch = '-';
     }
     return s;
+}
+
+std::string StationFileName(const std::string& folder, std::string_view mycall, const DateTime& utc,
+                            std::string_view extension) {
+    return folder + "/" + FileNameSafe(mycall) + "_" + FormatFileStamp(utc) +
+           std::string(extension);
 }
 
 } // namespace tavrik

@@ -78,4 +78,10 @@ std::string ExtensionsLine(const StationConfig& c);
 // a digit, "-" or "_" becomes "-".
 std::string FileNameSafe(std::string_view text);
 
+struct DateTime;
+// folder/MYCALL_ddmmyyyy_hhmm + extension: the name of every file a run writes
+// (KISS log, debug file, export), the call sign made safe.
+std::string StationFileName(const std::string& folder, std::string_view mycall, const DateTime& utc,
+                            std::string_view extension);
+
 } // namespace tavrik

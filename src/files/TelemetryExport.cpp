@@ -276,7 +276,7 @@ std::string_view ReceptionTime(std::span<const std::uint8_t> timestampBody) {
 
 std::string TelemetryExportFileName(const std::string& folder, std::string_view mycall,
                                     const DateTime& utc) {
-    return folder + "/" + FileNameSafe(mycall) + "_" + FormatFileStamp(utc) + ".csv";
+    return StationFileName(folder, mycall, utc, ".csv");
 }
 
 } // namespace tavrik
