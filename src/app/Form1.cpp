@@ -214,8 +214,12 @@ bool Form1::UploadAllowed() const {
     return Check1->isChecked();
 }
 
+void Form1::KeepUpload(const std::string&) {
+    if (inet1_.KeepsOnDisk()) Post_Packet_Click(); // on disk at once: a kill loses nothing
+}
+
 void Form1::Upload(const std::string&) {
-    Post_Packet_Click();
+    if (!inet1_.KeepsOnDisk()) Post_Packet_Click();
 }
 
 void Form1::ShowCounters() {

@@ -124,6 +124,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     // PipelineView
     void ShowCallSigns(const std::string& text) override;
     bool UploadAllowed() const override;
+    void KeepUpload(const std::string& body) override;
     void Upload(const std::string& body) override;
     void RefreshChart() override { RefreshChart(chartField_); }
     void ShowCounters() override;

@@ -40,11 +40,16 @@ void FramePipeline::ProcessRawFrame(std::span<const std::uint8_t> data) {
     }
 
     telemetryFrame_ = TelemetryFrameText(frameBytes_.Bytes());
+    const bool telemetry = MatchesTelemetryHeader(telemetryFrame_);
+    if (telemetry) {
+        uploadBody_ = tavrik::ComposeUploadBody(telemetryFrame_, config_, kNoradId, received);
+        if (view_.UploadAllowed()) view_.KeepUpload(uploadBody_);
+    }
     view_.ShowCallSigns(CallSignText(frameBytes_.Bytes()));
-    if (!MatchesTelemetryHeader(telemetryFrame_)) return;
+    if (!telemetry) return;
 
     history_.DecodeTelemetryFrame(frameBytes_, received);
-    ComposeUploadBody();
+    view_.Log(uploadBody_); // the body, composed above
     if (view_.UploadAllowed()) view_.Upload(uploadBody_);
     view_.RefreshChart();
     view_.ShowTelemetryRecord(history_.RxPacketCount());

@@ -15,19 +15,23 @@ namespace tavrik {
 
 // What the pipeline asks of the window.
 class PipelineView {
-public:
+  public:
     virtual ~PipelineView() = default;
-    virtual void Log(const std::string& text) = 0;             // one event-log entry
-    virtual void ShowCallSigns(const std::string& text) = 0;   // Label4
-    virtual bool UploadAllowed() const = 0;                    // Check1
-    virtual void Upload(const std::string& body) = 0;          // one upload run
+    virtual void Log(const std::string& text) = 0;           // one event-log entry
+    virtual void ShowCallSigns(const std::string& text) = 0; // Label4
+    virtual bool UploadAllowed() const = 0;                  // Check1
+    virtual void Upload(const std::string& body) = 0;        // one upload run
+    // The body of a telemetry frame, offered the moment the frame is in the
+    // log, before anything slow: an upload kept on disk is kept here, so a
+    // kill can never fall between the two. Upload() follows in its turn.
+    virtual void KeepUpload(const std::string& /*body*/) {}
     virtual void RefreshChart() = 0;                           // the current ChartField
     virtual void ShowTelemetryRecord(std::int32_t number) = 0; // the panel
     virtual void ShowCounters() = 0;                           // Label7
 };
 
 class FramePipeline {
-public:
+  public:
     FramePipeline(const Clock& clock, const StationConfig& config, TelemetryHistory& history,
                   PipelineView& view)
         : clock_(clock), config_(config), history_(history), view_(view) {}
@@ -50,7 +54,7 @@ public:
     const std::string& UploadBody() const { return uploadBody_; }
     std::uint64_t KissWriteFailures() const { return kissFailures_; }
 
-private:
+  private:
     const Clock& clock_;
     const StationConfig& config_;
     TelemetryHistory& history_;

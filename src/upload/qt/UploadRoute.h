@@ -22,6 +22,7 @@ class UploadRoute : public QObject {
     // Opens the upload queues in folder; what earlier runs left there goes out.
     void KeepOnDisk(const std::filesystem::path& folder);
     void Post(const std::string& body, const QString& server, const QString& backup);
+    bool KeepsOnDisk() const { return retry_ != nullptr; }
     // Stops the transfers; queued uploads stay on disk.
     void CancelAll();
 
