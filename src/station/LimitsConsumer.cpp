@@ -1,0 +1,44 @@
+#include "station/LimitsConsumer.h"
+
+namespace tavrik {
+
+LimitsConsumer::LimitsConsumer(AlarmLevel level, std::function<void(const LimitsNews&)> news)
+    : level_(level), news_(std::move(news)) {}
+
+void LimitsConsumer::SetLimits(LimitsTable table) {
+    checker_.SetTable(std::move(table));
+    Tell({});
+}
+
+void LimitsConsumer::TelemetryDecoded(const DecodedFrame& frame) {
+    if (frame.heard.imported) return;
+    const LimitsChecker::Result r = checker_.Check(frame.record.values);
+    lastValues_ = frame.record.values;
+    LimitsNews news;
+    for (const LimitChange& c : r.changes) {
+        news.logLines.push_back(c.LogLine());
+        if (RaisesAlarm(c, level_))
+            news.alarms.push_back(MakeAlarmCall(c, frame.heard.received, frame.source));
+    }
+    Tell(std::move(news));
+}
+
+void LimitsConsumer::Tell(LimitsNews news) {
+    // The words follow the latest value while a field stays out; in-range
+    // fields cost nothing, so a quiet frame tells nobody anything.
+    const LimitsTable& table = checker_.Table();
+    bool changed = !news.logLines.empty();
+    for (std::size_t f = 0; f < news.look.size(); ++f) {
+        FieldLook& look = news.look[f];
+        look.state = checker_.Current().fields[f];
+        if (look.state.OutOfRange())
+            look.words =
+                StateWords(table.fields[f], static_cast<int>(f), look.state, lastValues_[f]);
+        changed = changed || !(look == shown_[f]);
+    }
+    if (!changed) return;
+    shown_ = news.look;
+    if (news_) news_(news);
+}
+
+} // namespace tavrik
