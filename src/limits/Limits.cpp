@@ -112,6 +112,9 @@ std::string ReadPersistence(std::string_view word, FieldLimits& limits) {
 
 std::string ReadNumbers(int field, const std::vector<std::string_view>& rest, FieldLimits& out) {
     const std::string caption(Field(field).caption);
+    for (std::string_view w : rest)
+        if (w.find('=') != std::string_view::npos)
+            return caption + " takes numbers, not state names";
     if (rest.size() < 4 || rest.size() > 5)
         return caption +
                " needs four limits (red-low yellow-low yellow-high red-high, - for none)" +
@@ -119,8 +122,6 @@ std::string ReadNumbers(int field, const std::vector<std::string_view>& rest, Fi
     std::optional<double>* columns[4] = {&out.redLow, &out.yellowLow, &out.yellowHigh,
                                          &out.redHigh};
     for (std::size_t i = 0; i < 4; ++i) {
-        if (rest[i].find('=') != std::string_view::npos)
-            return caption + " takes numbers, not state names";
         if (rest[i] == "-") continue;
         *columns[i] = Number(rest[i]);
         if (!*columns[i])
