@@ -108,6 +108,12 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.agwReconnect = value == "YES";
         else if (key == "UPLOAD_RETRY")
             c.uploadRetry = value == "YES";
+        else if (key == "LIMITS")
+            c.limits = value;
+        else if (key == "ALARM_COMMAND")
+            c.alarmCommand = value;
+        else if (key == "ALARM_LEVEL")
+            c.alarmYellow = value == "YELLOW";
     }
     if (r.config.port.empty())
         r.error = ConfigError{kOpenErrorBadPort,

@@ -19,6 +19,11 @@ struct StationConfig {
     // Opt-in extensions for an unattended station; both off unless the key reads "YES".
     bool agwReconnect = false; // AGW_RECONNECT: connect again whenever the modem link is lost
     bool uploadRetry = false;  // UPLOAD_RETRY: uploads kept on disk and retried until delivered
+    // Limits: LIMITS=FILE (relative to the station folder), ALARM_COMMAND=PROGRAM [ARG...]
+    // run when a value turns red, or yellow too with ALARM_LEVEL=YELLOW.
+    std::string limits;
+    std::string alarmCommand;
+    bool alarmYellow = false;
 };
 
 // A failure with the number and description that the "Open Error" box shows.

@@ -1,0 +1,99 @@
+#include "limits/qt/AlarmRunner.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QVariant>
+
+#include "intake/ReconnectPolicy.h"
+
+namespace tavrik {
+
+namespace {
+
+std::string Bytes(const QString& text) {
+    return text.toLocal8Bit().toStdString();
+}
+
+QString FromBytes(const std::string& text) {
+    return QString::fromLocal8Bit(text);
+}
+
+} // namespace
+
+AlarmRunner::AlarmRunner(const QString& command, std::function<void(const std::string&)> log,
+                         QObject* parent, int timeoutMs)
+    : QObject(parent), words_(QProcess::splitCommand(command)), log_(std::move(log)),
+      timeoutMs_(timeoutMs) {
+    clock_.start();
+    refusedTimer_.setSingleShot(true);
+    connect(&refusedTimer_, &QTimer::timeout, this, &AlarmRunner::ReportRefused);
+}
+
+std::int64_t AlarmRunner::NowMs() const {
+    return clock_.elapsed();
+}
+
+void AlarmRunner::Run(const AlarmCall& call) {
+    if (words_.isEmpty()) return;
+    const std::int64_t now = NowMs();
+    if (!budget_.MayRun(now)) {
+        if (!refusedTimer_.isActive())
+            refusedTimer_.start(static_cast<int>(budget_.ReportAt() - now));
+        return;
+    }
+    const std::string program = Bytes(words_.front());
+    auto* p = new QProcess(this);
+    p->setProgram(words_.front());
+    p->setArguments(words_.mid(1));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : call.environment)
+        env.insert(FromBytes(name), FromBytes(value));
+    p->setProcessEnvironment(env);
+    // Its output is not ours to show; its complaints go to the journal with ours.
+    p->setStandardOutputFile(QProcess::nullDevice());
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+
+    auto* limit = new QTimer(p);
+    limit->setSingleShot(true);
+    limit->setInterval(timeoutMs_);
+    connect(limit, &QTimer::timeout, p, [this, p, program] {
+        log_("alarm: " + program + " still running after " + DurationText(timeoutMs_) + ", ended");
+        p->setProperty("timedOut", true);
+        p->kill();
+    });
+    const std::string line = call.line + "\n";
+    connect(p, &QProcess::started, p, [p, limit, line] {
+        limit->start();
+        p->write(line.data(), static_cast<qint64>(line.size()));
+        p->closeWriteChannel();
+    });
+    connect(p, &QProcess::errorOccurred, p, [this, p, program](QProcess::ProcessError e) {
+        if (e != QProcess::FailedToStart) return; // the others end in finished()
+        --running_;
+        log_("alarm: " + program + " could not be started: " + Bytes(p->errorString()));
+        p->deleteLater();
+    });
+    connect(p, &QProcess::finished, p, [this, p, program](int code, QProcess::ExitStatus status) {
+        --running_;
+        p->deleteLater();
+        if (p->property("timedOut").toBool()) return; // its line is written
+        if (status == QProcess::CrashExit)
+            log_("alarm: " + program + " ended abnormally");
+        else if (code != 0)
+            log_("alarm: " + program + " exited with status " + std::to_string(code));
+    });
+    ++running_;
+    ++started_;
+    p->start();
+}
+
+void AlarmRunner::ReportRefused() {
+    const std::int64_t now = NowMs();
+    if (const int n = budget_.TakeRefused(now); n > 0)
+        log_("alarm: " + std::to_string(n) + (n == 1 ? " alarm" : " alarms") +
+             " not run (at most " + std::to_string(AlarmBudget::kRuns) + " a minute)");
+    if (const std::int64_t at = budget_.ReportAt(); at >= 0)
+        refusedTimer_.start(static_cast<int>(std::max<std::int64_t>(0, at - now)));
+}
+
+} // namespace tavrik
