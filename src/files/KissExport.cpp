@@ -11,6 +11,13 @@ KissExport::KissExport(DecodeOutput output, bool all) : output_(output), all_(al
                         ExportColumns{.record = false, .frame = all});
 }
 
+void KissExport::AddLimitsColumn(LimitFlags flags) {
+    limitFlags_ = std::move(flags);
+    if (writer_)
+        writer_.emplace(output_ == DecodeOutput::Csv ? ExportFormat::Csv : ExportFormat::Json,
+                        ExportColumns{.record = false, .frame = all_, .limits = true});
+}
+
 void KissExport::Begin(std::string& out) const {
     if (writer_) writer_->AppendHeader(out);
 }
@@ -40,7 +47,9 @@ void KissExport::Add(const KissRecord& record, std::string& out) {
     std::string source = SourceCallSign(record.bytes);
     while (!source.empty() && source.back() == ' ')
         source.pop_back();
+    flags_.clear();
     if (decoded) values_ = DecodeValues(frame_);
+    if (decoded && limitFlags_) limitFlags_(values_, flags_);
     std::string text;
     if (all_) {
         text = TelemetryFrameText(record.bytes);
@@ -51,7 +60,8 @@ void KissExport::Add(const KissRecord& record, std::string& out) {
                         .file = file_,
                         .source = source,
                         .values = decoded ? &values_ : nullptr,
-                        .frame = text},
+                        .frame = text,
+                        .limits = flags_},
                        out);
 }
 

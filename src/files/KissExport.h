@@ -2,9 +2,11 @@
 // KISS files turned into decoded telemetry rows (or the frames' hex texts),
 // record by record, so that files of any size pass through in flat memory.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/Kiss.h"
 #include "files/TelemetryExport.h"
@@ -29,6 +31,12 @@ class KissExport {
     // timestamp record is used by one frame at most.
     void Add(const KissRecord& record, std::string& out);
 
+    // A last column "Limits" with what flags gives for each decoded frame's
+    // values (one text per field out of its limits). Call before Begin.
+    using LimitFlags =
+        std::function<void(const std::array<double, kFieldCount>&, std::vector<std::string>&)>;
+    void AddLimitsColumn(LimitFlags flags);
+
   private:
     DecodeOutput output_;
     bool all_;
@@ -38,6 +46,8 @@ class KissExport {
     bool hasTime_ = false;
     std::array<double, kFieldCount> values_{};
     FrameBuffer frame_;
+    LimitFlags limitFlags_;
+    std::vector<std::string> flags_;
 };
 
 } // namespace tavrik

@@ -119,6 +119,7 @@ std::vector<std::string> ExportColumnNames(ExportColumns columns) {
         if (IsState(f)) names.push_back(std::string(f.caption) + " name");
     }
     if (columns.frame) names.emplace_back("Frame");
+    if (columns.limits) names.emplace_back("Limits");
     return names;
 }
 
@@ -176,6 +177,13 @@ void TelemetryRowWriter::AppendCsv(const ExportRow& row, std::string& out) const
         out += ',';
         AppendCsvField(out, row.frame);
     }
+    if (columns_.limits) {
+        std::string joined;
+        for (const std::string& l : row.limits)
+            joined += (joined.empty() ? "" : "; ") + l;
+        out += ',';
+        AppendCsvField(out, joined);
+    }
     out += "\r\n";
 }
 
@@ -207,6 +215,18 @@ void TelemetryRowWriter::AppendJson(const ExportRow& row, std::string& out) cons
             key() += "null";
     }
     if (columns_.frame) AppendJsonString(key(), row.frame);
+    if (columns_.limits) {
+        if (!row.values) {
+            key() += "null";
+        } else {
+            key() += '[';
+            for (std::size_t i = 0; i < row.limits.size(); ++i) {
+                if (i > 0) out += ',';
+                AppendJsonString(out, row.limits[i]);
+            }
+            out += ']';
+        }
+    }
     out += "}\n";
 }
 

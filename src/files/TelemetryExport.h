@@ -20,6 +20,7 @@ enum class ExportFormat { Csv, Json };
 struct ExportColumns {
     bool record = false; // the record number of TelemetryHistory, first
     bool frame = false;  // the frame's hex text, last
+    bool limits = false; // the fields out of their limits, after everything else
 };
 
 // One row. Absent values (a frame that was not decoded) leave their columns empty.
@@ -30,6 +31,9 @@ struct ExportRow {
     std::string_view source;
     const std::array<double, kFieldCount>* values = nullptr;
     std::string_view frame;
+    // "Batt volts red-low", one per field out of its limits: CSV joins them
+    // with "; ", JSON gives a list. Null in JSON when the frame was not decoded.
+    std::span<const std::string> limits;
 };
 
 // "Reception time [UTC]", "File", "Source", "Uptime [s]", "OPS mode", "OPS mode name", ...

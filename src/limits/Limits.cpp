@@ -151,6 +151,9 @@ std::vector<std::pair<std::string, int>> StateNames(int field) {
 std::string ReadStates(int field, const std::vector<std::string_view>& words, FieldLimits& out) {
     const std::string caption(Field(field).caption);
     std::vector<std::string_view> rest = words;
+    // "-" alone (or four of them, lined up with the number columns): no limits.
+    if (std::all_of(rest.begin(), rest.end(), [](std::string_view w) { return w == "-"; }))
+        return {};
     if (rest.size() > 1 && WholeNumber(rest.back())) {
         if (std::string why = ReadPersistence(rest.back(), out); !why.empty()) return why;
         rest.pop_back();

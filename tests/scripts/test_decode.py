@@ -81,8 +81,32 @@ class Decode(unittest.TestCase):
             files = [row["File"] for row in csv.DictReader(io.StringIO(r.stdout.decode(), newline=""))]
             self.assertEqual(files, [damaged] * 200 + ["-"] * 100)
 
+    def test_limits_column(self):
+        example = os.path.join(SOURCE_DIR, "data", "limits.example.conf")
+        plain = run(SAMPLE).stdout.split(b"\r\n")
+        r = run("--limits", example, SAMPLE)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        # The rows of today, each with one more column: "Limits", empty inside the example.
+        self.assertEqual(r.stdout.split(b"\r\n"),
+                         [plain[0] + b",Limits"] + [row + b"," for row in plain[1:-1]] + [b""])
+        with tempfile.TemporaryDirectory() as tmp:
+            narrow = os.path.join(tmp, "narrow.conf")
+            with open(narrow, "w") as f:
+                f.write("Batt volts 7700 7800 8300 8450\nBat volts 1 2 3 4\nPA temp - - 20 70\n")
+            r = run("--limits", narrow, "--format", "json", SAMPLE)
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(r.stderr.decode(),
+                             "tavrik-decode: %s: line 2: unknown caption \"Bat volts\"\n" % narrow)
+            for obj in map(json.loads, r.stdout.splitlines()):
+                batt, pa = obj["Batt volts [mV]"], obj["PA temp [C]"]
+                expected = ["PA temp yellow-high"] if pa > 20 else []  # in field order
+                expected += (["Batt volts red-low"] if batt < 7700 else
+                             ["Batt volts yellow-low"] if batt < 7800 else [])
+                self.assertEqual(obj["Limits"], expected)
+
     def test_usage(self):
-        for args in ([], ["--format", "xml", SAMPLE], ["--bogus", SAMPLE], ["--format"]):
+        for args in ([], ["--format", "xml", SAMPLE], ["--bogus", SAMPLE], ["--format"],
+                     ["--limits", "x.conf", "--format", "hex", SAMPLE]):
             r = run(*args)
             self.assertEqual(r.returncode, 2, args)
             self.assertIn(b"usage: tavrik-decode", r.stderr)

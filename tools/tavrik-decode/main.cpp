@@ -1,6 +1,7 @@
 // tavrik-decode: KISS files (the program's logs or any file of KISS frames) to
 // decoded telemetry, for spreadsheets, plots and databases.
-//   tavrik-decode [--format csv|json|hex] [--all] FILE.kss...   ("-" reads standard input)
+//   tavrik-decode [--format csv|json|hex] [--all] [--limits FILE] FILE.kss...
+//   ("-" reads standard input)
 // Exit status: 0 everything read, 1 something skipped (reported on standard
 // error with the file and byte offset), 2 usage.
 #include <cerrno>
@@ -13,18 +14,20 @@
 
 #include "files/KissExport.h"
 #include "files/KissFileReader.h"
+#include "limits/Limits.h"
 
 namespace {
 
 using namespace tavrik;
 
 constexpr std::string_view kUsage =
-    "usage: tavrik-decode [--format csv|json|hex] [--all] FILE.kss...\n"
+    "usage: tavrik-decode [--format csv|json|hex] [--all] [--limits FILE] FILE.kss...\n"
     "Decodes the telemetry frames of KISS files, in file order, to standard output.\n"
     "  --format csv   one row per telemetry frame, with a header row (the default)\n"
     "  --format json  one JSON object per telemetry frame and line (JSON Lines)\n"
     "  --format hex   every frame as hexadecimal text, one per line\n"
     "  --all          a row for every frame, with its hex text; values only where decoded\n"
+    "  --limits FILE  a last column Limits: the fields out of the file's limits\n"
     "  -              reads standard input\n";
 
 constexpr std::size_t kReadPiece = 256 * 1024;
@@ -33,6 +36,7 @@ constexpr std::size_t kFlushAt = 1 << 20;
 struct Options {
     DecodeOutput output = DecodeOutput::Csv;
     bool all = false;
+    std::string limits;
     std::vector<std::string> files;
 };
 
@@ -68,6 +72,9 @@ int Parse(int argc, char** argv, Options& o) {
             return 0;
         } else if (a == "--all") {
             o.all = true;
+        } else if (a == "--limits" || a.starts_with("--limits=")) {
+            if (a == "--limits" && ++i == argc) return Usage("--limits needs a file");
+            o.limits = a == "--limits" ? std::string(argv[i]) : std::string(a.substr(9));
         } else if (a == "--format" || a.starts_with("--format=")) {
             std::string_view value;
             if (a == "--format") {
@@ -83,6 +90,8 @@ int Parse(int argc, char** argv, Options& o) {
         }
     }
     if (o.files.empty()) return Usage("no file given");
+    if (!o.limits.empty() && o.output == DecodeOutput::Hex)
+        return Usage("--limits needs --format csv or json");
     return -1;
 }
 
@@ -157,6 +166,30 @@ int main(int argc, char** argv) {
     Options o;
     if (const int status = Parse(argc, argv, o); status >= 0) return status;
     KissExport exporter(o.output, o.all);
+    // Bad lines of the limits file are reported and the rest used; the rows
+    // are the same either way.
+    bool limitsWhole = true;
+    LimitsTable limits;
+    if (!o.limits.empty()) {
+        LimitsFileRead read = ReadLimitsFile(o.limits);
+        if (!read.unreadable.empty()) {
+            std::fprintf(stderr, "tavrik-decode: %s: cannot be read: %s\n", o.limits.c_str(),
+                         read.unreadable.c_str());
+            return 2;
+        }
+        for (const LimitsLineError& e : read.parse.errors)
+            std::fprintf(stderr, "tavrik-decode: %s: %s\n", o.limits.c_str(), ErrorText(e).c_str());
+        limitsWhole = read.parse.errors.empty();
+        limits = std::move(read.parse.table);
+        exporter.AddLimitsColumn([&limits](const auto& values, std::vector<std::string>& flags) {
+            const FrameLimitStates states = ClassifyAll(limits, values);
+            for (int i = 0; i < kFieldCount; ++i)
+                if (const FieldLimitState s = states.fields[static_cast<std::size_t>(i)];
+                    s.OutOfRange())
+                    flags.push_back(std::string(Field(i).caption) + " " +
+                                    std::string(StateName(s)));
+        });
+    }
     Output stdOut;
     std::string out;
     out.reserve(kFlushAt + 64 * 1024);
@@ -167,5 +200,5 @@ int main(int argc, char** argv) {
         if (!stdOut.Ok()) break;
     }
     stdOut.Write(out);
-    return whole && stdOut.Ok() ? 0 : 1;
+    return whole && limitsWhole && stdOut.Ok() ? 0 : 1;
 }
