@@ -101,6 +101,7 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
 
     setAccessibleName(caption);
     setAccessibleDescription(n > 0 ? ShownValue(n - 1) : QString());
+    emit rebuilt(field);
 }
 
 QString TelemetryChart::ShownValue(std::size_t row) const {

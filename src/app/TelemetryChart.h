@@ -28,6 +28,10 @@ class TelemetryChart : public QChartView {
     const std::vector<double>& Values() const { return values_; }
     const QStringList& RowLabels() const { return labels_; }
 
+  signals:
+    // After every rebuild: drawings over the chart follow the field and the rows.
+    void rebuilt(int field);
+
   protected:
     bool viewportEvent(QEvent* event) override;
 

@@ -99,9 +99,25 @@ void TelemetryPanel::LabelFields() {
 
 void TelemetryPanel::Select(int field) {
     Option1[static_cast<std::size_t>(field)]->setChecked(true); // the group clears the others
+    chosen_ = field;
     for (int i = 0; i < kFieldCount; ++i)
-        Text1[static_cast<std::size_t>(i)]->setPalette(
-            look::BoxPalette(i == field ? kChosenBox : QColor(Qt::white)));
+        Paint(i);
+}
+
+void TelemetryPanel::Paint(int field) {
+    const auto f = static_cast<std::size_t>(field);
+    const QColor background = limitColour_[f].isValid() ? limitColour_[f]
+                              : field == chosen_        ? kChosenBox
+                                                        : QColor(Qt::white);
+    Text1[f]->setPalette(look::BoxPalette(background));
+}
+
+void TelemetryPanel::ShowLimitState(int field, const QColor& background, const QString& words) {
+    const auto f = static_cast<std::size_t>(field);
+    limitColour_[f] = background;
+    Text1[f]->setToolTip(words);
+    Text1[f]->setAccessibleDescription(words.isEmpty() ? Latin1Text(Field(field).unit) : words);
+    Paint(field);
 }
 
 void TelemetryPanel::ShowRecord(const TelemetryRecord& record) {

@@ -1,6 +1,7 @@
 #pragma once
 // The telemetry panel: four captioned groups with one row per field (choice
 // button, value box, unit caption), built from the field table.
+#include <QColor>
 #include <QString>
 #include <array>
 
@@ -27,6 +28,10 @@ class TelemetryPanel {
     void LabelFields();
     // Exactly one button chosen across the groups, its value box highlighted.
     void Select(int field);
+    // A field's limit state: its box takes the background given (an invalid
+    // colour: none) over the chosen field's, and the words go into its
+    // tooltip and accessible description, so the state is not told by colour alone.
+    void ShowLimitState(int field, const QColor& background, const QString& words);
     // Writes a record's values into the value boxes.
     void ShowRecord(const TelemetryRecord& record);
     // "Uptime [s]", or the caption alone for a field without unit.
@@ -43,7 +48,11 @@ class TelemetryPanel {
     QGroupBox* Frame3 = nullptr;
 
   private:
+    void Paint(int field);
+
     QButtonGroup* choices_ = nullptr;
+    int chosen_ = -1;
+    std::array<QColor, kFieldCount> limitColour_{};
 };
 
 } // namespace tavrik

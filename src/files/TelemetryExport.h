@@ -33,7 +33,7 @@ struct ExportRow {
     std::string_view frame;
     // "Batt volts red-low", one per field out of its limits: CSV joins them
     // with "; ", JSON gives a list. Null in JSON when the frame was not decoded.
-    std::span<const std::string> limits;
+    std::span<const std::string> limits = {};
 };
 
 // "Reception time [UTC]", "File", "Source", "Uptime [s]", "OPS mode", "OPS mode name", ...

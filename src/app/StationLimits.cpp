@@ -1,0 +1,70 @@
+#include "app/StationLimits.h"
+
+#include <QDir>
+#include <QFile>
+
+#include "app/ChartLimitLines.h"
+#include "app/TelemetryChart.h"
+#include "app/TelemetryPanel.h"
+#include "files/qt/QtText.h"
+#include "limits/qt/AlarmRunner.h"
+#include "limits/qt/LimitsFileWatcher.h"
+
+namespace tavrik {
+
+namespace {
+
+// Light enough that the boxes' text stays readable on them, apart from each
+// other and from the pale yellow of the chosen field's box.
+const QColor kYellowBox(255, 221, 51);
+const QColor kRedBox(255, 140, 140);
+
+} // namespace
+
+std::unique_ptr<StationLimits> StationLimits::FromConfig(const StationConfig& config,
+                                                         const QString& stationFolder,
+                                                         TelemetryPanel& panel,
+                                                         TelemetryChart& chart, Log log) {
+    if (config.limits.empty()) return nullptr;
+    const QString path = QDir(stationFolder).absoluteFilePath(PathFromBytes(config.limits));
+    return std::unique_ptr<StationLimits>(
+        new StationLimits(config, QDir::cleanPath(path), panel, chart, std::move(log)));
+}
+
+StationLimits::StationLimits(const StationConfig& config, const QString& path,
+                             TelemetryPanel& panel, TelemetryChart& chart, Log log)
+    : panel_(panel), log_(std::move(log)),
+      consumer_(config.alarmYellow ? AlarmLevel::Yellow : AlarmLevel::Red,
+                [this](const LimitsNews& news) { Show(news); }) {
+    if (!config.alarmCommand.empty())
+        alarms_ = new AlarmRunner(QString::fromLocal8Bit(config.alarmCommand), log_, this);
+    lines_ = new ChartLimitLines(&chart);
+    file_ = new LimitsFileWatcher(
+        path,
+        [this](LimitsTable table) {
+            lines_->SetLimits(table);
+            consumer_.SetLimits(std::move(table));
+        },
+        log_, this);
+}
+
+StationLimits::~StationLimits() {
+    delete lines_.data(); // its lines leave the chart with this
+}
+
+void StationLimits::Show(const LimitsNews& news) {
+    for (const std::string& line : news.logLines)
+        log_(line);
+    for (int i = 0; i < kFieldCount; ++i) {
+        const FieldLook& look = news.look[static_cast<std::size_t>(i)];
+        const QColor background = look.state.level == LimitLevel::Red      ? kRedBox
+                                  : look.state.level == LimitLevel::Yellow ? kYellowBox
+                                                                           : QColor();
+        panel_.ShowLimitState(i, background, Latin1Text(look.words));
+    }
+    if (alarms_)
+        for (const AlarmCall& call : news.alarms)
+            alarms_->Run(call);
+}
+
+} // namespace tavrik
