@@ -95,7 +95,10 @@ std::optional<int> WholeNumber(std::string_view word) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string quoted(1, '"');
+    quoted += text;
+    quoted += '"';
+    return quoted;
 }
 
 constexpr const char* kColumnNames[4] = {"red-low", "yellow-low", "yellow-high", "red-high"};
