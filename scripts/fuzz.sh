@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
-all_targets=(fuzz_agw_splitter fuzz_kiss_reader fuzz_station_config fuzz_decoder fuzz_import)
+all_targets=(fuzz_agw_splitter fuzz_kiss_reader fuzz_station_config fuzz_decoder fuzz_import fuzz_limits)
 seconds=60
 targets=()
 while (($#)); do
@@ -63,6 +63,7 @@ declare -A dict=(
   [fuzz_station_config]=station_config.dict
   [fuzz_decoder]=decoder.dict
   [fuzz_import]=kiss.dict
+  [fuzz_limits]=limits.dict
 )
 
 failed=()

@@ -65,15 +65,30 @@ bool IsStateField(int field) {
     return d == Display::OpsState || d == Display::EpsModeState || d == Display::EpsTrackState;
 }
 
+// The captions as compared, and the most words any of them has.
+struct CaptionKeys {
+    std::array<std::string, kFieldCount> keys;
+    std::size_t maxWords = 0;
+    CaptionKeys() {
+        for (const FieldSpec& f : FieldTable()) {
+            std::string& key = keys[static_cast<std::size_t>(f.index)];
+            key = Key(f.caption);
+            maxWords = std::max<std::size_t>(maxWords, 1 + std::count(key.begin(), key.end(), ' '));
+        }
+    }
+};
+
 // The field whose caption the first words are: the longest match, so that a
-// caption that begins another one cannot shadow it.
+// caption that begins another one cannot shadow it. Only as many words as the
+// longest caption has are tried: a line of any length costs the same.
 int CaptionField(const std::vector<std::string_view>& words, std::size_t& used) {
-    for (std::size_t k = words.size(); k > 0; --k) {
+    static const CaptionKeys captions;
+    for (std::size_t k = std::min(words.size(), captions.maxWords); k > 0; --k) {
         const std::string key = Key(Joined(words, 0, k));
-        for (const FieldSpec& f : FieldTable())
-            if (Key(f.caption) == key) {
+        for (std::size_t f = 0; f < captions.keys.size(); ++f)
+            if (captions.keys[f] == key) {
                 used = k;
-                return f.index;
+                return static_cast<int>(f);
             }
     }
     return -1;
@@ -94,9 +109,12 @@ std::optional<int> WholeNumber(std::string_view word) {
     return v;
 }
 
+// Quoted for an error line, cut short: a line of any length gives a line of the log.
 std::string Quoted(std::string_view text) {
+    constexpr std::size_t kShown = 60;
     std::string quoted(1, '"');
-    quoted += text;
+    quoted += text.substr(0, kShown);
+    if (text.size() > kShown) quoted += "...";
     quoted += '"';
     return quoted;
 }
@@ -143,11 +161,15 @@ std::string ReadNumbers(int field, const std::vector<std::string_view>& rest, Fi
 }
 
 // The states a state field can show, as the window names them.
-std::vector<std::pair<std::string, int>> StateNames(int field) {
-    std::vector<std::pair<std::string, int>> names;
+struct NamedState {
+    std::string name, key;
+    int value;
+};
+std::vector<NamedState> StateNames(int field) {
+    std::vector<NamedState> names;
     for (int v = 0; v <= 255; ++v)
         if (const std::optional<std::string> name = ValueText(field, v))
-            names.emplace_back(*name, v);
+            names.push_back({*name, Key(*name), v});
     return names;
 }
 
@@ -192,14 +214,16 @@ std::string ReadStates(int field, const std::vector<std::string_view>& words, Fi
             const std::string name = Key(list.substr(0, comma));
             if (name.empty()) return caption + ": an empty state name";
             const auto hit = std::find_if(known.begin(), known.end(),
-                                          [&](const auto& n) { return Key(n.first) == name; });
+                                          [&](const NamedState& n) { return n.key == name; });
             if (hit == known.end()) {
                 std::string all;
-                for (const auto& n : known)
-                    all += (all.empty() ? "" : ", ") + n.first;
+                for (const NamedState& n : known)
+                    all += (all.empty() ? "" : ", ") + n.name;
                 return caption + " has no state " + Quoted(name) + " (its states: " + all + ")";
             }
-            targets[k]->push_back(hit->second);
+            std::vector<int>& states = *targets[k];
+            if (std::find(states.begin(), states.end(), hit->value) == states.end())
+                states.push_back(hit->value);
             if (comma == std::string_view::npos) break;
             list.remove_prefix(comma + 1);
         }
