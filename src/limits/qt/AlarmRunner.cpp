@@ -4,7 +4,6 @@
 #include <QProcessEnvironment>
 #include <QVariant>
 
-#include "intake/ReconnectPolicy.h"
 
 namespace tavrik {
 
@@ -57,7 +56,7 @@ void AlarmRunner::Run(const AlarmCall& call) {
     limit->setSingleShot(true);
     limit->setInterval(timeoutMs_);
     connect(limit, &QTimer::timeout, p, [this, p, program] {
-        log_("alarm: " + program + " still running after " + DurationText(timeoutMs_) + ", ended");
+        log_("alarm: " + program + " still running after " + Duration(timeoutMs_) + ", ended");
         p->setProperty("timedOut", true);
         p->kill();
     });
