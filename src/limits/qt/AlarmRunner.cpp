@@ -4,7 +4,6 @@
 #include <QProcessEnvironment>
 #include <QVariant>
 
-
 namespace tavrik {
 
 namespace {
@@ -15,6 +14,10 @@ std::string Bytes(const QString& text) {
 
 QString FromBytes(const std::string& text) {
     return QString::fromLocal8Bit(text);
+}
+
+std::string Duration(int ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
 } // namespace
