@@ -25,7 +25,11 @@ std::unique_ptr<StationLimits> StationLimits::FromConfig(const StationConfig& co
                                                          const QString& stationFolder,
                                                          TelemetryPanel& panel,
                                                          TelemetryChart& chart, Log log) {
-    if (config.limits.empty()) return nullptr;
+    if (config.limits.empty()) {
+        if (!config.alarmCommand.empty())
+            log("ALARM_COMMAND is set but LIMITS is not: no value is checked, no alarm runs");
+        return nullptr;
+    }
     const QString path = QDir(stationFolder).absoluteFilePath(PathFromBytes(config.limits));
     return std::unique_ptr<StationLimits>(
         new StationLimits(config, QDir::cleanPath(path), panel, chart, std::move(log)));
@@ -36,8 +40,13 @@ StationLimits::StationLimits(const StationConfig& config, const QString& path,
     : panel_(panel), log_(std::move(log)),
       consumer_(config.alarmYellow ? AlarmLevel::Yellow : AlarmLevel::Red,
                 [this](const LimitsNews& news) { Show(news); }) {
-    if (!config.alarmCommand.empty())
+    if (!config.alarmCommand.empty()) {
         alarms_ = new AlarmRunner(QString::fromLocal8Bit(config.alarmCommand), log_, this);
+        // The program only: its arguments may hold a chat token or an address.
+        const std::string program = config.alarmCommand.substr(0, config.alarmCommand.find(' '));
+        log_(std::string("alarms: ") + (config.alarmYellow ? "yellow and red" : "red") +
+             " values run " + program);
+    }
     lines_ = new ChartLimitLines(&chart);
     file_ = new LimitsFileWatcher(
         path,
@@ -57,6 +66,9 @@ void StationLimits::Show(const LimitsNews& news) {
         log_(line);
     for (int i = 0; i < kFieldCount; ++i) {
         const FieldLook& look = news.look[static_cast<std::size_t>(i)];
+        FieldLook& shown = shown_[static_cast<std::size_t>(i)];
+        if (look == shown) continue; // a repaint only where something changed
+        shown = look;
         const QColor background = look.state.level == LimitLevel::Red      ? kRedBox
                                   : look.state.level == LimitLevel::Yellow ? kYellowBox
                                                                            : QColor();

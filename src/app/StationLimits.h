@@ -47,6 +47,7 @@ class StationLimits : public QObject {
     TelemetryPanel& panel_;
     Log log_;
     LimitsConsumer consumer_;
+    PanelLook shown_{};
     AlarmRunner* alarms_ = nullptr;
     QPointer<ChartLimitLines> lines_; // a child of the chart, which may go first
     LimitsFileWatcher* file_ = nullptr;
