@@ -11,6 +11,7 @@
 #include "app/Info.h"
 #include "app/Look.h"
 #include "app/Screenshot.h"
+#include "app/StationLimits.h"
 #include "app/TelemetryChart.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
@@ -107,6 +108,8 @@ void Form1::Form_Load() {
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
         // After the modem and the log: a queue that fails never keeps frames from being heard.
         inet1_.OpenQueues(PathBytes(programFolder_));
+        limits_ = StationLimits::Add(pipeline_, config_, programFolder_, panel_, *MSChart1,
+                                     [this](const std::string& t) { Log(t); });
 
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size

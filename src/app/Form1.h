@@ -47,6 +47,7 @@ namespace tavrik {
 class ArrivedFrames;
 class EventLogView;
 class Info;
+class StationLimits;
 
 class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer {
     Q_OBJECT
@@ -91,6 +92,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     FramePipeline& Pipeline() { return pipeline_; }
     int ChartField() const { return chartField_; }
     const TelemetryPanel& Panel() const { return panel_; }
+    const StationLimits* Limits() const { return limits_.get(); } // null without LIMITS
     std::int32_t PostOkCount() const { return inet1_.PostOkCount(); }
     bool HandshakePending() const { return modem_.HandshakePending(); }
     const QString& ConfigPath() const { return configPath_; }
@@ -157,6 +159,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     ModemConnection modem_{[this](const std::string& text) { Log(text); }};
     UploadRoute inet1_{config_};
     StationUploads uploads_{inet1_};
+    std::unique_ptr<StationLimits> limits_; // with LIMITS set
     EventLog eventLog_;
     bool unloaded_ = false;
 

@@ -6,9 +6,10 @@
 #include "app/ChartLimitLines.h"
 #include "app/TelemetryChart.h"
 #include "app/TelemetryPanel.h"
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 #include "limits/qt/AlarmRunner.h"
 #include "limits/qt/LimitsFileWatcher.h"
+#include "station/FramePipeline.h"
 
 namespace tavrik {
 
@@ -20,6 +21,17 @@ const QColor kYellowBox(255, 221, 51);
 const QColor kRedBox(255, 140, 140);
 
 } // namespace
+
+std::unique_ptr<StationLimits> StationLimits::Add(FramePipeline& station,
+                                                  const StationConfig& config,
+                                                  const QString& stationFolder,
+                                                  TelemetryPanel& panel, TelemetryChart& chart,
+                                                  Log log) {
+    std::unique_ptr<StationLimits> limits =
+        FromConfig(config, stationFolder, panel, chart, std::move(log));
+    if (limits) station.AddConsumer(limits->consumer_);
+    return limits;
+}
 
 std::unique_ptr<StationLimits> StationLimits::FromConfig(const StationConfig& config,
                                                          const QString& stationFolder,

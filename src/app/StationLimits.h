@@ -15,6 +15,7 @@
 namespace tavrik {
 
 class AlarmRunner;
+class FramePipeline;
 class ChartLimitLines;
 class LimitsFileWatcher;
 class TelemetryChart;
@@ -25,6 +26,11 @@ class StationLimits : public QObject {
   public:
     using Log = std::function<void(const std::string&)>;
 
+    // Made and added to the station's consumers when the configuration sets
+    // LIMITS; nothing otherwise.
+    static std::unique_ptr<StationLimits> Add(FramePipeline& station, const StationConfig& config,
+                                              const QString& stationFolder, TelemetryPanel& panel,
+                                              TelemetryChart& chart, Log log);
     // Nothing when the configuration sets no LIMITS. A relative path is taken
     // in the station folder.
     static std::unique_ptr<StationLimits> FromConfig(const StationConfig& config,
