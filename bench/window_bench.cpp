@@ -42,6 +42,38 @@ BENCHMARK(BM_LiveFrame)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// The same at 10000 records with limits in force: every number field limited
+// and the values inside (the checking alone), or the example limits, which these
+// random values leave and enter in many fields at every frame (a state change,
+// a log line and a repainted box each time).
+void BM_LiveFrameLimits(benchmark::State& state) {
+    std::string limits;
+    for (const FieldSpec& f : FieldTable()) {
+        const bool named = f.display == Display::OpsState || f.display == Display::EpsModeState ||
+                           f.display == Display::EpsTrackState;
+        limits += std::string(f.caption) + (named ? " -\n" : " -1e9 -1e9 1e9 1e9\n");
+    }
+    if (state.range(0) == 1) {
+        QFile example(QStringLiteral(TAVRIK_SOURCE_DIR_DEFAULT "/data/limits.example.conf"));
+        limits = example.open(QIODevice::ReadOnly) ? example.readAll().toStdString() : "";
+    }
+    QuietForm q(limits);
+    q.FillRecords(10000);
+    const std::vector<Bytes> frames = LiveFrames();
+    std::size_t i = 0;
+    TimeHandler(
+        state, "ms", [&] { q.form->Pipeline().ProcessRawFrame(frames[i++ % frames.size()]); },
+        [] { Drain(); });
+    state.counters["log_entries"] = static_cast<double>(q.form->Events().Size());
+}
+BENCHMARK(BM_LiveFrameLimits)
+    ->ArgName("example")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(kLiveIterations)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 void BM_RefreshChart(benchmark::State& state) {
     QuietForm q;
     q.FillRecords(static_cast<std::size_t>(state.range(0)));
