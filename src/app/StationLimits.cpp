@@ -6,10 +6,10 @@
 #include "app/ChartLimitLines.h"
 #include "app/TelemetryChart.h"
 #include "app/TelemetryPanel.h"
-#include "support/qt/QtText.h"
 #include "limits/qt/AlarmRunner.h"
 #include "limits/qt/LimitsFileWatcher.h"
 #include "station/FramePipeline.h"
+#include "support/qt/QtText.h"
 
 namespace tavrik {
 

@@ -1,8 +1,11 @@
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <memory>
+#include <signal.h>
 
 #include "limits/qt/AlarmRunner.h"
 #include "limits/qt/LimitsFileWatcher.h"
@@ -67,6 +70,17 @@ TEST(AlarmRunner, StartsTheProgramWithItsDetailsAndReportsFailures) {
                            0),
               0u);
     EXPECT_EQ(log[2], "alarm: sleep still running after 200 ms, ended");
+
+    // Ended with the runner, without a word: the log may be gone by then.
+    auto ending = std::make_unique<AlarmRunner>("sleep 20", keep);
+    ending->Run(call);
+    QTRY_VERIFY_WITH_TIMEOUT(ending->findChild<QProcess*>() &&
+                                 ending->findChild<QProcess*>()->state() == QProcess::Running,
+                             kWaitMs);
+    const qint64 pid = ending->findChild<QProcess*>()->processId();
+    ending.reset();
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), -1);
+    EXPECT_EQ(log.size(), 3u);
 
     // The eleventh start within a minute is refused.
     AlarmRunner many("true", keep);

@@ -31,6 +31,18 @@ AlarmRunner::AlarmRunner(const QString& command, std::function<void(const std::s
     connect(&refusedTimer_, &QTimer::timeout, this, &AlarmRunner::ReportRefused);
 }
 
+AlarmRunner::~AlarmRunner() {
+    for (QProcess* p : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) {
+        p->disconnect();
+        if (p->state() == QProcess::NotRunning) continue;
+        p->terminate();
+        if (!p->waitForFinished(500)) {
+            p->kill();
+            p->waitForFinished(1000);
+        }
+    }
+}
+
 std::int64_t AlarmRunner::NowMs() const {
     return clock_.elapsed();
 }

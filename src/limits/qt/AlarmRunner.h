@@ -23,6 +23,9 @@ class AlarmRunner : public QObject {
     // quotes keep blanks inside a word; nothing is expanded.
     AlarmRunner(const QString& command, std::function<void(const std::string&)> log,
                 QObject* parent = nullptr, int timeoutMs = kTimeoutMs);
+    // Programs still running are asked to end (and ended half a second later)
+    // without a word: the log they would write to may be gone already.
+    ~AlarmRunner() override;
 
     void Run(const AlarmCall& call);
 
