@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // In file order, one per line at most, each with a reason of a log line's length.
         FUZZ_CHECK(e.line > last && e.line <= lines);
         FUZZ_CHECK(!e.reason.empty() && e.reason.size() < 400);
+        for (const char c : e.reason)
+            FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
         last = e.line;
     }
     std::array<double, kFieldCount> values{};

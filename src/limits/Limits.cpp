@@ -109,11 +109,22 @@ std::optional<int> WholeNumber(std::string_view word) {
     return v;
 }
 
-// Quoted for an error line, cut short: a line of any length gives a line of the log.
+// Quoted for an error line, cut short and with control characters written
+// as \xNN: whatever the file holds gives one plain line of the log.
 std::string Quoted(std::string_view text) {
     constexpr std::size_t kShown = 60;
     std::string quoted(1, '"');
-    quoted += text.substr(0, kShown);
+    for (const char c : text.substr(0, kShown)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) {
+            quoted += c;
+            continue;
+        }
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        quoted += "\\x";
+        quoted += kHex[u >> 4];
+        quoted += kHex[u & 0xF];
+    }
     if (text.size() > kShown) quoted += "...";
     quoted += '"';
     return quoted;

@@ -30,7 +30,8 @@ TEST(LimitsFile, GoodLinesAreUsedAndBadOnesNamedByLine) {
                     "EPS boot red=norm\n"
                     "EPS mode 1 2 3 4\n"
                     "EPS mode yellow=crit red=crit\n"
-                    "RSSI - - - inf\n");
+                    "RSSI - - - inf\n"
+                    "Bat\x1b[2J 1 2 3 4\n");
     const auto& f = p.table.fields;
     EXPECT_EQ(f[kBatt].redLow, 6800);
     EXPECT_EQ(f[kBatt].redHigh, 8450);
@@ -58,6 +59,7 @@ TEST(LimitsFile, GoodLinesAreUsedAndBadOnesNamedByLine) {
         "line 17: EPS mode is shown as state names: give yellow=NAME or red=NAME, not \"1\"",
         "line 18: EPS mode: \"crit\" is both yellow and red",
         "line 19: red-high \"inf\" is not a number",
+        "line 20: unknown caption \"Bat\\x1B[2J\"",
     };
     std::vector<std::string> got;
     for (const LimitsLineError& e : p.errors)
