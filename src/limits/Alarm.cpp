@@ -20,6 +20,15 @@ std::string IsoTime(const std::string& received) {
     return t + "Z";
 }
 
+// A call sign is whatever a station on the air sent: control characters
+// (a line break in the alarm's one line, an escape for a terminal) become "?".
+std::string Printable(const std::string& text) {
+    std::string s = text;
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+    return s;
+}
+
 } // namespace
 
 bool RaisesAlarm(const LimitChange& c, AlarmLevel level) {
@@ -28,7 +37,8 @@ bool RaisesAlarm(const LimitChange& c, AlarmLevel level) {
 }
 
 AlarmCall MakeAlarmCall(const LimitChange& c, const std::string& received,
-                        const std::string& source) {
+                        const std::string& from) {
+    const std::string source = Printable(from);
     AlarmCall call;
     call.environment = {
         {"TAVRIK_FIELD", std::string(Field(c.field).caption)},

@@ -111,7 +111,7 @@ TEST(LimitsConsumer, LiveFramesAlarmOnceImportedFramesNever) {
     told.clear();
     DecodedFrame frame;
     frame.heard.received = "2026-03-05 14:07:09.250";
-    frame.source = "RS99S";
+    frame.source = "RS9\n9S"; // sent by anyone on the air
     frame.record.values[kPaTemp] = 71.5;
     frame.record.values[kTrack] = 2;
 
@@ -131,8 +131,9 @@ TEST(LimitsConsumer, LiveFramesAlarmOnceImportedFramesNever) {
         {"TAVRIK_FIELD", "PA temp"}, {"TAVRIK_STATE", "red-high"},
         {"TAVRIK_VALUE", "71.50"},   {"TAVRIK_LIMIT", "70"},
         {"TAVRIK_UNIT", "C"},        {"TAVRIK_TIME", "2026-03-05T14:07:09.250Z"},
-        {"TAVRIK_SOURCE", "RS99S"}};
+        {"TAVRIK_SOURCE", "RS9?9S"}};
     EXPECT_EQ(told[0].alarms[0].environment, env);
+    EXPECT_EQ(told[0].alarms[0].line.find('\n'), std::string::npos);
     EXPECT_EQ(told[0].look[kTrack].words, "red: SW fixed point");
 
     // The same frame again: nothing new to tell. Yellow does not alarm at level red.
