@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "files/StationConfig.h"
 #include "limits/Alarm.h"
 #include "limits/LimitsChecker.h"
 #include "station/LimitsConsumer.h"
@@ -162,4 +163,20 @@ TEST(AlarmBudget, TenAMinuteAndOneCountOfTheRest) {
     EXPECT_FALSE(b.MayRun(61000));
     EXPECT_EQ(b.TakeRefused(61010), 5);
     EXPECT_EQ(b.TakeRefused(61010), 0);
+}
+
+TEST(AlarmLevel, YellowRunsTheProgramOnlyWhenAskedAndBackInRangeNever) {
+    const ConfigReadResult r =
+        ParseStationConfig("PORT=127.0.0.1:8000\r\nLIMITS=my limits.conf\r\nALARM_LEVEL=YELLOW\r\n"
+                           "ALARM_COMMAND=/usr/bin/mail -s \"Tavrik alarm\" me@example.org\r\n");
+    EXPECT_EQ(r.config.limits, "my limits.conf");
+    EXPECT_EQ(r.config.alarmCommand, "/usr/bin/mail -s \"Tavrik alarm\" me@example.org");
+    const AlarmLevel level = r.config.alarmYellow ? AlarmLevel::Yellow : AlarmLevel::Red;
+    const FieldLimitState inRange{LimitLevel::InRange, LimitSide::None};
+    const FieldLimitState yellow{LimitLevel::Yellow, LimitSide::High};
+    const FieldLimitState red{LimitLevel::Red, LimitSide::High};
+    EXPECT_TRUE(RaisesAlarm({kPaTemp, inRange, yellow, 61, 60}, level));
+    EXPECT_FALSE(RaisesAlarm({kPaTemp, inRange, yellow, 61, 60}, AlarmLevel::Red));
+    EXPECT_TRUE(RaisesAlarm({kPaTemp, yellow, red, 71, 70}, AlarmLevel::Red));
+    EXPECT_FALSE(RaisesAlarm({kPaTemp, red, inRange, 20, {}}, level));
 }
