@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "files/DebugFile.h"
@@ -19,24 +20,10 @@ namespace {
 
 // Qt's own command-line options (QGuiApplication, QApplication, xcb): accepted
 // here and left for QApplication to take. Hidden from --help, except as a hint.
-constexpr const char* kQtOptionsWithValue[] = {"platform",
-                                               "platformpluginpath",
-                                               "platformtheme",
-                                               "plugin",
-                                               "qwindowgeometry",
-                                               "qwindowicon",
-                                               "qwindowtitle",
-                                               "geometry",
-                                               "icon",
-                                               "title",
-                                               "session",
-                                               "style",
-                                               "stylesheet",
-                                               "display",
-                                               "name",
-                                               "visual",
-                                               "qmljsdebugger"};
-constexpr const char* kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "testability"};
+constexpr const char* kQtOptionsWithValue =
+    "platform platformpluginpath platformtheme plugin qwindowgeometry qwindowicon qwindowtitle "
+    "geometry icon title session style stylesheet display name visual qmljsdebugger";
+constexpr const char* kQtFlags = "reverse widgetcount nograb dograb testability";
 
 std::string Env(const char* name) {
     const QByteArray v = qgetenv(name);
@@ -51,9 +38,7 @@ QString StationLines(const QString& named, const QString& exeFolder) {
     QString folder;
     QString why;
     if (!named.isEmpty()) {
-        std::error_code ec;
-        const auto absolute = std::filesystem::absolute(QFile::encodeName(named).toStdString(), ec);
-        folder = ec ? named : Local(absolute.lexically_normal().string());
+        folder = Local(NamedStationFolderPath(QFile::encodeName(named).toStdString()));
         why = QStringLiteral("named with --station");
     } else {
         const std::string exe = QFile::encodeName(exeFolder).toStdString();
@@ -63,7 +48,6 @@ QString StationLines(const QString& named, const QString& exeFolder) {
                                   : QStringLiteral("one per user: the program is installed or "
                                                    "its folder is not writable");
     }
-    if (folder.endsWith(u'/') && folder.size() > 1) folder.chop(1);
     return QStringLiteral("Station folder in use: %1\n  (%2)\n"
                           "Settings are read from: %1/online_conf.ini\n")
         .arg(folder, why);
@@ -103,16 +87,13 @@ CommandLine ReadCommandLine(int argc, char** argv, const QString& exeFolder) {
         QStringLiteral("Print the working default online_conf.ini and exit."));
     parser.addOption(station);
     parser.addOption(defaultConfig);
-    for (const char* name : kQtOptionsWithValue) {
-        QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
-        o.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(o);
-    }
-    for (const char* name : kQtFlags) {
-        QCommandLineOption o(QString::fromLatin1(name));
-        o.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(o);
-    }
+    for (const char* names : {kQtOptionsWithValue, kQtFlags})
+        for (const QString& name : QString::fromLatin1(names).split(u' ')) {
+            QCommandLineOption o(name, QString(),
+                                 names == kQtFlags ? QString() : QStringLiteral("value"));
+            o.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(o);
+        }
 
     CommandLine c;
     const bool parsed = parser.parse(args);
@@ -167,7 +148,7 @@ struct HeldMessage {
 };
 
 QtMessageHandler previousHandler = nullptr;
-std::vector<HeldMessage>* held = nullptr;
+std::vector<HeldMessage> heldMessages; // only while a PlatformStartGuard lives
 
 void Pass(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (previousHandler)
@@ -184,8 +165,8 @@ void WhilePlatformStarts(QtMsgType type, const QMessageLogContext& context, cons
         std::fflush(stderr);
         ::_exit(1);
     }
-    if (held && context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) {
-        held->push_back({type, context.category, text});
+    if (context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) {
+        heldMessages.push_back({type, context.category, text});
         return;
     }
     Pass(type, context, text);
@@ -194,19 +175,15 @@ void WhilePlatformStarts(QtMsgType type, const QMessageLogContext& context, cons
 } // namespace
 
 PlatformStartGuard::PlatformStartGuard() {
-    held = new std::vector<HeldMessage>;
     previousHandler = qInstallMessageHandler(WhilePlatformStarts);
 }
 
 PlatformStartGuard::~PlatformStartGuard() {
     qInstallMessageHandler(previousHandler);
-    std::vector<HeldMessage>* messages = held;
-    held = nullptr;
-    for (const HeldMessage& m : *messages) {
+    for (const HeldMessage& m : std::exchange(heldMessages, {})) {
         const QMessageLogContext context(nullptr, 0, nullptr, m.category.constData());
         Pass(m.type, context, m.text);
     }
-    delete messages;
 }
 
 } // namespace tavrik

@@ -110,14 +110,20 @@ std::string StationFolderPath(const std::string& exeFolder, const std::string& p
     return writable && !IsInstalledProgramFolder(exeFolder) ? exeFolder : perUserFolder;
 }
 
-StationFolder NamedStationFolder(const std::string& folder) {
-    namespace fs = std::filesystem;
+std::string NamedStationFolderPath(const std::string& folder) {
     std::error_code ec;
-    fs::path path = fs::absolute(folder, ec);
+    std::filesystem::path path = std::filesystem::absolute(folder, ec);
     if (ec) path = folder;
     path = path.lexically_normal();
     if (path.has_relative_path() && !path.has_filename()) path = path.parent_path(); // "dir/"
-    StationFolder s{path.string(), false, {}, {}};
+    return path.string();
+}
+
+StationFolder NamedStationFolder(const std::string& folder) {
+    namespace fs = std::filesystem;
+    StationFolder s{NamedStationFolderPath(folder), false, {}, {}};
+    const fs::path path = s.path;
+    std::error_code ec;
 
     const bool existed = fs::exists(path, ec);
     if (existed && !fs::is_directory(path, ec)) {

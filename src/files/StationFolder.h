@@ -41,5 +41,7 @@ std::string StationFolderPath(const std::string& exeFolder, const std::string& p
 // online_conf.ini written when it has none. error says why when it is a file,
 // cannot be created or is not writable; nothing is written then.
 StationFolder NamedStationFolder(const std::string& folder);
+// The folder NamedStationFolder takes, without creating anything.
+std::string NamedStationFolderPath(const std::string& folder);
 
 } // namespace tavrik

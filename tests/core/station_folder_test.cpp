@@ -43,7 +43,7 @@ TEST(StationFolder, InstalledProgramGetsAPerUserFolderWithAWorkingDefaultOnce) {
     EXPECT_EQ(test::ReadAll(station + "/online_conf.ini").size(), 13u);
 }
 
-TEST(StationFolder, NamedFolderIsCreatedWithADefaultAndAnUsedOneKeepsItsSettings) {
+TEST(StationFolder, NamedFolderIsCreatedWithADefaultAndKeepsTheUsersSettings) {
     TempDir dir;
     const StationFolder fresh = NamedStationFolder(dir.File("a/vhf/")); // trailing slash, nested
     EXPECT_EQ(fresh.error, "");
@@ -55,27 +55,6 @@ TEST(StationFolder, NamedFolderIsCreatedWithADefaultAndAnUsedOneKeepsItsSettings
     const StationFolder again = NamedStationFolder(fresh.path);
     EXPECT_EQ(again.notes.size(), 1u);
     EXPECT_EQ(test::ReadAll(fresh.path + "/online_conf.ini").size(), 13u);
-    // The folder --help names is the one a start takes, and --help creates nothing.
-    EXPECT_EQ(StationFolderPath(dir.Path().string(), dir.File("peruser")), dir.Path().string());
-    EXPECT_FALSE(fs::exists(dir.File("peruser")));
-}
-
-TEST(StationFolder, NamedFolderThatCannotBeUsedSaysWhyAndWritesNothing) {
-    TempDir dir;
-    test::WriteAll(dir.File("afile"), "x");
-    const struct {
-        std::string folder, error;
-    } cases[] = {
-        {dir.File("afile"), "station folder " + dir.File("afile") + " is a file, not a folder"},
-        {dir.File("afile/sub"),
-         "station folder " + dir.File("afile/sub") + " cannot be created: Not a directory"},
-    };
-    for (const auto& c : cases) {
-        const StationFolder s = NamedStationFolder(c.folder);
-        EXPECT_EQ(s.error, c.error);
-        EXPECT_TRUE(s.notes.empty());
-    }
-    EXPECT_EQ(test::ReadAll(dir.File("afile")).size(), 1u);
 }
 
 } // namespace
