@@ -46,11 +46,9 @@ TEST(StationFolder, InstalledProgramGetsAPerUserFolderWithAWorkingDefaultOnce) {
 TEST(StationFolder, NamedFolderIsCreatedWithADefaultAndKeepsTheUsersSettings) {
     TempDir dir;
     const StationFolder fresh = NamedStationFolder(dir.File("a/vhf/")); // trailing slash, nested
-    EXPECT_EQ(fresh.error, "");
     EXPECT_EQ(fresh.path, dir.File("a/vhf"));
     EXPECT_EQ(fresh.notes.size(), 2u); // created, default written
     EXPECT_FALSE(ReadStationConfigFile(fresh.path + "/online_conf.ini").error);
-
     test::WriteAll(fresh.path + "/online_conf.ini", "PORT=host:1\r\n");
     const StationFolder again = NamedStationFolder(fresh.path);
     EXPECT_EQ(again.notes.size(), 1u);
