@@ -87,13 +87,15 @@ CommandLine ReadCommandLine(int argc, char** argv, const QString& exeFolder) {
         QStringLiteral("Print the working default online_conf.ini and exit."));
     parser.addOption(station);
     parser.addOption(defaultConfig);
-    for (const char* names : {kQtOptionsWithValue, kQtFlags})
+    const auto addHidden = [&parser](const char* names, const QString& valueName) {
         for (const QString& name : QString::fromLatin1(names).split(u' ')) {
-            QCommandLineOption o(name, QString(),
-                                 names == kQtFlags ? QString() : QStringLiteral("value"));
+            QCommandLineOption o(name, QString(), valueName);
             o.setFlags(QCommandLineOption::HiddenFromHelp);
             parser.addOption(o);
         }
+    };
+    addHidden(kQtOptionsWithValue, QStringLiteral("value"));
+    addHidden(kQtFlags, QString());
 
     CommandLine c;
     const bool parsed = parser.parse(args);
