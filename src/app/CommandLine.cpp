@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "files/DebugFile.h"
 #include "files/StationFolder.h"
+#include "files/Version.h"
 
 namespace tavrik {
 

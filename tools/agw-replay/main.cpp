@@ -3,8 +3,8 @@
 // bundled sample) to every client that switches raw monitoring on.
 //   agw-replay --port N [--host 127.0.0.1] [--interval-ms MS] [--loop] [--count N] FILE.kss
 #include "ReplayServer.h"
-#include "files/DebugFile.h"
 #include "files/Kiss.h"
+#include "files/Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

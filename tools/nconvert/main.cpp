@@ -11,7 +11,7 @@
 #include <QSaveFile>
 #include <cstdio>
 
-#include "files/DebugFile.h"
+#include "files/Version.h"
 
 namespace {
 

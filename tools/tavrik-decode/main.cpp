@@ -11,9 +11,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "files/DebugFile.h"
 #include "files/KissExport.h"
 #include "files/KissFileReader.h"
+#include "files/Version.h"
 
 namespace {
 
