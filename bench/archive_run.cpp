@@ -9,9 +9,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/KissImport.h"
 #include "bench_data.h"
+#include "station/ArchiveConsumer.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/TimeArgument.h"
 
@@ -68,6 +71,12 @@ double Median(std::vector<double> v) {
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<std::size_t>(p * v.size()))];
+}
+
+double CpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
 long long FileBytes(const std::string& path) {
@@ -124,12 +133,15 @@ int Import(const std::string& archivePath, const std::string& kiss) {
     KissImport import;
     if (std::string why = import.Open(kiss); !why.empty()) return 1;
     const auto t0 = Steady::now();
+    const double c0 = CpuMs();
     WriteResult r;
     while (import.Slice(a, 10000, r)) {
     }
-    const double s = Seconds(Steady::now() - t0);
+    const double s = Seconds(Steady::now() - t0), cpu = (CpuMs() - c0) / 1e3;
     if (!r.Ok()) std::fprintf(stderr, "%s\n", r.error.c_str());
-    Result("import frames/s", static_cast<double>(import.Counts().frames) / s, "frames/s");
+    const auto frames = static_cast<double>(import.Counts().frames);
+    Result("import frames/s (wall)", frames / s, "frames/s");
+    Result("import frames/s (CPU)", frames / cpu, "frames/s");
     Result("import frames added", static_cast<double>(import.Counts().added), "frames");
     Result("import peak memory", static_cast<double>(StatusKiB("VmHWM")) / 1024, "MB");
     a.Close();
@@ -142,39 +154,63 @@ int Live(const std::string& path, int n) {
     // The frames arrive as a station hears them: one after another, with time
     // for the writer between them (a pass brings one every few seconds).
     Lcg rng(99);
-    ArchiveExtent extent;
+    // New frames in the months before the archive's year (after those of an
+    // earlier run), so the year's queries stay as they were.
+    ArchiveExtent extent, before;
     {
         Archive a;
-        if (a.Open(path, Archive::Access::Write).empty()) a.Extent({}, extent);
+        if (a.Open(path, Archive::Access::Write).empty()) {
+            a.Extent({}, extent);
+            a.Extent({kYearStart - 90LL * 86400000, kYearStart}, before);
+        }
     }
-    std::int64_t t = kYearStart + kYearMs + 3600000 + extent.count; // after the archive's year
+    std::int64_t t = before.count > 0 ? before.lastMs : kYearStart - 90LL * 86400000;
+    extent.count -= before.count;
     std::vector<double> post, commit;
     ArchiveWriter writer;
     if (std::string why = writer.Start(path); !why.empty()) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
+    // What the window's thread does for each frame: the station hands the
+    // decoded frame to the archive's consumer.
+    ArchiveConsumer consumer(writer);
     for (int i = 0; i < n; ++i) {
-        ArchiveFrame f = MakeFrame(rng, t += 1000);
+        DecodedFrame d;
+        d.heard.data = VaryingTelemetryFrame(rng);
+        d.heard.received = FormatTimestamp(UtcDateTime(t += 1000));
+        d.heard.kissFile = "/home/station/tavrik-decoder/TAVRIK_01112025_0000.kss";
+        d.heard.kissOffset = 30 + 152LL * i;
+        d.source = "TAVRIK";
         const auto t0 = Steady::now();
-        writer.Post(std::move(f));
+        consumer.TelemetryDecoded(d);
         const auto t1 = Steady::now();
         writer.Flush();
         post.push_back(Seconds(t1 - t0) * 1e3);
         commit.push_back(Seconds(Steady::now() - t0) * 1e3);
     }
+    const ArchiveWriterCounts c = writer.Counts();
+    std::printf("archived %lld, already there %lld, not taken %lld\n",
+                static_cast<long long>(c.archived), static_cast<long long>(c.duplicates),
+                static_cast<long long>(consumer.Refused() + consumer.WithoutTime()));
     writer.Stop();
     const std::string label = extent.count > 0
                                   ? " (" + std::to_string(extent.count / 1000000) + " M frames)"
                                   : " (empty archive)";
-    Result("live post median" + label, Median(post), "ms");
-    Result("live post 99th percentile" + label, Percentile(post, 0.99), "ms");
-    Result("live written median" + label, Median(commit), "ms");
+    Result("live frame on the window thread, median" + label, Median(post), "ms");
+    Result("live frame on the window thread, 99th percentile" + label, Percentile(post, 0.99),
+           "ms");
+    Result("live frame written (writer thread), median" + label, Median(commit), "ms");
     return 0;
 }
 
-// Wall time of a whole process.
-double RunProcess(const std::vector<std::string>& args) {
+struct ProcessTime {
+    double wallMs = -1;
+    double cpuMs = -1; // user + system: what the process itself costs on a busy machine
+};
+
+// A whole process, its output thrown away.
+ProcessTime RunProcess(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -184,14 +220,19 @@ double RunProcess(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     const auto t0 = Steady::now();
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return -1;
+    ProcessTime t;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return t;
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     posix_spawn_file_actions_destroy(&actions);
-    return Seconds(Steady::now() - t0) * 1e3;
+    t.wallMs = Seconds(Steady::now() - t0) * 1e3;
+    auto ms = [](const timeval& tv) { return tv.tv_sec * 1e3 + tv.tv_usec / 1e3; };
+    t.cpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
+    return t;
 }
 
-int Queries(const std::string& path, const std::string& tool) {
+int Queries(const std::string& path, const std::string& toolPath) {
     Archive a;
     if (std::string why = a.Open(path, Archive::Access::Read); !why.empty()) {
         std::fprintf(stderr, "%s\n", why.c_str());
@@ -201,46 +242,47 @@ int Queries(const std::string& path, const std::string& tool) {
     a.Extent({}, extent);
     const TimeRange year{extent.lastMs - kYearMs, extent.lastMs + 1};
     const TimeRange day{extent.lastMs - 86400000, extent.lastMs + 1};
-    auto timed = [&](auto&& f) {
-        std::vector<double> ms;
+    // Median wall and CPU time of seven runs.
+    auto timed = [&](const std::string& name, auto&& f) {
+        std::vector<double> wall, cpu;
         for (int i = 0; i < 7; ++i) {
             const auto t0 = Steady::now();
+            const double c0 = CpuMs();
             f();
-            ms.push_back(Seconds(Steady::now() - t0) * 1e3);
+            wall.push_back(Seconds(Steady::now() - t0) * 1e3);
+            cpu.push_back(CpuMs() - c0);
         }
-        return Median(ms);
+        Result(name + " (query, wall)", Median(wall), "ms");
+        Result(name + " (query, CPU)", Median(cpu), "ms");
     };
     Series s;
     std::vector<Summary> passes;
     const int batt = 21;
-    Result("series year 1000 points (query)", timed([&] { a.QuerySeries(batt, year, 1000, s); }),
-           "ms");
+    timed("series year 1000 points", [&] { a.QuerySeries(batt, year, 1000, s); });
     std::printf("series year: %zu buckets of %lld ms\n", s.buckets.size(),
                 static_cast<long long>(s.bucketMs));
-    Result("series 24 h full resolution (query)",
-           timed([&] { a.QuerySeries(batt, day, 1000000, s); }), "ms");
+    timed("series 24 h full resolution", [&] { a.QuerySeries(batt, day, 1000000, s); });
     std::printf("series 24 h: %zu buckets of %lld ms\n", s.buckets.size(),
                 static_cast<long long>(s.bucketMs));
-    Result("passes year (query)", timed([&] { a.QueryPasses(year, passes); }), "ms");
+    timed("passes year", [&] { a.QueryPasses(year, passes); });
     std::printf("passes: %zu\n", passes.size());
     const std::string from = FormatIsoUtc(year.fromMs), to = FormatIsoUtc(year.toMs);
     const std::string dayFrom = FormatIsoUtc(day.fromMs);
-    auto tool3 = [&](std::vector<std::string> args) {
-        std::vector<double> ms;
-        for (int i = 0; i < 5; ++i)
-            ms.push_back(RunProcess(args));
-        return Median(ms);
+    auto tool = [&](const std::string& name, std::vector<std::string> args) {
+        std::vector<double> wall, cpu;
+        for (int i = 0; i < 5; ++i) {
+            const ProcessTime t = RunProcess(args);
+            wall.push_back(t.wallMs);
+            cpu.push_back(t.cpuMs);
+        }
+        Result("tavrik-archive " + name + " (process, wall)", Median(wall), "ms");
+        Result("tavrik-archive " + name + " (process, CPU)", Median(cpu), "ms");
     };
-    Result(
-        "tavrik-archive series year 1000 points (process)",
-        tool3({tool, "series", path, "Batt volts", "--from", from, "--to", to, "--points", "1000"}),
-        "ms");
-    Result("tavrik-archive series 24 h full resolution (process)",
-           tool3({tool, "series", path, "Batt volts", "--from", dayFrom, "--to", to, "--points",
-                  "1000000"}),
-           "ms");
-    Result("tavrik-archive passes year (process)",
-           tool3({tool, "passes", path, "--from", from, "--to", to}), "ms");
+    tool("series year 1000 points",
+         {toolPath, "series", path, "Batt volts", "--from", from, "--to", to, "--points", "1000"});
+    tool("series 24 h full resolution", {toolPath, "series", path, "Batt volts", "--from", dayFrom,
+                                         "--to", to, "--points", "1000000"});
+    tool("passes year", {toolPath, "passes", path, "--from", from, "--to", to});
     Result("archive frames", static_cast<double>(extent.count), "frames");
     Result("archive bytes per frame", static_cast<double>(FileBytes(path)) / extent.count, "B");
     return 0;
