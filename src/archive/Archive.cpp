@@ -556,6 +556,10 @@ std::string Archive::QuerySeries(int field, TimeRange range, int points, Series&
 
 std::string Archive::QueryPasses(TimeRange range, std::vector<Summary>& out) {
     out.clear();
+    return QueryPasses(range, [&](const Summary& s) { return out.push_back(s), true; });
+}
+
+std::string Archive::QueryPasses(TimeRange range, const std::function<bool(const Summary&)>& pass) {
     if (!db_) return "the archive is not open";
     // Passes never overlap: the one that may reach into the range begins at
     // or before its start, every other one inside it.
@@ -569,8 +573,8 @@ std::string Archive::QueryPasses(TimeRange range, std::vector<Summary>& out) {
     sqlite3_bind_int64(q, 2, range.toMs);
     int rc;
     while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-        Summary s = ReadSummary(q);
-        if (s.endMs >= range.fromMs) out.push_back(s);
+        const Summary s = ReadSummary(q);
+        if (s.endMs >= range.fromMs && !pass(s)) return {};
     }
     return rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
 }
