@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/ArchiveImport.h"
 #include "archive/ArchiveWriter.h"
-#include "archive/KissImport.h"
 #include "bench_data.h"
 #include "station/ArchiveConsumer.h"
 #include "telemetry/TelemetryHistory.h"
@@ -130,7 +130,7 @@ int Import(const std::string& archivePath, const std::string& kiss) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
-    KissImport import;
+    ArchiveImport import;
     if (std::string why = import.Open(kiss); !why.empty()) return 1;
     const auto t0 = Steady::now();
     const double c0 = CpuMs();

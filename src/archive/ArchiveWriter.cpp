@@ -6,7 +6,7 @@
 #include <system_error>
 #include <utility>
 
-#include "archive/KissImport.h"
+#include "archive/ArchiveImport.h"
 
 namespace tavrik {
 
@@ -27,7 +27,7 @@ struct LogToDo {
 struct ArchiveWriter::CatchUpState {
     std::vector<LogToDo> logs;
     std::size_t next = 0;
-    KissImport import;
+    ArchiveImport import;
     bool open = false;
     std::uint64_t total = 0;     // bytes to read in all logs
     std::uint64_t doneBytes = 0; // of the logs finished

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/Archive.h"
+#include "archive/ArchiveImport.h"
 #include "archive/ArchiveWriter.h"
-#include "archive/KissImport.h"
 #include "archive/LogThrottle.h"
 #include "archive_support.h"
 #include "files/Kiss.h"
@@ -51,7 +51,7 @@ std::vector<std::int64_t> Times(const std::vector<ArchiveFrame>& frames) {
     return out;
 }
 
-TEST(KissImport, AStopAfterAnySliceLosesNothingAndTakesNothingTwice) {
+TEST(ArchiveImport, AStopAfterAnySliceLosesNothingAndTakesNothingTwice) {
     std::mt19937_64 rng(6);
     const Log log = MakeLog(rng, 40, 1'700'000'000'000, 17);
     for (const std::size_t slice : {1, 2, 3, 7, 100}) {
@@ -64,7 +64,7 @@ TEST(KissImport, AStopAfterAnySliceLosesNothingAndTakesNothingTwice) {
         // One slice, then a fresh start from the mark, as after a kill.
         std::int64_t withoutTime = 0, duplicates = 0;
         for (bool more = true; more;) {
-            KissImport import;
+            ArchiveImport import;
             ASSERT_EQ(import.Open(kiss, a.ArchivedTo(kiss)), "");
             WriteResult r;
             more = import.Slice(a, slice, r);
@@ -79,7 +79,7 @@ TEST(KissImport, AStopAfterAnySliceLosesNothingAndTakesNothingTwice) {
     }
 }
 
-TEST(KissImport, ALogStillBeingWrittenIsTakenUpToItsLastWholeRecordAndLaterOn) {
+TEST(ArchiveImport, ALogStillBeingWrittenIsTakenUpToItsLastWholeRecordAndLaterOn) {
     std::mt19937_64 rng(7);
     const Log log = MakeLog(rng, 12, 1'700'000'000'000);
     TempDir dir;
@@ -91,7 +91,7 @@ TEST(KissImport, ALogStillBeingWrittenIsTakenUpToItsLastWholeRecordAndLaterOn) {
     const std::size_t cuts[] = {log.bytes.size() - 5, lastFrame + 1, log.bytes.size()};
     for (const std::size_t cut : cuts) {
         testing::WriteAll(kiss, log.bytes.substr(0, cut));
-        KissImport import;
+        ArchiveImport import;
         ASSERT_EQ(import.Open(kiss, a.ArchivedTo(kiss)), "");
         WriteResult r;
         while (import.Slice(a, 1000, r)) {

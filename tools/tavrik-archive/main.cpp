@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/ArchiveImport.h"
 #include "archive/ArchiveSchema.h"
-#include "archive/KissImport.h"
 #include "files/InfluxLine.h"
 #include "files/TelemetryExport.h"
 #include "time/TimeArgument.h"
@@ -197,7 +197,7 @@ int Import(const Options& o) {
     bool whole = true;
     Progress progress;
     for (const std::string& file : o.args) {
-        KissImport import;
+        ArchiveImport import;
         if (std::string why = import.Open(file); !why.empty()) {
             Fail(file + ": cannot be read: " + why);
             whole = false;
