@@ -102,12 +102,11 @@ TEST(ArchiveKill, EveryTelemetryFrameOfTheLogsIsArchivedOnceAfterAKillAndARestar
     ASSERT_TRUE(replay->Start(partB, 10, port));
     program.start();
     ASSERT_TRUE(program.waitForStarted(10000));
-    const auto inB =
-        static_cast<std::size_t>(feed.Telemetry()) -
-        static_cast<std::size_t>(
-            std::count_if(feed.frames.begin(), feed.frames.begin() + part, [&](const Bytes& f) {
-                return std::equal(TelemetryHeader().begin(), TelemetryHeader().end(), f.begin());
-            }));
+    const Bytes header = TelemetryHeader();
+    const auto inB = static_cast<std::size_t>(
+        std::count_if(feed.frames.begin() + part, feed.frames.end(), [&](const Bytes& f) {
+            return std::equal(header.begin(), header.end(), f.begin());
+        }));
     ASSERT_TRUE(WaitUntil([&] { return Logged(folder.path()) >= beforeKill + inB; }, 60000));
     const auto logged = static_cast<std::int64_t>(Logged(folder.path()));
     EXPECT_TRUE(WaitUntil([&] { return Archived(archive) >= logged; }, 30000))
