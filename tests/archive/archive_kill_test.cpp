@@ -96,8 +96,7 @@ TEST(ArchiveKill, EveryTelemetryFrameOfTheLogsIsArchivedOnceAfterAKillAndARestar
     const auto inOld = static_cast<std::size_t>(old.Telemetry());
     ASSERT_TRUE(
         WaitUntil([&] { return Archived(archive) >= static_cast<std::int64_t>(inOld); }, 30000));
-    // Another program holds the archive's lock (as tavrik-archive import may):
-    // the frames heard now wait in the writer's queue, and the kill takes them.
+    // Another program holds the lock: frames heard now wait in the queue, and die with the kill.
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(archive.c_str(), &holder), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
