@@ -42,6 +42,7 @@ struct StationConfig {
     std::string limits;
     std::string alarmCommand;
     bool alarmYellow = false;
+    bool archive = false;      // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
 };
 
 // A failure with the number and description that the "Open Error" box shows.
