@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "app/Form1.h"
-#include "app/StopSignals.h"
 #include "files/StationFolder.h"
+#include "support/qt/StopSignals.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "time/Clock.h"
+#include "time/Duration.h"
 
 using namespace tavrik;
 
@@ -225,4 +226,18 @@ TEST(SystemClock, GivesTrueUtcInEveryZoneAndFollowsAZoneChange) {
             << zone;
         EXPECT_EQ(UtcOffsetMinutes(r.zone) * 60, lt.tm_gmtoff) << zone;
     }
+}
+
+TEST(DurationText, EachStyleAsTheEventLogWritesIt) {
+    struct Case {
+        std::int64_t ms;
+        DurationStyle style;
+        const char* text;
+    } cases[] = {
+        {150, DurationStyle::Exact, "150 ms"},        {60000, DurationStyle::Exact, "60 s"},
+        {1500, DurationStyle::Exact, "1500 ms"},      {1001, DurationStyle::SecondsUp, "2 s"},
+        {30000, DurationStyle::SecondsUp, "30 s"},    {90500, DurationStyle::Units, "1 min 30 s"},
+        {7260000, DurationStyle::Units, "2 h 1 min"}, {-5, DurationStyle::Units, "0 ms"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(DurationText(c.ms, c.style), c.text) << c.ms;
 }
