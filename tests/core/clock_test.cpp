@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "time/Clock.h"
 #include "time/Duration.h"
@@ -240,4 +242,24 @@ TEST(DurationText, EachStyleAsTheEventLogWritesIt) {
         {7260000, DurationStyle::Units, "2 h 1 min"}, {-5, DurationStyle::Units, "0 ms"}};
     for (const Case& c : cases)
         EXPECT_EQ(DurationText(c.ms, c.style), c.text) << c.ms;
+}
+
+TEST(FormatTimestamp, WrittenAsPrintfWouldWriteItForAnyFieldValues) {
+    const auto printf23 = [](const DateTime& t) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day,
+                      t.hour, t.minute, t.second, t.millisecond);
+        return std::string(buf);
+    };
+    std::mt19937 rng(7);
+    std::vector<DateTime> cases = {{0, 0, 0, 0, 0, 0, 0},       {9999, 12, 31, 23, 59, 59, 999},
+                                   {2024, 3, 5, 14, 7, 9, 250}, {10000, 1, 1, 0, 0, 0, 0},
+                                   {-1, 1, 1, 0, 0, 0, 0},      {2024, 1, 1, 0, 0, 0, 1000}};
+    for (int i = 0; i < 2000; ++i)
+        cases.push_back({static_cast<int>(rng() % 10000), static_cast<int>(rng() % 100),
+                         static_cast<int>(rng() % 100), static_cast<int>(rng() % 100),
+                         static_cast<int>(rng() % 100), static_cast<int>(rng() % 100),
+                         static_cast<int>(rng() % 1000)});
+    for (const DateTime& t : cases)
+        ASSERT_EQ(FormatTimestamp(t), printf23(t)) << t.year << " " << t.millisecond;
 }

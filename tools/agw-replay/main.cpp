@@ -48,7 +48,7 @@ std::vector<QByteArray> LoadFrames(const QString& path) {
                 .arg(path, QString::fromLocal8Bit(why.c_str())));
         return frames;
     }
-    const auto skipped = [&path](const tavrik::KissSkip& skip) {
+    const tavrik::KissFileReader::SkipReport skipped = [&path](const tavrik::KissSkip& skip) {
         switch (skip.kind) {
         case tavrik::KissSkip::Kind::TooLong:
             Say(QStringLiteral("%1: record at offset %2 has %3 bytes, more than an AGW frame "

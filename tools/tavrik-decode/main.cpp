@@ -124,7 +124,7 @@ bool DecodeFile(const std::string& name, KissExport& exporter, std::string& out,
         return false;
     }
     bool whole = true;
-    const auto skipped = [&](const KissSkip& skip) {
+    const KissFileReader::SkipReport skipped = [&](const KissSkip& skip) {
         whole = false;
         switch (skip.kind) {
         case KissSkip::Kind::TooLong:

@@ -103,7 +103,7 @@ void KissImport::Slice() {
                                   3 * reader_->Size(), std::uint64_t{256} << 20));
         if (listing_.capacity() < want) listing_.reserve(want);
     }
-    const auto skipped = [this](const KissSkip& skip) { Skipped(skip); };
+    const KissFileReader::SkipReport skipped = [this](const KissSkip& skip) { Skipped(skip); };
     while (budget.elapsed() < 8) {
         if (!readingDone_) {
             if (const KissRecord* record = reader_->Next(skipped)) {
