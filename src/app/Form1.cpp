@@ -32,8 +32,9 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       findConverter_(std::move(env.findConverter)), startupNotes_(std::move(env.startupNotes)),
       pipeline_(*clock_, config_, history_, [this](const std::string& t) { Log(t); }) {
     BuildWindow();
-    // After the KISS log record, in this order: the upload route, the window.
+    // After the KISS log record, in this order: the upload route, the archive, the window.
     pipeline_.AddConsumer(uploads_);
+    pipeline_.AddConsumer(archive_);
     pipeline_.AddConsumer(view_);
     uploads_.SetAllowed(Check1->isChecked());
     connect(Check1, &QCheckBox::toggled, this, [this](bool on) { uploads_.SetAllowed(on); });
@@ -44,9 +45,8 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
     connect(&inet1_, &UploadRoute::logLine, this, [this](const QString& t) { Log(t); });
 
     Timer1 = new QTimer(this);
-    Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    Timer1->start();
+    Timer1->start(1000);
 
     arrived_ = new ArrivedFrames([this](const AgwFrame& frame) { HandleArrivedFrame(frame); },
                                  [this](bool paused) { modem_.Link().SetPaused(paused); }, this);
@@ -86,7 +86,6 @@ void Form1::Form_Load() {
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();
-
         modem_.SetReconnect(config_.agwReconnect);
         modem_.Open(config_.modem.value()); // "Winsock Remote..." lines, then the connection
 
@@ -94,6 +93,7 @@ void Form1::Form_Load() {
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
         // After the modem and the log: a queue that fails never keeps frames from being heard.
         inet1_.OpenQueues(PathBytes(programFolder_));
+        archive_.Start(config_, programFolder_); // and catches up with the KISS logs
 
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size

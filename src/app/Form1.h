@@ -31,6 +31,7 @@
 #include "intake/qt/AgwClient.h"
 #include "intake/qt/ModemConnection.h"
 #include "station/FramePipeline.h"
+#include "station/qt/StationArchive.h"
 #include "station/qt/StationUploads.h"
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
@@ -153,6 +154,7 @@ class Form1 : public QMainWindow, public WindowWidgets {
     StationUploads uploads_{inet1_};
     StationView view_{*this};
     EventLog eventLog_;
+    StationArchive archive_{*clock_, [this](const QString& t) { Log(t); }};
     bool unloaded_ = false;
 
     // working widgets, as plain data

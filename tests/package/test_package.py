@@ -47,6 +47,15 @@ class UnpackedPackage(unittest.TestCase):
         usr = os.path.join(root, "usr")
         subprocess.run(["desktop-file-validate",
                         os.path.join(usr, "share/applications/tavrik-decoder.desktop")], check=True)
+        # The units name the installed program; the template gives each instance a folder.
+        with open(os.path.join(usr, "lib/systemd/user/tavrik-decoder@.service")) as f:
+            self.assertIn("ExecStart=/usr/bin/tavrik-decoder -platform offscreen "
+                          "--station %h/.local/share/tavrik-decoder-%i\n", f.read())
+        with open(os.path.join(usr, "lib/systemd/user/tavrik-decoder.service")) as f:
+            self.assertIn("ExecStart=/usr/bin/tavrik-decoder -platform offscreen\n", f.read())
+        for program in ("tavrik-decoder", "agw-replay", "tavrik-decode", "nconvert"):
+            completion = os.path.join(usr, "share/bash-completion/completions", program)
+            self.assertIn(program, open(completion).read(), completion)
 
         home = os.path.join(tmp, "home")
         os.mkdir(home)
@@ -86,7 +95,7 @@ class UnpackedPackage(unittest.TestCase):
         default = subprocess.check_output([program[0], "--default-config"])
         with open(os.path.join(station, "online_conf.ini"), "rb") as f:
             self.assertEqual(f.read(), default)
-        self.assertIn(b"AGW_RECONNECT=YES\r\nUPLOAD_RETRY=YES\r\n", default)
+        self.assertIn(b"AGW_RECONNECT=YES\r\nUPLOAD_RETRY=YES\r\nARCHIVE=YES\r\n", default)
         err.seek(0)
         self.assertIn("wrote a working default", err.read())
         # Complete: every frame in the order sent, none cut off at the end.
