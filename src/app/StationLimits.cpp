@@ -22,36 +22,18 @@ const QColor kRedBox(255, 140, 140);
 
 } // namespace
 
-std::unique_ptr<StationLimits> StationLimits::Add(FramePipeline& station,
-                                                  const StationConfig& config,
-                                                  const QString& stationFolder,
-                                                  TelemetryPanel& panel, TelemetryChart& chart,
-                                                  Log log) {
-    std::unique_ptr<StationLimits> limits =
-        FromConfig(config, stationFolder, panel, chart, std::move(log));
-    if (limits) station.AddConsumer(limits->consumer_);
-    return limits;
-}
-
-std::unique_ptr<StationLimits> StationLimits::FromConfig(const StationConfig& config,
-                                                         const QString& stationFolder,
-                                                         TelemetryPanel& panel,
-                                                         TelemetryChart& chart, Log log) {
+void StationLimits::Start(FramePipeline& station, const StationConfig& config,
+                          const QString& stationFolder, TelemetryPanel& panel,
+                          TelemetryChart& chart) {
     if (config.limits.empty()) {
         if (!config.alarmCommand.empty())
-            log("ALARM_COMMAND is set but LIMITS is not: no value is checked, no alarm runs");
-        return nullptr;
+            log_("ALARM_COMMAND is set but LIMITS is not: no value is checked, no alarm runs");
+        return;
     }
-    const QString path = QDir(stationFolder).absoluteFilePath(PathFromBytes(config.limits));
-    return std::unique_ptr<StationLimits>(
-        new StationLimits(config, QDir::cleanPath(path), panel, chart, std::move(log)));
-}
-
-StationLimits::StationLimits(const StationConfig& config, const QString& path,
-                             TelemetryPanel& panel, TelemetryChart& chart, Log log)
-    : panel_(panel), log_(std::move(log)),
-      consumer_(config.alarmYellow ? AlarmLevel::Yellow : AlarmLevel::Red,
-                [this](const LimitsNews& news) { Show(news); }) {
+    panel_ = &panel;
+    consumer_ =
+        std::make_unique<LimitsConsumer>(config.alarmYellow ? AlarmLevel::Yellow : AlarmLevel::Red,
+                                         [this](const LimitsNews& news) { Show(news); });
     if (!config.alarmCommand.empty()) {
         alarms_ = new AlarmRunner(QString::fromLocal8Bit(config.alarmCommand), log_, this);
         // The program only: its arguments may hold a chat token or an address.
@@ -60,13 +42,15 @@ StationLimits::StationLimits(const StationConfig& config, const QString& path,
              " values run " + program);
     }
     lines_ = new ChartLimitLines(&chart);
+    const QString path = QDir(stationFolder).absoluteFilePath(PathFromBytes(config.limits));
     file_ = new LimitsFileWatcher(
-        path,
+        QDir::cleanPath(path),
         [this](LimitsTable table) {
             lines_->SetLimits(table);
-            consumer_.SetLimits(std::move(table));
+            consumer_->SetLimits(std::move(table));
         },
         log_, this);
+    station.AddConsumer(*consumer_);
 }
 
 StationLimits::~StationLimits() {
@@ -84,7 +68,7 @@ void StationLimits::Show(const LimitsNews& news) {
         const QColor background = look.state.level == LimitLevel::Red      ? kRedBox
                                   : look.state.level == LimitLevel::Yellow ? kYellowBox
                                                                            : QColor();
-        panel_.ShowLimitState(i, background, Latin1Text(look.words));
+        panel_->ShowLimitState(i, background, Latin1Text(look.words));
     }
     if (alarms_)
         for (const AlarmCall& call : news.alarms)

@@ -26,33 +26,26 @@ class StationLimits : public QObject {
   public:
     using Log = std::function<void(const std::string&)>;
 
-    // Made and added to the station's consumers when the configuration sets
-    // LIMITS; nothing otherwise.
-    static std::unique_ptr<StationLimits> Add(FramePipeline& station, const StationConfig& config,
-                                              const QString& stationFolder, TelemetryPanel& panel,
-                                              TelemetryChart& chart, Log log);
-    // Nothing when the configuration sets no LIMITS. A relative path is taken
-    // in the station folder.
-    static std::unique_ptr<StationLimits> FromConfig(const StationConfig& config,
-                                                     const QString& stationFolder,
-                                                     TelemetryPanel& panel, TelemetryChart& chart,
-                                                     Log log);
+    explicit StationLimits(Log log) : log_(std::move(log)) {}
     ~StationLimits() override;
 
-    // What the station core hands live and imported frames to.
-    StationConsumer& Consumer() { return consumer_; }
-    const LimitsConsumer& Limits() const { return consumer_; }
+    // With LIMITS set: the file read and watched, and the limits added to the
+    // station's consumers. Nothing without it. A relative path is taken in the
+    // station folder.
+    void Start(FramePipeline& station, const StationConfig& config, const QString& stationFolder,
+               TelemetryPanel& panel, TelemetryChart& chart);
+    bool Started() const { return consumer_ != nullptr; }
+
+    const LimitsConsumer& Limits() const { return *consumer_; }
+    StationConsumer& Consumer() { return *consumer_; } // what the station hands frames to
     const AlarmRunner* Alarms() const { return alarms_; }
-    LimitsFileWatcher& File() { return *file_; }
 
   private:
-    StationLimits(const StationConfig& config, const QString& path, TelemetryPanel& panel,
-                  TelemetryChart& chart, Log log);
     void Show(const LimitsNews& news);
 
-    TelemetryPanel& panel_;
     Log log_;
-    LimitsConsumer consumer_;
+    TelemetryPanel* panel_ = nullptr;
+    std::unique_ptr<LimitsConsumer> consumer_;
     PanelLook shown_{};
     AlarmRunner* alarms_ = nullptr;
     QPointer<ChartLimitLines> lines_; // a child of the chart, which may go first

@@ -30,6 +30,8 @@ class KissExport {
     // takes the reception time of the timestamp record just before it; a
     // timestamp record is used by one frame at most.
     void Add(const KissRecord& record, std::string& out);
+    // A record left out of the file: the timestamp before it stamps no later frame.
+    void Skipped() { hasTime_ = false; }
 
     // A last column "Limits" with what flags gives for each decoded frame's
     // values (one text per field out of its limits). Call before Begin.

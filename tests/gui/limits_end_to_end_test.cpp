@@ -68,9 +68,9 @@ TEST_F(LimitsEndToEnd, TheBatteryTurnsRedOnceAndTheImportRaisesNothing) {
                 script.fileName().toStdString() + " " + dir.filePath("alarms").toStdString() +
                 "\r\n");
     Form1& f = Start();
-    ASSERT_TRUE(f.Limits());
+    ASSERT_TRUE(f.Limits().Started());
     ASSERT_TRUE(WaitFor([&] { return f.History().RxPacketCount() == 100; }, 60000));
-    ASSERT_TRUE(WaitFor([&] { return f.Limits()->Alarms()->Running() == 0; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return f.Limits().Alarms()->Running() == 0; }, 20000));
 
     QLineEdit* box = f.Text1[kBatt];
     EXPECT_EQ(box->text(), "7671");
@@ -90,7 +90,7 @@ TEST_F(LimitsEndToEnd, TheBatteryTurnsRedOnceAndTheImportRaisesNothing) {
     const std::size_t entries = f.Events().Size();
     f.ImportFiles({Sample()});
     ASSERT_TRUE(WaitFor([&] { return !f.ImportRunning(); }, 60000));
-    EXPECT_EQ(f.Limits()->Alarms()->Started(), 1);
+    EXPECT_EQ(f.Limits().Alarms()->Started(), 1);
     for (std::size_t i = 0; i < f.Events().Size() - entries; ++i)
         EXPECT_EQ(EntryText(i).rfind("limit:", 0), std::string::npos) << EntryText(i);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Description),

@@ -10,6 +10,8 @@
 #include "app/TelemetryChart.h"
 #include "app/TelemetryPanel.h"
 #include "limits/qt/AlarmRunner.h"
+#include "station/FramePipeline.h"
+#include "time/Clock.h"
 
 using namespace tavrik;
 
@@ -44,9 +46,12 @@ TEST(StationLimits, LiveFramesColourTheBoxLogAndAlarmImportedOnesDoNot) {
     config.limits = "limits.conf";
     config.alarmCommand = (script + " " + out).toStdString();
     std::vector<std::string> log;
-    const auto limits = StationLimits::FromConfig(config, dir.path(), panel, chart,
-                                                  [&](const std::string& l) { log.push_back(l); });
-    ASSERT_TRUE(limits);
+    StationLimits limits([&](const std::string& l) { log.push_back(l); });
+    FixedClock clock{ClockReading{}};
+    FramePipeline station(clock, config, history, [](const std::string&) {});
+    limits.Start(station, config, dir.path(), panel, chart);
+    ASSERT_TRUE(limits.Started());
+    StationConsumer& consumer = limits.Consumer(); // as the station hands frames on
     QLineEdit* box = panel.Text1[kBatt];
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
     const QColor white = box->palette().color(QPalette::Base);
@@ -55,29 +60,29 @@ TEST(StationLimits, LiveFramesColourTheBoxLogAndAlarmImportedOnesDoNot) {
     frame.heard.received = "2026-03-05 14:07:09.250";
     frame.record.values[kBatt] = 6712;
     frame.heard.imported = true;
-    limits->Consumer().TelemetryDecoded(frame);
+    consumer.TelemetryDecoded(frame);
     EXPECT_EQ(box->palette().color(QPalette::Base), white);
     EXPECT_EQ(a->text(QAccessible::Description), "mV");
 
     frame.heard.imported = false;
-    limits->Consumer().TelemetryDecoded(frame);
+    consumer.TelemetryDecoded(frame);
     panel.Select(kBatt); // choosing the field keeps the state's colour
     const QColor red = box->palette().color(QPalette::Base);
     EXPECT_GT(red.red(), red.green() + 80);
     EXPECT_EQ(a->text(QAccessible::Description), "red low: 6712 mV, below 6800");
     EXPECT_EQ(box->toolTip(), "red low: 6712 mV, below 6800");
     EXPECT_EQ(log.back(), "limit: Batt volts 6712 mV red low (below 6800)");
-    QTRY_COMPARE_WITH_TIMEOUT(limits->Alarms()->Running(), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(limits.Alarms()->Running(), 0, 20000);
     QFile alarms(out);
     ASSERT_TRUE(alarms.open(QIODevice::ReadOnly));
     EXPECT_EQ(alarms.readAll(), "Batt volts red-low 6712 6800\n");
 
     frame.record.values[kBatt] = 7105;
-    limits->Consumer().TelemetryDecoded(frame);
+    consumer.TelemetryDecoded(frame);
     EXPECT_EQ(log.back(), "limit: Batt volts 7105 mV back in range");
     EXPECT_EQ(a->text(QAccessible::Description), "mV");
     EXPECT_NE(box->palette().color(QPalette::Base), red);
-    EXPECT_EQ(limits->Alarms()->Started(), 1);
+    EXPECT_EQ(limits.Alarms()->Started(), 1);
 
     chart.Rebuild(kBatt, QStringLiteral("Batt volts [mV]"));
     const auto* lines = chart.findChild<ChartLimitLines*>();
