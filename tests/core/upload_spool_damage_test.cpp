@@ -76,8 +76,11 @@ TEST(UploadSpoolDamage, AFlippedByteCostsItsRecordOnly) {
         {"length of record 50, one segment", {}, 0, 49 * recordBytes + 5, 49},
         {"magic of record 1", {}, 0, 0, 0},
         {"oldest of two segments", {.segmentBytes = 60 * recordBytes}, 0, 30 * recordBytes + 9, 30},
-        {"last record of the newest segment", {.segmentBytes = 60 * recordBytes}, 1,
-         39 * recordBytes + 30, 99},
+        {"last record of the newest segment",
+         {.segmentBytes = 60 * recordBytes},
+         1,
+         39 * recordBytes + 30,
+         99},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -107,7 +110,7 @@ TEST(UploadSpoolDamage, DamageFoundWhileRunningIsSkippedAndSendingGoesOn) {
         spool->Append(b);
     FlipByte(SegmentFiles(dir.Path()).at(0), 36 + 30);
     EXPECT_EQ(Drain(*spool), (std::vector<std::string>{"upload number 0", "upload number 2",
-                                                        "upload number 3", "upload number 4"}));
+                                                       "upload number 3", "upload number 4"}));
     EXPECT_EQ(spool->Count(), 0u);
     spool->Append("later");
     EXPECT_EQ(Drain(*spool), std::vector<std::string>{"later"});
