@@ -14,6 +14,13 @@ class EventLogView : public QPlainTextEdit {
     explicit EventLogView(QWidget* parent = nullptr);
     // Shows an entry just added to the log, on top or at the very end.
     void EntryAdded(const std::string& entry, bool onTop);
+    // Shows the newest limit entries only, as the log keeps them; 0 shows all.
+    void SetLimit(std::size_t limit);
+
+  private:
+    void Trim(std::size_t room);
+
+    std::size_t limit_ = 0;
 };
 
 } // namespace tavrik
