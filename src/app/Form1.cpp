@@ -14,6 +14,7 @@
 #include "app/TelemetryChart.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
+#include "files/SafeText.h"
 #include "files/qt/KissImport.h"
 #include "files/qt/QtText.h"
 #include "intake/FrameText.h"
@@ -77,7 +78,7 @@ void Form1::BuildWindow() {
     eventLog_.onAdded = [this](const std::string& entry, bool onTop) {
         Text3->EntryAdded(entry, onTop);
         // Mirrored to stderr, so an unattended station's log survives in its journal.
-        std::fprintf(stderr, "%s\n", entry.c_str());
+        std::fprintf(stderr, "%s\n", EscapeControls(entry).c_str());
     };
 }
 

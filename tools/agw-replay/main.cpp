@@ -16,6 +16,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "files/SafeText.h"
+
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -27,7 +29,8 @@ void OnSignal(int) {
 }
 
 int Fail(const QString& text) {
-    std::fprintf(stderr, "agw-replay: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "agw-replay: %s\n",
+                 tavrik::EscapeControls(text.toLocal8Bit().toStdString()).c_str());
     return 2;
 }
 
