@@ -233,16 +233,13 @@ bool UploadSpool::KeepFile(const std::string& name, const std::string& content, 
     if (::access(path.c_str(), F_OK) == 0) return true;
     // Written beside and renamed, so a kill never leaves it half written.
     const std::filesystem::path temp = folder_ / (name + ".tmp");
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && WriteFully(fd, content.data(), content.size()) && ::fdatasync(fd) == 0;
-    const int error = errno;
-    if (fd >= 0) ::close(fd);
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const bool ok = fd >= 0 && WriteFully(fd, content.data(), content.size()) &&
+                    ::fdatasync(fd) == 0 && ::close(std::exchange(fd, -1)) == 0 &&
+                    ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
-        why = "cannot write " + path.string() + ": " +
-              ErrnoText(ok      ? error
-                        : errno ? errno
-                                : error);
+        why = "cannot write " + path.string() + ": " + ErrnoText(errno);
+        CloseFd(fd);
         ::unlink(temp.c_str());
         return false;
     }
