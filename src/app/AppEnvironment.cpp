@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "files/SafeText.h"
+
 namespace tavrik {
 
 namespace {
@@ -14,7 +16,7 @@ QString WriteLine(const QString& title, const QString& text) {
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     const QString line = title + QStringLiteral(": ") + QString(shown).replace(u'\n', u' ');
-    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", EscapeControls(line.toLocal8Bit().toStdString()).c_str());
     std::fflush(stderr);
     return shown;
 }
