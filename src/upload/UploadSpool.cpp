@@ -207,6 +207,8 @@ bool UploadSpool::ScanLastSegment(std::string& why) {
                 ::close(fd);
                 return false;
             }
+            Note(std::to_string(last.size - end) + " bytes after the last whole record of " +
+                 last.path.string() + " cut off (a record torn by a kill, or damaged)");
             last.size = end;
         }
         ::close(fd);
