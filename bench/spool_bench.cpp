@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
