@@ -134,6 +134,8 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.agwReconnect = value == "YES";
         else if (key == "UPLOAD_RETRY")
             c.uploadRetry = value == "YES";
+        else if (key == "ARCHIVE")
+            c.archive = value == "YES";
         else if (key == "EVENT_LOG_LINES" && !ReadLineLimit(value, c.eventLogLines)) {
             r.error = ConfigError{kOpenErrorOther, "EVENT_LOG_LINES \"" + std::string(value) +
                                                        "\" is not a whole number from 1 to " +
@@ -187,6 +189,7 @@ std::string ExtensionsLine(const StationConfig& c) {
     std::string keys;
     if (c.agwReconnect) keys += "AGW_RECONNECT=YES";
     if (c.uploadRetry) keys += std::string(keys.empty() ? "" : ", ") + "UPLOAD_RETRY=YES";
+    if (c.archive) keys += std::string(keys.empty() ? "" : ", ") + "ARCHIVE=YES";
     if (c.eventLogLines > 0)
         keys += std::string(keys.empty() ? "" : ", ") +
                 "EVENT_LOG_LINES=" + std::to_string(c.eventLogLines);

@@ -39,6 +39,7 @@ struct StationConfig {
     // Opt-in extensions for an unattended station; both off unless the key reads "YES".
     bool agwReconnect = false; // AGW_RECONNECT: connect again whenever the modem link is lost
     bool uploadRetry = false;  // UPLOAD_RETRY: uploads kept on disk and retried until delivered
+    bool archive = false;      // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
     // EVENT_LOG_LINES: the window's event log keeps this many newest entries; 0 keeps all.
     std::size_t eventLogLines = 0;
 };

@@ -50,6 +50,7 @@ std::string DefaultStationConfigText() {
         "SCREENSHOT=YES",
         "AGW_RECONNECT=YES",
         "UPLOAD_RETRY=YES",
+        "ARCHIVE=YES",
         "EVENT_LOG_LINES=20000",
     };
     std::string text;
