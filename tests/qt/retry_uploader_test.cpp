@@ -122,6 +122,7 @@ TEST(RetryUploader, AFullDiskSendsNoAcceptedUploadAgain) {
     const QString url = QStringLiteral("http://127.0.0.1:%1/t").arg(port);
     QStringList log;
     auto up = Make(dir, &log);
+    up->SetTimeout(std::chrono::seconds(10)); // a slow answer is no failure here
     up->Start();
     QList<QByteArray> bodies;
     for (int i = 0; i < 40; ++i) {
@@ -143,6 +144,7 @@ TEST(RetryUploader, AFullDiskSendsNoAcceptedUploadAgain) {
     up.reset();
     // What was taken is not sent again after a restart either.
     up = Make(dir, &log);
+    up->SetTimeout(std::chrono::seconds(10));
     up->Start();
     QTest::qWait(300);
     EXPECT_EQ(server.Requests().size(), bodies.size());
@@ -158,6 +160,7 @@ TEST(RetryUploader, AFolderRemovedWhileRunningStillReachesItsServerAfterARestart
     const QList<QByteArray> bodies = Bodies(6);
     {
         auto up = Make(dir, &log);
+        up->SetTimeout(std::chrono::seconds(10));
         up->Start();
         for (int i = 0; i < 6; ++i) {
             if (i == 3) std::filesystem::remove_all(dir.path().toStdString());
@@ -170,6 +173,7 @@ TEST(RetryUploader, AFolderRemovedWhileRunningStillReachesItsServerAfterARestart
     HttpTestServer server;
     ASSERT_TRUE(server.Listen(port));
     auto up = Make(dir, &log);
+    up->SetTimeout(std::chrono::seconds(10)); // a slow answer is no failure here
     up->Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return up->Idle(); }, kWaitMs));
     EXPECT_EQ(Accepted(server, 0), bodies);
