@@ -48,6 +48,7 @@ void EventLog::AppendRaw(const std::string& text) {
 void EventLog::SetLimit(std::size_t limit) {
     limit_ = limit;
     Trim(0);
+    if (onLimit) onLimit(limit);
 }
 
 // Makes room for the given number of new entries within the limit.

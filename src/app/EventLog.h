@@ -39,6 +39,8 @@ class EventLog {
 
     // Told of every entry as it is added (the window repaints, stderr mirrors it).
     std::function<void(const std::string& entry, bool onTop)> onAdded;
+    // Told when the limit is set (the box keeps the same entries).
+    std::function<void(std::size_t limit)> onLimit;
 
   private:
     void Trim(std::size_t room);

@@ -1,9 +1,12 @@
 #include "app/EventLogView.h"
 
+#include <cstdio>
+
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include "files/SafeText.h"
 #include "support/qt/QtText.h"
 
 namespace tavrik {
@@ -65,6 +68,15 @@ void EventLogView::Trim(std::size_t room) {
         c.setPosition(trailing.position(), QTextCursor::KeepAnchor);
         c.removeSelectedText();
     }
+}
+
+void EventLogView::Follow(EventLog& log) {
+    log.onLimit = [this](std::size_t limit) { SetLimit(limit); };
+    log.onAdded = [this](const std::string& entry, bool onTop) {
+        EntryAdded(entry, onTop);
+        // Mirrored to stderr, so an unattended station's log survives in its journal.
+        std::fprintf(stderr, "%s\n", EscapeControls(entry).c_str());
+    };
 }
 
 } // namespace tavrik
