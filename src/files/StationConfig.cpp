@@ -108,6 +108,10 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.agwReconnect = value == "YES";
         else if (key == "UPLOAD_RETRY")
             c.uploadRetry = value == "YES";
+        else if (key == "WEB")
+            c.web = value;
+        else if (key == "WEB_TOKEN")
+            c.webToken = value;
     }
     if (r.config.port.empty())
         r.error = ConfigError{kOpenErrorBadPort,

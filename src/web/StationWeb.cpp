@@ -1,0 +1,40 @@
+#include "web/StationWeb.h"
+
+#include "web/WebTime.h"
+
+namespace tavrik {
+
+StationWeb::StationWeb(const Clock& clock, QObject* parent)
+    : QObject(parent), clock_(clock), api_(state_, [this] { return NowMs(); }), consumer_(state_) {
+    state_.SetStarted(NowMs());
+}
+
+StationWeb::~StationWeb() = default;
+
+std::int64_t StationWeb::NowMs() const {
+    return UnixMs(UtcNow(clock_));
+}
+
+std::string StationWeb::Start(const StationConfig& config, WebLimits limits) {
+    Redactor secrets;
+    secrets.AddSecret(config.webToken);
+    for (const std::string* url : {&config.server, &config.serverBackup})
+        secrets.AddUrl(*url);
+    state_.SetSecrets(std::move(secrets));
+    state_.SetModemEndpoint(config.port);
+    if (config.web.empty()) return {};
+
+    const std::optional<HostPort> where = SplitHostPort(config.web);
+    if (!where || where->host.empty())
+        return "web page not served: WEB=" + state_.Secrets().Clean(config.web) +
+               " is not HOST:PORT (e.g. 127.0.0.1:8080)";
+    auto server = std::make_unique<WebServer>(api_, limits);
+    server->SetToken(config.webToken);
+    if (const std::string why = server->Listen(where->host, where->port); !why.empty())
+        return "web page not served on " + config.web + ": " + why;
+    server_ = std::move(server);
+    return "web page on http://" + where->host + ":" + std::to_string(server_->Port()) + "/" +
+           (config.webToken.empty() ? "" : " (a token is needed)");
+}
+
+} // namespace tavrik

@@ -1,0 +1,45 @@
+#pragma once
+// The web side of a station, whole: the model, the API, the consumer of
+// received frames and the HTTP server, started from WEB= and WEB_TOKEN=.
+// The wiring feeds the model (modem, uploads, event log) and registers the
+// consumer with the station.
+#include <QObject>
+#include <memory>
+#include <string>
+
+#include "files/StationConfig.h"
+#include "time/Clock.h"
+#include "web/WebApi.h"
+#include "web/WebConsumer.h"
+#include "web/WebServer.h"
+#include "web/WebState.h"
+
+namespace tavrik {
+
+class StationWeb : public QObject {
+    Q_OBJECT
+  public:
+    explicit StationWeb(const Clock& clock, QObject* parent = nullptr);
+    ~StationWeb() override;
+
+    // Takes the secrets from the settings and, when WEB is set, starts
+    // serving. Returns the event-log line to write (where the page is, or
+    // why it is not served); empty when WEB is not set.
+    std::string Start(const StationConfig& config, WebLimits limits = {});
+    bool Serving() const { return server_ != nullptr; }
+    quint16 Port() const { return server_ ? server_->Port() : 0; }
+
+    std::int64_t NowMs() const;
+    WebState& State() { return state_; }
+    WebApi& Api() { return api_; }
+    WebConsumer& Consumer() { return consumer_; }
+
+  private:
+    const Clock& clock_;
+    WebState state_;
+    WebApi api_;
+    WebConsumer consumer_;
+    std::unique_ptr<WebServer> server_;
+};
+
+} // namespace tavrik
