@@ -53,8 +53,9 @@ void WebListener::Received(QTcpSocket* socket) {
     if (!c) return;
     c->lastActiveMs = clock_.elapsed();
     const QByteArray fresh = socket->peek(socket->bytesAvailable());
+    bool over = false;
     for (const char ch : fresh) {
-        ++c->headerBytes;
+        over = over || ++c->headerBytes > limits_.maxHeaderBytes;
         const bool blankLine =
             ch == '\n' && c->tail[2] == '\r' && c->tail[1] == '\n' && c->tail[0] == '\r';
         c->tail[0] = c->tail[1];
@@ -62,7 +63,7 @@ void WebListener::Received(QTcpSocket* socket) {
         c->tail[2] = ch;
         if (blankLine) c->headerBytes = 0;
     }
-    if (c->headerBytes <= limits_.maxHeaderBytes) return;
+    if (!over) return;
     // Nothing more of this client reaches the HTTP server: the answer is
     // fixed and the connection ends with it.
     disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);

@@ -172,6 +172,7 @@
       var opts = {
         width: host.clientWidth, height: 320, title: label,
         scales: { x: { time: true } },
+        tzDate: function (ts) { return uPlot.tzDate(new Date(ts * 1000), "Etc/UTC"); },
         axes: [{}, { label: s.unit || "" }],
         series: [{}, { label: label, stroke: "#2563eb", width: 1.5, points: { show: s.t.length < 200 } },
                  { label: "min", stroke: "rgba(37,99,235,.25)" }, { label: "max", stroke: "rgba(37,99,235,.25)" }],
