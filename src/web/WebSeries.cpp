@@ -53,10 +53,13 @@ std::vector<SeriesPoint> SeriesFromRecords(const std::deque<RecordView>& records
             out.push_back({t, v, v, v, 1});
         return out;
     }
+    // Buckets over the records' own extent: a short pass in a long range
+    // still gets all its points.
     std::vector<Bucket> buckets(static_cast<std::size_t>(points));
-    const double span = static_cast<double>(toMs - fromMs) + 1.0;
+    const std::int64_t first = picked.front().first;
+    const double span = static_cast<double>(picked.back().first - first) + 1.0;
     for (const auto& [t, v] : picked) {
-        auto i = static_cast<std::size_t>(static_cast<double>(t - fromMs) / span * points);
+        auto i = static_cast<std::size_t>(static_cast<double>(t - first) / span * points);
         buckets[std::min(i, buckets.size() - 1)].Add(t, v);
     }
     for (const Bucket& b : buckets)

@@ -48,7 +48,8 @@ class WebArchive {
 inline constexpr std::int64_t kPassGapMs = 10 * 60'000;
 
 // The field's values of the records in [fromMs, toMs], one point per record
-// when they are no more than `points`, otherwise in `points` equal time buckets.
+// when they are no more than `points`, otherwise in `points` equal time
+// buckets between the first and the last of them.
 std::vector<SeriesPoint> SeriesFromRecords(const std::deque<RecordView>& records, int field,
                                            std::int64_t fromMs, std::int64_t toMs, int points);
 

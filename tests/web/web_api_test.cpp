@@ -98,7 +98,7 @@ TEST(WebSeries, RawWhenFewBucketsWhenManyKeepingSpikes) {
     const auto raw = SeriesFromRecords(records, 5, kNow, kNow + 9000, 100);
     ASSERT_EQ(raw.size(), 10u);
     EXPECT_EQ(raw[3].mean, 3);
-    const auto buckets = SeriesFromRecords(records, 5, kNow, kNow + 999'000, 10);
+    const auto buckets = SeriesFromRecords(records, 5, kNow - 86'400'000, kNow + 86'400'000, 10);
     ASSERT_EQ(buckets.size(), 10u);
     std::uint32_t total = 0;
     double highest = 0;
