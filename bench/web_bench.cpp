@@ -16,6 +16,7 @@
 
 #include "bench_data.h"
 #include "qt_bench.h"
+#include "quiet_form.h"
 #include "time/Clock.h"
 #include "web/StationWeb.h"
 
@@ -103,6 +104,58 @@ void BM_ApiCurrentHttp(benchmark::State& state) {
     if (!client.Ok()) state.SkipWithError("the connection failed");
 }
 BENCHMARK(BM_ApiCurrentHttp)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The real window's live-frame handler at 10 000 records, with the web page
+// on and `clients` pollers asking for /api/current once a second each, on
+// their own threads as browsers would.
+void BM_LiveFrameWithPollers(benchmark::State& state) {
+    const int web = ClosedPort();
+    QuietForm q("WEB=127.0.0.1:" + std::to_string(web) + "\r\n");
+    q.FillRecords(10000);
+    std::atomic<bool> stop{false};
+    std::atomic<long> answers{0};
+    std::vector<std::thread> pollers;
+    for (int c = 0; c < state.range(0); ++c)
+        pollers.emplace_back([&, c] {
+            Client client(web);
+            // Spread over the second, as independent browsers are.
+            std::this_thread::sleep_for(std::chrono::milliseconds(c * 1000 / 50));
+            while (!stop && client.Ok()) {
+                const auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+                client.Send("/api/current");
+                while (!client.Done(true)) {
+                }
+                ++answers;
+                while (!stop && std::chrono::steady_clock::now() < next)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    Lcg rng(777);
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 64; ++i)
+        frames.push_back(VaryingTelemetryFrame(rng));
+    std::size_t i = 0;
+    TimeHandler(
+        state, "ms", [&] { q.form->Pipeline().ProcessRawFrame(frames[i++ % frames.size()]); },
+        [] {
+            // Frames a tenth of a second apart, the event loop serving the pollers between.
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 100)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        });
+    stop = true;
+    for (std::thread& t : pollers)
+        t.join();
+    state.counters["answers"] = static_cast<double>(answers);
+}
+BENCHMARK(BM_LiveFrameWithPollers)
+    ->ArgName("clients")
+    ->Arg(0)
+    ->Arg(50)
+    ->Iterations(100)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace tavrik::bench

@@ -7,6 +7,18 @@ namespace tavrik {
 StationWeb::StationWeb(const Clock& clock, QObject* parent)
     : QObject(parent), clock_(clock), api_(state_, [this] { return NowMs(); }), consumer_(state_) {
     state_.SetStarted(NowMs());
+    watch_.setInterval(1000);
+    connect(&watch_, &QTimer::timeout, this, [this] {
+        if (!modem_) return;
+        state_.SetModem(modem_->Connected(), NowMs());
+        state_.SetReconnectAttempts(modem_->ReconnectAttempts());
+    });
+}
+
+void StationWeb::WatchModem(const ModemConnection& modem) {
+    modem_ = &modem;
+    state_.SetModem(modem.Connected(), NowMs());
+    watch_.start();
 }
 
 StationWeb::~StationWeb() = default;

@@ -4,10 +4,12 @@
 // The wiring feeds the model (modem, uploads, event log) and registers the
 // consumer with the station.
 #include <QObject>
+#include <QTimer>
 #include <memory>
 #include <string>
 
 #include "files/StationConfig.h"
+#include "intake/qt/ModemConnection.h"
 #include "time/Clock.h"
 #include "web/WebApi.h"
 #include "web/WebConsumer.h"
@@ -29,6 +31,11 @@ class StationWeb : public QObject {
     bool Serving() const { return server_ != nullptr; }
     quint16 Port() const { return server_ ? server_->Port() : 0; }
 
+    // The modem link's state and reconnect attempts, looked at once a second.
+    void WatchModem(const ModemConnection& modem);
+    // Every event-log entry as written; secrets are taken out before it is kept.
+    void EventLogged(const std::string& entry) { state_.AddLogLine(entry); }
+
     std::int64_t NowMs() const;
     WebState& State() { return state_; }
     WebApi& Api() { return api_; }
@@ -40,6 +47,8 @@ class StationWeb : public QObject {
     WebApi api_;
     WebConsumer consumer_;
     std::unique_ptr<WebServer> server_;
+    const ModemConnection* modem_ = nullptr;
+    QTimer watch_;
 };
 
 } // namespace tavrik
