@@ -33,6 +33,9 @@ std::string StationWeb::Start(const StationConfig& config, WebLimits limits) {
     for (const std::string* url : {&config.server, &config.serverBackup})
         secrets.AddUrl(*url);
     state_.SetSecrets(std::move(secrets));
+    // Listed from the start, so a server that never answers is seen too.
+    for (const std::string* url : {&config.server, &config.serverBackup})
+        if (!url->empty()) state_.Upload(*url);
     state_.SetModemEndpoint(config.port);
     if (config.web.empty()) return {};
 

@@ -173,7 +173,14 @@
         width: host.clientWidth, height: 320, title: label,
         scales: { x: { time: true } },
         tzDate: function (ts) { return uPlot.tzDate(new Date(ts * 1000), "Etc/UTC"); },
-        axes: [{}, { label: s.unit || "" }],
+        axes: [{ values: function (u, ticks) {
+                   var wide = ticks.length > 1 && ticks[ticks.length - 1] - ticks[0] > 2 * 86400;
+                   return ticks.map(function (t) {
+                     var iso = new Date(t * 1000).toISOString();
+                     return wide ? iso.slice(5, 10) + " " + iso.slice(11, 16) : iso.slice(11, 19);
+                   });
+                 } },
+               { label: s.unit || "" }],
         series: [{}, { label: label, stroke: "#2563eb", width: 1.5, points: { show: s.t.length < 200 } },
                  { label: "min", stroke: "rgba(37,99,235,.25)" }, { label: "max", stroke: "rgba(37,99,235,.25)" }],
         bands: [{ series: [3, 2], fill: "rgba(37,99,235,.15)" }],
