@@ -148,12 +148,13 @@ void BM_LiveFrameWithPollers(benchmark::State& state) {
     for (std::thread& t : pollers)
         t.join();
     state.counters["answers"] = static_cast<double>(answers);
+    state.counters["rss_mib"] = static_cast<double>(testing::ProcStatusKiB("VmRSS")) / 1024.0;
 }
 BENCHMARK(BM_LiveFrameWithPollers)
     ->ArgName("clients")
     ->Arg(0)
     ->Arg(50)
-    ->Iterations(100)
+    ->Iterations(300)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
