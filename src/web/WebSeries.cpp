@@ -46,8 +46,10 @@ std::vector<SeriesPoint> SeriesFromRecords(const std::deque<RecordView>& records
     for (const RecordView& r : records)
         if (InRange(r, fromMs, toMs) && std::isfinite(r.values[field]))
             picked.emplace_back(r.timeMs, r.values[field]);
-    std::stable_sort(picked.begin(), picked.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Records come in time order but for a clock step or an import: sorted only then.
+    const auto earlier = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(picked.begin(), picked.end(), earlier))
+        std::stable_sort(picked.begin(), picked.end(), earlier);
     if (picked.size() <= static_cast<std::size_t>(points)) {
         for (const auto& [t, v] : picked)
             out.push_back({t, v, v, v, 1});

@@ -7,6 +7,7 @@
 #include <QHttpServerResponder>
 #include <QTcpSocket>
 #include <QUrlQuery>
+#include <algorithm>
 
 #include "web/WebSecrets.h"
 
@@ -55,6 +56,17 @@ WebServer::WebServer(WebApi& api, WebLimits limits, QObject* parent)
                   "style-src 'self' 'unsafe-inline'; script-src " +
                   Sha256Source(Between(page_, "<script>", "</script>")) +
                   "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+    clock_.start();
+}
+
+bool WebServer::QueryAllowed() {
+    const qint64 now = clock_.elapsed();
+    queryTokens_ =
+        std::min(kQueryBurst, queryTokens_ + (now - queryRefilledMs_) * kQueriesPerSecond / 1000.0);
+    queryRefilledMs_ = now;
+    if (queryTokens_ < 1) return false;
+    queryTokens_ -= 1;
+    return true;
 }
 
 std::string WebServer::Listen(const std::string& host, int port) {
@@ -125,6 +137,11 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     if (path == QLatin1String("/")) {
         reply(Status::Ok, "text/html; charset=utf-8", page_, "Content-Security-Policy",
               pagePolicy_);
+        return true;
+    }
+    if ((path == QLatin1String("/api/series") || path == QLatin1String("/api/passes")) &&
+        !QueryAllowed()) {
+        reply(Status::TooManyRequests, text, "too many queries, try again\n", "Retry-After", "1");
         return true;
     }
     QueryItems items;

@@ -4,6 +4,7 @@
 // /metrics, nothing else (404); with a token set every request must carry it.
 #include <QAbstractHttpServer>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <string>
 
 #include "web/WebApi.h"
@@ -33,12 +34,21 @@ class WebServer : public QAbstractHttpServer {
 
   private:
     bool Authorized(const QHttpServerRequest& request) const;
+    // Whether one more query that reads many records (series, passes) may run
+    // now: kQueriesPerSecond on average, kQueryBurst at once, for all clients
+    // together, so a flood of them cannot hold up the window.
+    bool QueryAllowed();
+    static constexpr double kQueriesPerSecond = 20;
+    static constexpr double kQueryBurst = 40;
 
     WebApi& api_;
     WebListener* listener_;
     std::string token_;
     QByteArray page_;
     QByteArray pagePolicy_; // the page's Content-Security-Policy, naming its script by hash
+    QElapsedTimer clock_;
+    double queryTokens_ = kQueryBurst;
+    qint64 queryRefilledMs_ = 0;
 };
 
 } // namespace tavrik

@@ -177,6 +177,25 @@ class WebProgram(unittest.TestCase):
         self.assertEqual(status(head), 200)
         self.assertTrue(head.endswith(b"\r\n\r\n"), "HEAD without a body")
 
+        # A flood of expensive queries in one go: the excess is turned away, cheaply.
+        flood = b"GET /api/series?field=5&points=2000&from=-1d HTTP/1.1\r\n" + auth + b"\r\n"
+        with socket.create_connection(("127.0.0.1", port), timeout=30) as c:
+            c.sendall(flood * 100)
+            codes, got = [], b""
+            while len(codes) < 100:
+                head, sep, rest = got.partition(b"\r\n\r\n")
+                length = re.search(rb"Content-Length: *(\d+)", head, re.I)
+                if sep and length and len(rest) >= int(length.group(1)):
+                    codes.append(status(head))
+                    got = rest[int(length.group(1)):]
+                    continue
+                chunk = c.recv(1 << 20)
+                self.assertTrue(chunk, "connection closed after %d answers" % len(codes))
+                got += chunk
+        self.assertIn(200, codes)
+        self.assertIn(429, codes)
+        self.assertEqual(set(codes), {200, 429})
+
         # 64 connections; the 65th takes the place of the longest idle one.
         conns = [socket.create_connection(("127.0.0.1", port), timeout=15) for _ in range(64)]
         ask = b"GET /api/log?lines=0 HTTP/1.1\r\nHost: x\r\n" + auth + b"\r\n"
