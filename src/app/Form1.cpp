@@ -36,6 +36,7 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
     // After the KISS log record, in this order: the upload route, the window.
     pipeline_.AddConsumer(uploads_);
     pipeline_.AddConsumer(*this);
+    pipeline_.AddConsumer(web_.Consumer());
     uploads_.SetAllowed(Check1->isChecked());
     connect(Check1, &QCheckBox::toggled, this, [this](bool on) { uploads_.SetAllowed(on); });
 
@@ -81,6 +82,7 @@ void Form1::BuildWindow() {
     connect(MnuAbout, &QAction::triggered, this, &Form1::MnuAbout_Click);
     eventLog_.onAdded = [this](const std::string& entry, bool onTop) {
         Text3->EntryAdded(entry, onTop);
+        web_.EventLogged(entry);
         // Mirrored to stderr, so an unattended station's log survives in its journal.
         std::fprintf(stderr, "%s\n", entry.c_str());
     };
@@ -98,6 +100,7 @@ void Form1::Form_Load() {
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();
+        if (const std::string web = web_.Start(config_, modem_, inet1_); !web.empty()) Log(web);
 
         modem_.SetReconnect(config_.agwReconnect);
         modem_.Open(

@@ -36,6 +36,7 @@
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
 #include "upload/qt/UploadRoute.h"
+#include "web/StationWeb.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;
@@ -158,6 +159,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     UploadRoute inet1_{config_};
     StationUploads uploads_{inet1_};
     EventLog eventLog_;
+    StationWeb web_{*clock_}; // the web page, fed by the station
     bool unloaded_ = false;
 
     // working widgets, as plain data

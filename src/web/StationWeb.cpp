@@ -9,10 +9,37 @@ StationWeb::StationWeb(const Clock& clock, QObject* parent)
     state_.SetStarted(NowMs());
     watch_.setInterval(1000);
     connect(&watch_, &QTimer::timeout, this, [this] {
-        if (!modem_) return;
-        state_.SetModem(modem_->Connected(), NowMs());
-        state_.SetReconnectAttempts(modem_->ReconnectAttempts());
+        if (modem_) {
+            state_.SetModem(modem_->Connected(), NowMs());
+            state_.SetReconnectAttempts(modem_->ReconnectAttempts());
+        }
+        if (route_)
+            for (const std::string& server : servers_) {
+                const auto [entries, bytes] = route_->Queued(QString::fromLatin1(server));
+                state_.SetQueue(server, entries, bytes);
+            }
     });
+}
+
+void StationWeb::WatchUploads(const UploadRoute& route) {
+    route_ = &route;
+    connect(&route, &UploadRoute::stateChanged, this, &StationWeb::UploadReported);
+    watch_.start();
+}
+
+void StationWeb::UploadReported(const TransferReport& r) {
+    if (r.server.empty()) return;
+    if (r.state == TransferState::Error)
+        state_.UploadFailed(r.server, r.errorText.empty() ? r.logLine : r.errorText, NowMs());
+    if (r.state != TransferState::ResponseCompleted) return;
+    if (IsSuccessStatus(r.httpStatus)) return state_.UploadAccepted(r.server, NowMs());
+    // The status line in plain words: "HTTP 503 Service Unavailable".
+    std::string line = r.header.substr(0, r.header.find("\r\n"));
+    if (const std::size_t blank = line.find(' ');
+        line.starts_with("HTTP/") && blank != std::string::npos)
+        line = "HTTP" + line.substr(blank);
+    state_.UploadFailed(r.server, line.empty() ? "HTTP " + std::to_string(r.httpStatus) : line,
+                        NowMs());
 }
 
 void StationWeb::WatchModem(const ModemConnection& modem) {
@@ -34,8 +61,12 @@ std::string StationWeb::Start(const StationConfig& config, WebLimits limits) {
         secrets.AddUrl(*url);
     state_.SetSecrets(std::move(secrets));
     // Listed from the start, so a server that never answers is seen too.
+    servers_.clear();
     for (const std::string* url : {&config.server, &config.serverBackup})
-        if (!url->empty()) state_.Upload(*url);
+        if (!url->empty()) {
+            state_.Upload(*url);
+            servers_.push_back(*url);
+        }
     state_.SetModemEndpoint(config.port);
     if (config.web.empty()) return {};
 

@@ -11,6 +11,7 @@
 #include "files/StationConfig.h"
 #include "intake/qt/ModemConnection.h"
 #include "time/Clock.h"
+#include "upload/qt/UploadRoute.h"
 #include "web/WebApi.h"
 #include "web/WebConsumer.h"
 #include "web/WebServer.h"
@@ -28,11 +29,21 @@ class StationWeb : public QObject {
     // serving. Returns the event-log line to write (where the page is, or
     // why it is not served); empty when WEB is not set.
     std::string Start(const StationConfig& config, WebLimits limits = {});
+    // The same, watching the station's modem and uploads.
+    std::string Start(const StationConfig& config, const ModemConnection& modem,
+                      const UploadRoute& route) {
+        WatchModem(modem);
+        WatchUploads(route);
+        return Start(config);
+    }
     bool Serving() const { return server_ != nullptr; }
     quint16 Port() const { return server_ ? server_->Port() : 0; }
 
-    // The modem link's state and reconnect attempts, looked at once a second.
+    // The modem link's state and reconnect attempts, and the upload queues'
+    // sizes, looked at once a second; the uploads' outcomes as reported.
     void WatchModem(const ModemConnection& modem);
+    void WatchUploads(const UploadRoute& route);
+    void UploadReported(const TransferReport& report);
     // Every event-log entry as written; secrets are taken out before it is kept.
     void EventLogged(const std::string& entry) { state_.AddLogLine(entry); }
 
@@ -48,6 +59,8 @@ class StationWeb : public QObject {
     WebConsumer consumer_;
     std::unique_ptr<WebServer> server_;
     const ModemConnection* modem_ = nullptr;
+    const UploadRoute* route_ = nullptr;
+    std::vector<std::string> servers_;
     QTimer watch_;
 };
 
