@@ -173,7 +173,10 @@
         width: host.clientWidth, height: 320, title: label,
         scales: { x: { time: true } },
         tzDate: function (ts) { return uPlot.tzDate(new Date(ts * 1000), "Etc/UTC"); },
-        axes: [{ values: function (u, ticks) {
+        axes: [{ space: 90,
+                 incrs: [1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800,
+                         21600, 43200, 86400, 172800, 604800, 2592000, 31536000],
+                 values: function (u, ticks) {
                    var wide = ticks.length > 1 && ticks[ticks.length - 1] - ticks[0] > 2 * 86400;
                    return ticks.map(function (t) {
                      var iso = new Date(t * 1000).toISOString();
