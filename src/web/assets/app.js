@@ -213,11 +213,6 @@
           if (!r[3]) get("/api/passes?from=-30d&to=now").then(showPasses);
         }
         $("page-state").textContent = "live, " + new Date().toISOString().slice(11, 19) + " UTC";
-        if (!document.body.dataset.liveMs) { // for measuring: page ready, and values shown
-          var nav = performance.getEntriesByType("navigation")[0];
-          document.body.dataset.readyMs = nav ? Math.round(nav.domContentLoadedEventEnd) : "";
-          document.body.dataset.liveMs = Math.round(performance.now());
-        }
       })
       .catch(function (e) { $("page-state").textContent = "station not reachable (" + e.message + ")"; })
       .finally(function () { setTimeout(poll, 1000); });
