@@ -100,7 +100,7 @@ void Form1::Form_Load() {
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();
-        if (const std::string web = web_.Start(config_, modem_, inet1_); !web.empty()) Log(web);
+        if (auto line = web_.Start(config_, pipeline_, modem_, inet1_); !line.empty()) Log(line);
 
         modem_.SetReconnect(config_.agwReconnect);
         modem_.Open(

@@ -13,6 +13,7 @@ StationWeb::StationWeb(const Clock& clock, QObject* parent)
             state_.SetModem(modem_->Connected(), NowMs());
             state_.SetReconnectAttempts(modem_->ReconnectAttempts());
         }
+        if (pipeline_) state_.SetKissWriteFailures(pipeline_->KissWriteFailures());
         if (route_)
             for (const std::string& server : servers_) {
                 const auto [entries, bytes] = route_->Queued(QString::fromLatin1(server));

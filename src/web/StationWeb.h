@@ -10,6 +10,7 @@
 
 #include "files/StationConfig.h"
 #include "intake/qt/ModemConnection.h"
+#include "station/FramePipeline.h"
 #include "time/Clock.h"
 #include "upload/qt/UploadRoute.h"
 #include "web/WebApi.h"
@@ -29,9 +30,10 @@ class StationWeb : public QObject {
     // serving. Returns the event-log line to write (where the page is, or
     // why it is not served); empty when WEB is not set.
     std::string Start(const StationConfig& config, WebLimits limits = {});
-    // The same, watching the station's modem and uploads.
-    std::string Start(const StationConfig& config, const ModemConnection& modem,
-                      const UploadRoute& route) {
+    // The same, watching the station's frame pipeline, modem and uploads.
+    std::string Start(const StationConfig& config, const FramePipeline& pipeline,
+                      const ModemConnection& modem, const UploadRoute& route) {
+        pipeline_ = &pipeline;
         WatchModem(modem);
         WatchUploads(route);
         return Start(config);
@@ -39,8 +41,9 @@ class StationWeb : public QObject {
     bool Serving() const { return server_ != nullptr; }
     quint16 Port() const { return server_ ? server_->Port() : 0; }
 
-    // The modem link's state and reconnect attempts, and the upload queues'
-    // sizes, looked at once a second; the uploads' outcomes as reported.
+    // The modem link's state and reconnect attempts, the KISS log's write
+    // failures and the upload queues' sizes, looked at once a second; the
+    // uploads' outcomes as reported.
     void WatchModem(const ModemConnection& modem);
     void WatchUploads(const UploadRoute& route);
     void UploadReported(const TransferReport& report);
@@ -58,6 +61,7 @@ class StationWeb : public QObject {
     WebApi api_;
     WebConsumer consumer_;
     std::unique_ptr<WebServer> server_;
+    const FramePipeline* pipeline_ = nullptr;
     const ModemConnection* modem_ = nullptr;
     const UploadRoute* route_ = nullptr;
     std::vector<std::string> servers_;

@@ -46,8 +46,9 @@ std::uint64_t WebState::FramesToday(std::int64_t nowMs) const {
     return UtcDay(nowMs) == frameDay_ ? framesDay_ : 0;
 }
 
-void WebState::KissWriteFailed() {
-    ++kissWriteFailures_;
+void WebState::SetKissWriteFailures(std::uint64_t failures) {
+    if (failures == kissWriteFailures_) return;
+    kissWriteFailures_ = failures;
     ++version_;
 }
 

@@ -71,7 +71,7 @@ class WebState {
     void SetReconnectAttempts(std::uint64_t attempts);
     // A live frame heard at receivedMs; counts it for this run and for its UTC day.
     void FrameHeard(std::int64_t receivedMs);
-    void KissWriteFailed();
+    void SetKissWriteFailures(std::uint64_t failures);
     void AddRecord(RecordView record);
     void SetAlarms(const std::array<std::uint64_t, kAlarmLevels>& active);
     void SetArchiveRows(std::optional<std::uint64_t> rows);
