@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "web/WebApi.h"
+#include "web/WebConsumer.h"
 #include "web/WebSecrets.h"
 #include "web/WebTime.h"
 
@@ -208,4 +209,33 @@ TEST(WebApi, MetricsPassPromtool) {
     ASSERT_TRUE(promtool.waitForFinished(60000));
     EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString() << m.body;
     EXPECT_TRUE(promtool.readAll().trimmed().isEmpty()) << "promtool has remarks";
+}
+
+TEST(WebConsumer, ImportsNeitherCountAsHeardNorRaiseAlarms) {
+    WebState state;
+    WebConsumer consumer(state);
+    consumer.SetLimitLookup([](const DecodedFrame&) {
+        std::array<FieldLimitView, kFieldCount> l{};
+        l[3].level = 3;
+        l[7].level = 2;
+        return std::optional(l);
+    });
+    const auto feed = [&](bool imported) {
+        DecodedFrame d;
+        d.heard.imported = imported;
+        d.heard.received = d.record.timestamp = "2026-12-02 13:20:00.000";
+        consumer.FrameHeard(d.heard);
+        consumer.TelemetryDecoded(d);
+    };
+    feed(false);
+    EXPECT_EQ(state.Alarms(), (std::array<std::uint64_t, 2>{1, 1}));
+    state.SetAlarms({0, 0});
+    feed(true);
+    EXPECT_EQ(state.Alarms(), (std::array<std::uint64_t, 2>{0, 0})) << "raised by an import";
+    EXPECT_EQ(state.FramesThisRun(), 1u);
+    EXPECT_EQ(state.FramesToday(kNow), 1u);
+    EXPECT_EQ(state.FramesToday(kNow + 86'400'000), 0u) << "a new UTC day starts at zero";
+    EXPECT_EQ(state.TelemetryDecoded(), 2u);
+    EXPECT_EQ(state.LastFrameMs(), kNow);
+    EXPECT_EQ(state.Newest()->limits[3].level, 3);
 }
