@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libgl-dev
   qt6-httpserver-dev chromium prometheus
   libgtest-dev libbenchmark-dev
+  libsqlite3-dev sqlite3
   clang libclang-rt-14-dev
   python3 openssl
   direwolf util-linux iproute2

@@ -50,6 +50,7 @@ std::string DefaultStationConfigText() {
         "SCREENSHOT=YES",
         "AGW_RECONNECT=YES",
         "UPLOAD_RETRY=YES",
+        "ARCHIVE=YES",
         "WEB=127.0.0.1:8080",
     };
     std::string text;
