@@ -101,7 +101,7 @@ void Form1::Form_Load() {
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();
-        if (auto line = web_.Start(config_, pipeline_, modem_, inet1_); !line.empty()) Log(line);
+        web_.Start(config_, {pipeline_, modem_, inet1_, archive_});
 
         modem_.SetReconnect(config_.agwReconnect);
         modem_.Open(

@@ -161,7 +161,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     StationUploads uploads_{inet1_};
     EventLog eventLog_;
     StationArchive archive_{*clock_, [this](const QString& t) { Log(t); }};
-    StationWeb web_{*clock_}; // the web page, fed by the station
+    StationWeb web_{*clock_, [this](const std::string& t) { Log(t); }};
     bool unloaded_ = false;
 
     // working widgets, as plain data

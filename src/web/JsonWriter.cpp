@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "web/WebTime.h"
+#include "time/TimeArgument.h"
 
 namespace tavrik {
 
@@ -119,7 +119,7 @@ JsonWriter& JsonWriter::Null() {
 }
 
 JsonWriter& JsonWriter::Time(std::int64_t ms) {
-    return ms == 0 ? Null() : String(IsoUtc(ms));
+    return ms == 0 ? Null() : String(FormatIsoUtc(ms));
 }
 
 } // namespace tavrik

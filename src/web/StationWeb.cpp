@@ -1,11 +1,14 @@
 #include "web/StationWeb.h"
 
-#include "web/WebTime.h"
+#include <QFile>
+
+#include "time/TimeArgument.h"
 
 namespace tavrik {
 
-StationWeb::StationWeb(const Clock& clock, QObject* parent)
-    : QObject(parent), clock_(clock), api_(state_, [this] { return NowMs(); }), consumer_(state_) {
+StationWeb::StationWeb(const Clock& clock, LogLine log, QObject* parent)
+    : QObject(parent), clock_(clock), log_(std::move(log)),
+      api_(state_, [this] { return NowMs(); }), consumer_(state_) {
     state_.SetStarted(NowMs());
     watch_.setInterval(1000);
     connect(&watch_, &QTimer::timeout, this, [this] {
@@ -43,6 +46,30 @@ void StationWeb::UploadReported(const TransferReport& r) {
                         NowMs());
 }
 
+void StationWeb::Start(const StationConfig& config, const Station& station) {
+    pipeline_ = &station.pipeline;
+    WatchModem(station.modem);
+    WatchUploads(station.route);
+    archive_ = &station.archive;
+    // Series and passes from the archive while it runs; its size now and then
+    // (a count over the whole file is not for every second).
+    archiveSource_ = std::make_unique<ArchiveWebSource>([this] {
+        return archive_->Running()
+                   ? QFile::encodeName(archive_->Service().ArchivePath()).toStdString()
+                   : std::string();
+    });
+    api_.SetArchive(archiveSource_.get());
+    archiveRows_.setInterval(30'000);
+    connect(&archiveRows_, &QTimer::timeout, this, [this] {
+        state_.SetArchiveRows(archive_->Running() ? archiveSource_->Rows() : std::nullopt);
+    });
+    archiveRows_.start();
+    QTimer::singleShot(2000, this, [this] {
+        state_.SetArchiveRows(archive_->Running() ? archiveSource_->Rows() : std::nullopt);
+    });
+    if (const std::string line = Start(config); !line.empty() && log_) log_(line);
+}
+
 void StationWeb::WatchModem(const ModemConnection& modem) {
     modem_ = &modem;
     state_.SetModem(modem.Connected(), NowMs());
@@ -52,7 +79,7 @@ void StationWeb::WatchModem(const ModemConnection& modem) {
 StationWeb::~StationWeb() = default;
 
 std::int64_t StationWeb::NowMs() const {
-    return UnixMs(UtcNow(clock_));
+    return UnixMillisecondsNow(clock_);
 }
 
 std::string StationWeb::Start(const StationConfig& config, WebLimits limits) {

@@ -5,14 +5,17 @@
 // consumer with the station.
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "files/StationConfig.h"
 #include "intake/qt/ModemConnection.h"
 #include "station/FramePipeline.h"
+#include "station/qt/StationArchive.h"
 #include "time/Clock.h"
 #include "upload/qt/UploadRoute.h"
+#include "web/ArchiveWebSource.h"
 #include "web/WebApi.h"
 #include "web/WebConsumer.h"
 #include "web/WebServer.h"
@@ -23,21 +26,25 @@ namespace tavrik {
 class StationWeb : public QObject {
     Q_OBJECT
   public:
-    explicit StationWeb(const Clock& clock, QObject* parent = nullptr);
+    using LogLine = std::function<void(const std::string&)>;
+    // log: where the line saying where the page is (or why not) goes.
+    explicit StationWeb(const Clock& clock, LogLine log = {}, QObject* parent = nullptr);
     ~StationWeb() override;
 
     // Takes the secrets from the settings and, when WEB is set, starts
     // serving. Returns the event-log line to write (where the page is, or
     // why it is not served); empty when WEB is not set.
     std::string Start(const StationConfig& config, WebLimits limits = {});
-    // The same, watching the station's frame pipeline, modem and uploads.
-    std::string Start(const StationConfig& config, const FramePipeline& pipeline,
-                      const ModemConnection& modem, const UploadRoute& route) {
-        pipeline_ = &pipeline;
-        WatchModem(modem);
-        WatchUploads(route);
-        return Start(config);
-    }
+    // The parts of the station the page watches.
+    struct Station {
+        const FramePipeline& pipeline;
+        const ModemConnection& modem;
+        const UploadRoute& route;
+        StationArchive& archive;
+    };
+    // The same, watching the station's frame pipeline, modem, uploads and
+    // archive; the line goes to the log.
+    void Start(const StationConfig& config, const Station& station);
     bool Serving() const { return server_ != nullptr; }
     quint16 Port() const { return server_ ? server_->Port() : 0; }
 
@@ -57,11 +64,15 @@ class StationWeb : public QObject {
 
   private:
     const Clock& clock_;
+    LogLine log_;
     WebState state_;
     WebApi api_;
     WebConsumer consumer_;
     std::unique_ptr<WebServer> server_;
     const FramePipeline* pipeline_ = nullptr;
+    StationArchive* archive_ = nullptr;
+    std::unique_ptr<ArchiveWebSource> archiveSource_;
+    QTimer archiveRows_;
     const ModemConnection* modem_ = nullptr;
     const UploadRoute* route_ = nullptr;
     std::vector<std::string> servers_;

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <span>
 
+#include "time/TimeArgument.h"
 #include "web/JsonWriter.h"
-#include "web/WebTime.h"
 
 namespace tavrik {
 
@@ -70,14 +70,12 @@ Span ReadSpan(const QueryItems& query, std::int64_t nowMs, std::int64_t defaultB
     Span s{nowMs - defaultBackMs, nowMs, {}};
     for (auto [key, target] : {std::pair{"from", &s.fromMs}, std::pair{"to", &s.toMs}}) {
         if (const std::string* v = Find(query, key)) {
-            const std::optional<std::int64_t> ms = ParseWhen(*v, nowMs);
-            if (!ms) {
-                s.error = std::string(key) +
-                          ": give an ISO 8601 UTC time (2026-12-09T15:46:05Z), \"now\" or a "
-                          "time back from now (-90s, -30m, -24h, -7d, -2w)";
+            const TimeArgument t = ParseTimeArgument(*v, nowMs);
+            if (!t.error.empty()) {
+                s.error = std::string(key) + ": " + t.error;
                 return s;
             }
-            *target = *ms;
+            *target = t.unixMs;
         }
     }
     if (s.toMs < s.fromMs) s.error = "from is after to";

@@ -1,18 +1,18 @@
 #include "web/WebConsumer.h"
 
-#include "web/WebTime.h"
+#include "time/TimeArgument.h"
 
 namespace tavrik {
 
 void WebConsumer::FrameHeard(const HeardFrame& heard) {
     if (heard.imported) return; // the station's counters are of frames heard live
-    state_.FrameHeard(TimestampMs(heard.received).value_or(0));
+    state_.FrameHeard(ParseTimestamp(heard.received).value_or(0));
 }
 
 void WebConsumer::TelemetryDecoded(const DecodedFrame& frame) {
     RecordView r;
     r.timestamp = frame.record.timestamp;
-    r.timeMs = TimestampMs(frame.record.timestamp).value_or(0);
+    r.timeMs = ParseTimestamp(frame.record.timestamp).value_or(0);
     r.source = frame.source;
     r.number = frame.number;
     r.imported = frame.heard.imported;

@@ -102,7 +102,7 @@ class Station:
 class WebProgram(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.s = Station(free_port(), "WEB_TOKEN=%s\r\n" % TOKEN)
+        cls.s = Station(free_port(), "WEB_TOKEN=%s\r\nARCHIVE=YES\r\n" % TOKEN)
         # The log as soon as it is served, while the settings line is among its newest 200.
         early = []
         cls.s.wait(lambda: early.append(cls.s.get("/api/log")[1]) or True)
@@ -159,6 +159,15 @@ class WebProgram(unittest.TestCase):
         # The settings line names SERVER: served, without its user information and query.
         self.assertRegex(self.early_log.decode(), r"\| http://127\.0\.0\.1:\d+/post \|")
         self.assertNotIn(b"pw-4711", self.early_log)
+
+    def test_series_and_passes_from_the_archive(self):
+        def archived():
+            series = json.loads(self.s.get("/api/series?field=5&from=-1d&to=now")[1])
+            return series["source"] == "archive" and sum(series["count"]) == 100
+        self.assertTrue(self.s.wait(archived, 30), self.s.get("/api/series?field=5&from=-1d")[1])
+        passes = json.loads(self.s.get("/api/passes?from=-1d")[1])
+        self.assertEqual((passes["source"], [p["frames"] for p in passes["passes"]]), ("archive", [100]))
+        self.assertRegex(self.s.get("/metrics")[1].decode(), r"\ntavrik_archive_rows \d+\n")
 
     def test_security_bounds(self):
         port = self.s.web

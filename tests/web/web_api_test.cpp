@@ -11,7 +11,6 @@
 #include "web/WebApi.h"
 #include "web/WebConsumer.h"
 #include "web/WebSecrets.h"
-#include "web/WebTime.h"
 
 using namespace tavrik;
 
@@ -63,33 +62,6 @@ TEST(WebSecrets, ConstantTimeEqual) {
     for (const char* other : {"abd", "ab", "abcd", "", "xbc"})
         EXPECT_FALSE(ConstantTimeEqual(other, "abc")) << other;
     EXPECT_FALSE(ConstantTimeEqual("abc", ""));
-}
-
-TEST(WebTime, QueryTimes) {
-    const struct {
-        const char* text;
-        std::optional<std::int64_t> ms;
-    } cases[] = {
-        {"now", kNow},
-        {"-90s", kNow - 90'000},
-        {"-24h", kNow - 86'400'000},
-        {"-2w", kNow - 14 * 86'400'000LL},
-        {"2026-12-02", 1'796'169'600'000},
-        {"2026-12-02T13:20", kNow},
-        {"2026-12-02 13:20:05.250Z", kNow + 5250},
-        {"1970-01-01T00:00:00Z", 0},
-        {"2026-13-01", std::nullopt},
-        {"2026-12-02T25:00", std::nullopt},
-        {"-5x", std::nullopt},
-        {"-h", std::nullopt},
-        {"2026-12-02T13:20:05.25", std::nullopt},
-        {"yesterday", std::nullopt},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ParseWhen(c.text, kNow), c.ms) << c.text;
-    EXPECT_EQ(IsoUtc(kNow + 5250), "2026-12-02T13:20:05.250Z");
-    EXPECT_EQ(TimestampMs("2026-12-02 13:20:05.250"), kNow + 5250);
-    EXPECT_EQ(UtcDay(kNow), 20789);
 }
 
 TEST(WebSeries, RawWhenFewBucketsWhenManyKeepingSpikes) {
