@@ -19,8 +19,13 @@ bool ArchiveWebSource::Ready() {
 
 std::optional<std::vector<SeriesPoint>> ArchiveWebSource::Series(int field, std::int64_t fromMs,
                                                                  std::int64_t toMs, int points) {
+    // Buckets over the frames' own extent, as for this run's records: a short
+    // pass in a long range still gets all its points.
+    ArchiveExtent extent;
+    if (!Ready() || !archive_.Extent(Inclusive(fromMs, toMs), extent).empty()) return std::nullopt;
+    if (extent.count == 0) return std::vector<SeriesPoint>{};
     tavrik::Series s;
-    if (!Ready() || !archive_.QuerySeries(field, Inclusive(fromMs, toMs), points, s).empty())
+    if (!archive_.QuerySeries(field, Inclusive(extent.firstMs, extent.lastMs), points, s).empty())
         return std::nullopt;
     std::vector<SeriesPoint> out;
     out.reserve(s.buckets.size());

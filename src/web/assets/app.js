@@ -171,7 +171,9 @@
       $("chart-info").textContent = s.t.length + " points, " + (s.source === "archive" ? "from the archive" : "this run");
       var opts = {
         width: host.clientWidth, height: 320, title: label,
-        scales: { x: { time: true } },
+        scales: { x: { time: true, range: function (u, lo, hi) {
+          return lo === hi ? [lo - 60, hi + 60] : [lo, hi]; // one point: a minute either side
+        } } },
         tzDate: function (ts) { return uPlot.tzDate(new Date(ts * 1000), "Etc/UTC"); },
         axes: [{ space: 90,
                  incrs: [1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800,
