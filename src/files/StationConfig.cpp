@@ -142,6 +142,10 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
                                                        std::to_string(kMaxEventLogLines)};
             return r;
         }
+        else if (key == "WEB")
+            c.web = value;
+        else if (key == "WEB_TOKEN")
+            c.webToken = value;
     }
     if (!r.config.port.empty()) r.config.modem = ParseModemPort(r.config.port);
     if (r.config.port.empty())

@@ -42,6 +42,8 @@ struct StationConfig {
     bool archive = false;      // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
     // EVENT_LOG_LINES: the window's event log keeps this many newest entries; 0 keeps all.
     std::size_t eventLogLines = 0;
+    std::string web;           // WEB=HOST:PORT: the web page and API served there
+    std::string webToken;      // WEB_TOKEN: needed by every web request when set
 };
 inline constexpr std::size_t kMaxEventLogLines = 10'000'000;
 // A settings file is a few lines; anything larger is refused unread.

@@ -188,6 +188,11 @@ std::uint64_t RetryUploader::Waiting(const QString& server) const {
     return channel ? channel->lane->Count() : 0;
 }
 
+std::uint64_t RetryUploader::WaitingBytes(const QString& server) const {
+    const Channel* channel = Find(server);
+    return channel ? channel->lane->Spool().DiskBytes() : 0;
+}
+
 bool RetryUploader::Idle() const {
     for (const auto& channel : channels_)
         if (channel->lane->Count() > 0) return false;
