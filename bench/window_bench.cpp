@@ -3,6 +3,8 @@
 // a chart refresh alone, and one event-log entry.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <vector>
 
@@ -57,7 +59,12 @@ void BM_LiveFrameLimits(benchmark::State& state) {
         QFile example(QStringLiteral(TAVRIK_SOURCE_DIR_DEFAULT "/data/limits.example.conf"));
         limits = example.open(QIODevice::ReadOnly) ? example.readAll().toStdString() : "";
     }
-    QuietForm q(limits);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("limits.conf")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(limits.data(), static_cast<qint64>(limits.size()));
+    file.close();
+    QuietForm q("LIMITS=" + file.fileName().toStdString() + "\r\n");
     q.FillRecords(10000);
     const std::vector<Bytes> frames = LiveFrames();
     std::size_t i = 0;
