@@ -108,6 +108,10 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.agwReconnect = value == "YES";
         else if (key == "UPLOAD_RETRY")
             c.uploadRetry = value == "YES";
+        else if (key == "INFLUX")
+            c.influx = value;
+        else if (key == "INFLUX_TOKEN")
+            c.influxToken = value;
     }
     if (r.config.port.empty())
         r.error = ConfigError{kOpenErrorBadPort,

@@ -19,6 +19,8 @@ struct StationConfig {
     // Opt-in extensions for an unattended station; both off unless the key reads "YES".
     bool agwReconnect = false; // AGW_RECONNECT: connect again whenever the modem link is lost
     bool uploadRetry = false;  // UPLOAD_RETRY: uploads kept on disk and retried until delivered
+    std::string influx;        // INFLUX: InfluxDB write URL for the decoded values; empty: none
+    std::string influxToken;   // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
 };
 
 // A failure with the number and description that the "Open Error" box shows.

@@ -179,9 +179,11 @@ void InfluxUploader::Failed(UploadOutcome outcome, const std::string& words) {
     if (words == loggedError_ && now - loggedAt_ < std::chrono::minutes(1)) return;
     loggedError_ = words;
     loggedAt_ = now;
-    std::string line =
-        "InfluxDB " + (words.starts_with("HTTP ") ? words : shownUrl_ + ": " + words);
-    if (outcome == UploadOutcome::Permanent && points == 1) line += " (the point was dropped)";
+    std::string line = words.starts_with("HTTP ") ? words : "InfluxDB " + shownUrl_ + ": " + words;
+    if (!feed_->Lane())
+        line += " (without UPLOAD_RETRY=YES points are not sent again)";
+    else if (outcome == UploadOutcome::Permanent && points == 1)
+        line += " (the point was dropped)";
     Log(line);
 }
 
