@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BENCH=ON -DTAVRIK_TESTS=OFF >/dev/null
-cmake --build "$build" --target bench_core bench_window bench_event_log bench_import bench_memory bench_decode
+cmake --build "$build" --target bench_core bench_window bench_event_log bench_import bench_memory bench_decode bench_influx
 
 bin="$build/bin"
 out="$build/bench-results"
@@ -35,6 +35,7 @@ run import "$bin/bench_import"
 run memory_decode "$bin/bench_memory" decode
 run memory_pipeline "$bin/bench_memory" pipeline
 run decode "$bin/bench_decode"
+run influx "$bin/bench_influx"
 
 python3 - "$out" <<'PY'
 import glob, json, os, sys

@@ -24,35 +24,21 @@ void InfluxFeed::Add(const std::string& line) {
         if (pointsBytes_ + line.size() > limits_.memoryBytes)
             return Refuse("more than " + std::to_string(limits_.memoryBytes >> 20) +
                           " MiB waiting in memory");
-        Remember(line);
+        points_.push_back(line);
+        pointsBytes_ += line.size();
         return;
     }
     // The spool directly: a point that cannot be kept is said to be dropped,
     // not sent once, since nothing else would send it.
-    UploadSpool& spool = *spool_;
-    switch (spool.Append(line)) {
+    switch (spool_->Append(line)) {
     case UploadSpool::AddResult::Added:
-        Remember(line);
         break;
     case UploadSpool::AddResult::Full:
-        Refuse("queue full (" + std::to_string(spool.DiskBytes() >> 20) + " MiB on disk)");
+        Refuse("queue full (" + std::to_string(spool_->DiskBytes() >> 20) + " MiB on disk)");
         break;
     case UploadSpool::AddResult::Failed:
-        Refuse("queue cannot be written: " + spool.LastError());
+        Refuse("queue cannot be written: " + spool_->LastError());
     }
-}
-
-void InfluxFeed::Remember(const std::string& line) {
-    points_.push_back(line);
-    pointsBytes_ += line.size();
-    // On disk the copy is only a shortcut: the oldest may go, the spool has them.
-    while (lane_ && pointsBytes_ > limits_.memoryBytes && !points_.empty())
-        PopRemembered();
-}
-
-void InfluxFeed::PopRemembered() {
-    pointsBytes_ -= points_.front().size();
-    points_.pop_front();
 }
 
 // One line a minute at most, however fast the points come.
@@ -71,23 +57,17 @@ const std::string* InfluxFeed::StartNext() {
     const std::size_t most = singles_ > 0 ? 1 : limits_.points;
     batch_.clear();
     batchPoints_ = 0;
-    std::size_t i = 0;
     if (lane_) {
-        const std::string* front = lane_->StartNext();
-        if (!front) return nullptr;
-        // The front is the oldest remembered point when the spool holds no
-        // older ones (left from an earlier run, or forgotten for room).
-        if (points_.size() != lane_->Count() || points_.front() != *front) {
-            batch_ = *front;
-            batchPoints_ = 1;
-            inFlight_ = true;
-            return &batch_;
+        if (!lane_->StartNext()) return nullptr;
+        batchPoints_ = spool_->PeekFront(most, limits_.bytes, batch_);
+    } else {
+        for (const std::string& point : points_) {
+            if (batchPoints_ == most ||
+                (batchPoints_ > 0 && batch_.size() + point.size() > limits_.bytes))
+                break;
+            batch_ += point;
+            ++batchPoints_;
         }
-    }
-    for (; i < points_.size() && batchPoints_ < most; ++i) {
-        if (batchPoints_ > 0 && batch_.size() + points_[i].size() > limits_.bytes) break;
-        batch_ += points_[i];
-        ++batchPoints_;
     }
     if (batchPoints_ == 0) return nullptr;
     inFlight_ = true;
@@ -116,10 +96,8 @@ void InfluxFeed::FinishOnDisk(UploadOutcome outcome) {
     for (std::size_t i = 0; i < batchPoints_; ++i) {
         if (i > 0 && !lane_->StartNext()) break;
         const std::uint64_t before = lane_->Count();
-        const bool remembered = points_.size() == before;
         lane_->Finish(outcome);
         if (lane_->Count() == before) break; // not acknowledged: the lane pauses and sends it again
-        if (remembered) PopRemembered();
         ++(outcome == UploadOutcome::Delivered ? counts_.accepted : counts_.dropped);
         if (singles_ > 0) --singles_;
     }
@@ -127,7 +105,8 @@ void InfluxFeed::FinishOnDisk(UploadOutcome outcome) {
 
 void InfluxFeed::FinishInMemory(UploadOutcome outcome) {
     for (std::size_t i = 0; i < batchPoints_ && !points_.empty(); ++i) {
-        PopRemembered();
+        pointsBytes_ -= points_.front().size();
+        points_.pop_front();
         ++(outcome == UploadOutcome::Delivered ? counts_.accepted : counts_.dropped);
         if (singles_ > 0) --singles_;
     }

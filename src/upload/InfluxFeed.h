@@ -18,7 +18,7 @@ namespace tavrik {
 struct InfluxBatchLimits {
     std::size_t points = 1000;          // per request
     std::size_t bytes = 1u << 20;       // per request (one point always goes)
-    std::size_t memoryBytes = 8u << 20; // points held in memory
+    std::size_t memoryBytes = 8u << 20; // points waiting in memory (without the disk queue)
 };
 
 // What the lane has done, as values for the page and the metrics.
@@ -58,8 +58,6 @@ class InfluxFeed {
     UploadLane* Lane() { return lane_.get(); }
 
   private:
-    void Remember(const std::string& line);
-    void PopRemembered();
     void Refuse(const std::string& why);
     void FinishOnDisk(UploadOutcome outcome);
     void FinishInMemory(UploadOutcome outcome);
@@ -69,9 +67,7 @@ class InfluxFeed {
     UploadSpool* spool_ = nullptr; // the lane's
     MonotonicNow now_;
     LaneLog log_;
-    // In memory: the waiting points. On disk: the newest entries of the spool
-    // again (its tail), so that a batch needs no rereading of the files.
-    std::deque<std::string> points_;
+    std::deque<std::string> points_; // in memory: the waiting points
     std::size_t pointsBytes_ = 0;
     std::string batch_;
     std::size_t batchPoints_ = 0;

@@ -43,6 +43,10 @@ class UploadSpool {
     AddResult Append(std::string_view body);
     // The oldest unacknowledged body, or nullptr when none is left.
     const std::string* Front();
+    // Appends the bodies of up to count entries from the front on, none of them
+    // acknowledged, to send several in one request: the front one always, the
+    // others while out stays within maxBytes. Returns how many.
+    std::size_t PeekFront(std::size_t count, std::size_t maxBytes, std::string& out);
     // Acknowledges the front entry; its segment goes once nothing in it is left.
     bool PopFront();
     // fdatasync of what was appended and acknowledged since the last call.
