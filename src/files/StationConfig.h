@@ -70,6 +70,10 @@ struct ModemEndpoint {
 inline constexpr std::string_view kKissScheme = "kiss://";
 std::optional<ModemEndpoint> ParseModemPort(std::string_view port);
 
+// The file's bytes with the values of the secret keys (INFLUX_TOKEN, WEB_TOKEN)
+// replaced by "(not copied)", for copies that leave the station (the debug file).
+std::string HideSecretSettings(std::string_view content);
+
 // PORT | SERVER | MYCALL | QTH_LAT | QTH_LONG
 std::string SettingsLine(const StationConfig& c);
 
