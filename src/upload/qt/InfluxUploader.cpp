@@ -137,6 +137,13 @@ void InfluxUploader::Pump() {
     request.setTransferTimeout(static_cast<int>(timeout_.count()));
     reply_ =
         network_->post(request, QByteArray(body->data(), static_cast<qsizetype>(body->size())));
+    answer_.clear();
+    // Only the start of an answer is of use (InfluxDB says there what was wrong).
+    connect(reply_, &QNetworkReply::readyRead, this, [this] {
+        if (!reply_) return;
+        const QByteArray part = reply_->readAll();
+        answer_ += part.left(kAnswerBytes - answer_.size());
+    });
     connect(reply_, &QNetworkReply::finished, this, &InfluxUploader::OnFinished);
 }
 
@@ -163,7 +170,7 @@ void InfluxUploader::OnFinished() {
         const auto moved = MovedLine(status, header, shownUrl_, "INFLUX");
         Failed(outcome, moved ? *moved
                               : "HTTP " + std::to_string(status) + " from " + shownUrl_ + ": " +
-                                    AnswerWords(reply->readAll()));
+                                    AnswerWords(answer_ + reply->readAll()));
     }
     if (feed_->Lane()) sync_.start();
     SchedulePump();

@@ -72,6 +72,7 @@ class InfluxUploader : public QObject {
     const Clock& clock_;
     QNetworkAccessManager* network_ = nullptr;
     QNetworkReply* reply_ = nullptr;
+    QByteArray answer_; // the start of the reply's body
     RetryBackoff backoff_;
     std::chrono::milliseconds timeout_{std::chrono::seconds(60)};
     InfluxBatchLimits limits_;
