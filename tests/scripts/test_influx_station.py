@@ -48,13 +48,15 @@ class Influxd:
         self.proc = None
 
     def start(self):
-        self.proc = subprocess.Popen(["influxd", "-config", self.conf], stdout=subprocess.DEVNULL,
-                                     stderr=open(os.path.join(self.folder, "influxd.log"), "a"))
+        with open(os.path.join(self.folder, "influxd.log"), "a") as log:
+            self.proc = subprocess.Popen(["influxd", "-config", self.conf],
+                                         stdout=subprocess.DEVNULL, stderr=log)
         assert wait_for(lambda: self.query("SHOW DATABASES") is not None, 30), "influxd not up"
 
     def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        self.proc.wait(30)
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            self.proc.wait(30)
 
     def query(self, q):
         data = urllib.parse.urlencode({"q": q, "db": "tavrik"}).encode()
@@ -70,12 +72,16 @@ class InfluxStation(unittest.TestCase):
     def test_every_frame_a_point_across_an_influxdb_restart(self):
         with tempfile.TemporaryDirectory() as tmp:
             influx = Influxd(tmp)
+            self.addCleanup(influx.stop)
             influx.start()
             influx.query("CREATE DATABASE tavrik")
             replay = subprocess.Popen(
                 [os.path.join(BIN, "agw-replay"), "--port", "0", "--interval-ms", "60",
-                 os.path.join(SOURCE, "data", "sample_pass.kss")], stderr=subprocess.PIPE, text=True)
-            agw = int(re.search(r"listening on [0-9.]+:(\d+)", replay.stderr.readline()).group(1))
+                 os.path.join(SOURCE, "data", "sample_pass.kss")], stdout=subprocess.PIPE, text=True)
+            self.addCleanup(replay.wait, 30)
+            self.addCleanup(replay.terminate)
+            self.addCleanup(replay.stdout.close)
+            agw = int(re.search(r"listening on [0-9.]+:(\d+)", replay.stdout.readline()).group(1))
             station = os.path.join(tmp, "station")
             os.mkdir(station)
             shutil.copy(os.path.join(BIN, "tavrik-decoder"), station)
@@ -84,6 +90,7 @@ class InfluxStation(unittest.TestCase):
                         f"INFLUX=http://127.0.0.1:{influx.port}/write?db=tavrik\r\n"
                         "INFLUX_TOKEN=not-to-be-seen\r\n")
             log = open(os.path.join(tmp, "program.log"), "w+")
+            self.addCleanup(log.close)
             program = subprocess.Popen([os.path.join(station, "tavrik-decoder")], cwd=station,
                                        stderr=log, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
             try:
@@ -91,21 +98,19 @@ class InfluxStation(unittest.TestCase):
             finally:
                 program.terminate()
                 program.wait(30)
-                replay.terminate()
-                replay.wait(30)
             log.seek(0)
             text = log.read()
             self.assertNotIn("not-to-be-seen", text)
             self.assertIn("InfluxDB http://127.0.0.1:%d/write: Connection refused" % influx.port,
                           text)
             self.compare(influx, expected)
-            influx.stop()
 
     def decoded(self, station):
         """The telemetry frames of the program's KISS log, as tavrik-decode reads them."""
         logs = [os.path.join(station, n) for n in os.listdir(station) if n.endswith(".kss")]
+        # A log being written may end inside a record: that one is left for the next look.
         out = subprocess.run([os.path.join(BIN, "tavrik-decode"), "--format", "json"] + logs,
-                             capture_output=True, text=True, check=True).stdout
+                             capture_output=True, text=True).stdout
         return [json.loads(line) for line in out.splitlines()]
 
     def run_with_restart(self, influx, station):

@@ -2,7 +2,7 @@
 
 #include <QElapsedTimer>
 
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 
 namespace tavrik {
 

@@ -21,6 +21,9 @@ class StationInflux final : public StationConsumer {
         QObject::connect(&lane_, &InfluxUploader::logLine, std::move(log));
     }
 
+    // The window's log may be gone before the lane's last flush.
+    ~StationInflux() override { QObject::disconnect(&lane_, nullptr, nullptr, nullptr); }
+
     // With INFLUX set: starts the lane, with UPLOAD_RETRY on disk in the
     // program folder's influx_queue, where what earlier runs left goes first.
     void Open(const std::filesystem::path& programFolder) {
