@@ -4,6 +4,7 @@
 
 #include "http_test_server.h"
 #include "upload/qt/InfluxUploader.h"
+#include "upload/qt/UploadRoute.h"
 
 using namespace std::chrono_literals;
 using namespace tavrik;
@@ -47,4 +48,26 @@ TEST(InfluxUploader, MovedServerIsNamedTokenSentNeverShownPointsKeptUntilTaken) 
     EXPECT_EQ(s.counts.accepted, 3u);
     EXPECT_EQ(s.counts.failed, 2u);
     EXPECT_EQ(s.lastError, "HTTP 404 from " + shown + "/write: {\"error\":\"database not found\"}");
+}
+
+TEST(UploadRoute, AMovedServerIsNamedWithItsKeyAndNotFollowed) {
+    HttpTestServer a, b;
+    ASSERT_TRUE(a.Listen() && b.Listen());
+    a.SetDefault(ScriptedReply::Status(301, "Moved", {{"Location", "https://new.example/up?k=1"}}));
+    b.SetDefault(ScriptedReply::Status(307, "Temporary", {{"Location", "/b2"}}));
+    StationConfig config;
+    config.server = a.Url("/up?key=secret").toStdString();
+    config.serverBackup = b.Url("/b").toStdString();
+    UploadRoute route(config);
+    QStringList log;
+    QObject::connect(&route, &UploadRoute::logLine, [&](const QString& t) { log << t; });
+    route.Post("frame=1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.size() == 2; }, 20000));
+    EXPECT_EQ(log, (QStringList{"HTTP 301 from " + a.Url("/up") +
+                                    ": the server moved it to https://new.example/up; set SERVER "
+                                    "to that",
+                                "HTTP 307 from " + b.Url("/b") + ": the server moved it to " +
+                                    b.Url("/b2") + "; set SERVER_BACKUP to that"}));
+    EXPECT_EQ(a.Requests().size() + b.Requests().size(), 2); // neither redirect was followed
+    EXPECT_EQ(route.PostOkCount(), 0);
 }
