@@ -33,8 +33,9 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       findConverter_(std::move(env.findConverter)), startupNotes_(std::move(env.startupNotes)),
       pipeline_(*clock_, config_, history_, [this](const std::string& t) { Log(t); }) {
     BuildWindow();
-    // After the KISS log record, in this order: the upload route, InfluxDB, the window.
+    // After the KISS log record, in order: the upload route, the archive, InfluxDB, the window.
     pipeline_.AddConsumer(uploads_);
+    pipeline_.AddConsumer(archive_);
     pipeline_.AddConsumer(influx_);
     pipeline_.AddConsumer(*this);
     uploads_.SetAllowed(Check1->isChecked());
@@ -108,6 +109,7 @@ void Form1::Form_Load() {
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
         // After the modem and the log: a queue that fails never keeps frames from being heard.
         inet1_.OpenQueues(PathBytes(programFolder_));
+        archive_.Start(config_, programFolder_); // and catches up with the KISS logs
         influx_.Open(PathBytes(programFolder_));
 
         panel_.LabelFields();

@@ -50,6 +50,7 @@ std::string DefaultStationConfigText() {
         "SCREENSHOT=YES",
         "AGW_RECONNECT=YES",
         "UPLOAD_RETRY=YES",
+        "ARCHIVE=YES",
         "# InfluxDB 1.x: INFLUX=http://127.0.0.1:8086/write?db=tavrik",
         "INFLUX=",
     };
