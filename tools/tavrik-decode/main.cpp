@@ -13,6 +13,7 @@
 
 #include "files/KissExport.h"
 #include "files/KissFileReader.h"
+#include "files/Version.h"
 
 namespace {
 
@@ -25,7 +26,9 @@ constexpr std::string_view kUsage =
     "  --format json  one JSON object per telemetry frame and line (JSON Lines)\n"
     "  --format hex   every frame as hexadecimal text, one per line\n"
     "  --all          a row for every frame, with its hex text; values only where decoded\n"
-    "  -              reads standard input\n";
+    "  -              reads standard input\n"
+    "  --help         this text;  --version  the version\n"
+    "More in man tavrik-decode.\n";
 
 constexpr std::size_t kReadPiece = 256 * 1024;
 constexpr std::size_t kFlushAt = 1 << 20;
@@ -65,6 +68,10 @@ int Parse(int argc, char** argv, Options& o) {
             optionsEnd = true;
         } else if (a == "--help" || a == "-h") {
             std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("tavrik-decode (tavrik-decoder) %.*s\n",
+                        static_cast<int>(kVersionText.size()), kVersionText.data());
             return 0;
         } else if (a == "--all") {
             o.all = true;
@@ -117,36 +124,36 @@ void Report(const std::string& file, std::uint64_t offset, const std::string& wh
 
 // Decodes one file into out (flushed as it grows). Returns whether it was read whole.
 bool DecodeFile(const std::string& name, KissExport& exporter, std::string& out, Output& stdOut) {
-    KissFileReader reader;
+    KissFileReader reader(kMaxImportFrame, kReadPiece);
     const std::string why = reader.Open(name == "-" ? "/dev/stdin" : name);
     if (!why.empty()) {
         Report(name, 0, "cannot be read: " + why);
         return false;
     }
     bool whole = true;
-    exporter.StartFile(name);
-    std::vector<KissRecord> records;
-    bool more = true;
-    while (more && stdOut.Ok()) {
-        records.clear();
-        more = reader.ReadSome(records, kReadPiece);
-        for (const KissRecord& r : records) {
-            if (r.kind == KissRecord::Kind::TooLong) {
-                Report(name, r.offset,
-                       "frame of " + std::to_string(r.length) + " bytes skipped (longer than " +
-                           std::to_string(kMaxImportFrame) + " bytes)");
-                whole = false;
-            }
-            exporter.Add(r, out);
+    const KissFileReader::SkipReport skipped = [&](const KissSkip& skip) {
+        whole = false;
+        switch (skip.kind) {
+        case KissSkip::Kind::TooLong:
+            exporter.Skipped();
+            Report(name, skip.offset,
+                   "frame of " + std::to_string(skip.length) + " bytes skipped (longer than " +
+                       std::to_string(kMaxImportFrame) + " bytes)");
+            break;
+        case KissSkip::Kind::ReadError:
+            Report(name, skip.offset, skip.error + ", rest of the file skipped");
+            break;
+        case KissSkip::Kind::EndsInsideRecord:
+            Report(name, skip.offset, "the file ends inside a frame, which was dropped");
+            break;
         }
+    };
+    exporter.StartFile(name);
+    while (stdOut.Ok()) {
+        const KissRecord* record = reader.Next(skipped);
+        if (!record) break;
+        exporter.Add(*record, out);
         if (out.size() >= kFlushAt) stdOut.Write(out);
-    }
-    if (!reader.Error().empty()) {
-        Report(name, reader.Position(), reader.Error() + ", rest of the file skipped");
-        whole = false;
-    } else if (reader.EndedInsideRecord()) {
-        Report(name, reader.RecordOffset(), "the file ends inside a frame, which was dropped");
-        whole = false;
     }
     return whole;
 }
