@@ -37,11 +37,13 @@ inline void Drain(int rounds = 3) {
 
 class QuietForm {
   public:
-    QuietForm() {
+    // extra: more settings lines ("KEY=value\r\n").
+    explicit QuietForm(const std::string& extra = {}) {
         const int port = ClosedPort();
         const std::string conf = "PORT=127.0.0.1:" + std::to_string(port) +
                                  "\r\nSERVER=http://127.0.0.1:" + std::to_string(port) +
-                                 "/x\r\nMYCALL=BENCH\r\nQTH_LAT=48,1\r\nQTH_LONG=11,5\r\n";
+                                 "/x\r\nMYCALL=BENCH\r\nQTH_LAT=48,1\r\nQTH_LONG=11,5\r\n" +
+                                 extra;
         QFile f(dir.filePath(QStringLiteral("online_conf.ini")));
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(conf.data(), static_cast<qint64>(conf.size()));

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libgl-dev
+  qt6-httpserver-dev chromium prometheus
   libgtest-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   clang libclang-rt-14-dev

@@ -31,6 +31,14 @@ class BoxPresenter final : public MessagePresenter {
     QWidget* parent_;
 };
 
+// Without a screen (the offscreen platform, a service): messages go to
+// standard error only, and a start-up failure ("Open Error") ends the program
+// with exit status 1, so that a service manager sees it fail.
+class HeadlessPresenter final : public MessagePresenter {
+  public:
+    void Show(Icon icon, const QString& title, const QString& text) override;
+};
+
 struct AppEnvironment {
     QString programFolder;                // the folder of the executable by default
     const Clock* clock = nullptr;         // the system clock by default

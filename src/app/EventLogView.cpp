@@ -6,6 +6,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include "files/SafeText.h"
 #include "support/qt/QtText.h"
 
 namespace tavrik {
@@ -37,6 +38,7 @@ void EventLogView::EntryAdded(const std::string& entry, bool onTop) {
     // A reader scrolled down keeps the lines in view while new ones arrive on top.
     const bool keepPlace = onTop && v->value() > 0;
     // Positions are set, not moved to: moving lays out the line it starts from.
+    Trim(1);
     QTextCursor c(document());
     c.beginEditBlock(); // one change for the box to follow, not two
     if (!onTop) c.setPosition(document()->characterCount() - 1);
@@ -49,11 +51,31 @@ void EventLogView::EntryAdded(const std::string& entry, bool onTop) {
     if (keepPlace) v->setValue(v->value() + 1);
 }
 
+void EventLogView::SetLimit(std::size_t limit) {
+    limit_ = limit;
+    Trim(0);
+}
+
+// The box ends in an empty block after its last entry: the entries are the
+// blocks before it. The oldest go from the bottom, as in the log.
+void EventLogView::Trim(std::size_t room) {
+    QTextDocument* doc = document();
+    while (limit_ > 0 && doc->blockCount() > 1 &&
+           static_cast<std::size_t>(doc->blockCount() - 1) + room > limit_) {
+        const QTextBlock trailing = doc->lastBlock();
+        QTextCursor c(doc);
+        c.setPosition(trailing.previous().position());
+        c.setPosition(trailing.position(), QTextCursor::KeepAnchor);
+        c.removeSelectedText();
+    }
+}
+
 void EventLogView::Follow(EventLog& log) {
+    log.onLimit = [this](std::size_t limit) { SetLimit(limit); };
     log.onAdded = [this](const std::string& entry, bool onTop) {
         EntryAdded(entry, onTop);
         // Mirrored to stderr, so an unattended station's log survives in its journal.
-        std::fprintf(stderr, "%s\n", entry.c_str());
+        std::fprintf(stderr, "%s\n", EscapeControls(entry).c_str());
     };
 }
 

@@ -18,6 +18,13 @@ class EventLogView : public QPlainTextEdit {
     void EntryAdded(const std::string& entry, bool onTop);
     // Shows every entry added to log from now on, and mirrors it to stderr.
     void Follow(EventLog& log);
+    // Shows the newest limit entries only, as the log keeps them; 0 shows all.
+    void SetLimit(std::size_t limit);
+
+  private:
+    void Trim(std::size_t room);
+
+    std::size_t limit_ = 0;
 };
 
 } // namespace tavrik

@@ -109,7 +109,7 @@ void Form1::ReadStationConfig() {
     StationConfig defaults;
     defaults.imagePath = PathBytes(imagePath_);
     ConfigReadResult r = ReadStationConfigFile(PathBytes(configPath_), defaults);
-    config_ = r.config;
+    eventLog_.SetLimit((config_ = r.config).eventLogLines); // the box follows the log
     imagePath_ = PathFromBytes(config_.imagePath);
     if (config_.screenshot) Command2->setEnabled(*config_.screenshot);
     // A bad PORT still means the file was read: its settings line is written first.
@@ -274,7 +274,7 @@ void Form1::MnuDebug_Click() {
     const std::string name =
         DebugFileName(PathBytes(programFolder_), config_.mycall, UtcNow(*clock_));
     const DebugFileOutcome outcome =
-        WriteDebugFile(name, eventLog_.Text(), import_->Listing(), PathBytes(configPath_));
+        WriteDebugFile(name, eventLog_.DebugText(), import_->Listing(), PathBytes(configPath_));
     if (!outcome.configRead)
         Log("debug file: the configuration " + Latin1Bytes(configPath_) +
             " cannot be read; written without it");

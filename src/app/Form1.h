@@ -38,6 +38,7 @@
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
 #include "upload/qt/UploadRoute.h"
+#include "web/StationWeb.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;
@@ -159,6 +160,10 @@ class Form1 : public QMainWindow, public WindowWidgets {
     StationView view_{*this};
     EventLog eventLog_;
     StationArchive archive_{*clock_, [this](const QString& t) { Log(t); }};
+    // The web page: consumer, modem, uploads, archive and event log wired in, served
+    // once the start-up sequence has read the settings.
+    StationWeb web_{*clock_, [this](const std::string& t) { Log(t); }, config_,
+                    StationWeb::Station{pipeline_, modem_, inet1_, archive_}, eventLog_};
     bool unloaded_ = false;
 
     // working widgets, as plain data

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QStyleFactory>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +79,8 @@ int main(int argc, char** argv) {
     tavrik::AppEnvironment env;
     env.programFolder = QFile::decodeName(QByteArray::fromStdString(station.path));
     env.startupNotes = station.notes;
+    tavrik::HeadlessPresenter headless;
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) env.messages = &headless;
     tavrik::Form1 window(env);
 
     // A stop signal ends the run the way File, Exit does; quit() as well, in

@@ -26,6 +26,16 @@ std::string DecimalPoint(std::string_view v) {
     return s;
 }
 
+bool ReadLineLimit(std::string_view text, std::size_t& out) {
+    std::size_t value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || ptr != text.data() + text.size() || value < 1 ||
+        value > kMaxEventLogLines)
+        return false;
+    out = value;
+    return true;
+}
+
 ConfigError LineError(int lineNumber, std::string_view line) {
     std::string shown(line.substr(0, 60));
     return {5, "line " + std::to_string(lineNumber) + " has no \"=\": \"" + shown + "\""};
@@ -34,15 +44,29 @@ ConfigError LineError(int lineNumber, std::string_view line) {
 } // namespace
 
 std::optional<HostPort> SplitHostPort(std::string_view port) {
-    const auto colon = port.find(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    std::string_view num = TrimBlanks(port.substr(colon + 1));
+    std::string_view host;
+    std::string_view num;
+    if (port.starts_with('[')) {
+        // An IPv6 address holds colons of its own: "[::1]:8000".
+        const auto close = port.find(']');
+        if (close == std::string_view::npos || close < 2 || port.substr(close + 1, 1) != ":")
+            return std::nullopt;
+        host = port.substr(1, close - 1);
+        num = port.substr(close + 2);
+    } else {
+        const auto colon = port.find(':');
+        if (colon == std::string_view::npos) return std::nullopt;
+        host = port.substr(0, colon);
+        num = port.substr(colon + 1);
+    }
+    num = TrimBlanks(num);
     int value = 0;
     const auto [ptr, ec] = std::from_chars(num.data(), num.data() + num.size(), value);
-    if (num.empty() || ec != std::errc{} || ptr != num.data() + num.size() || value < 0 ||
+    // Port 0 is no port to connect to: it would be tried again for ever.
+    if (num.empty() || ec != std::errc{} || ptr != num.data() + num.size() || value < 1 ||
         value > 65535)
         return std::nullopt;
-    return HostPort{std::string(port.substr(0, colon)), value};
+    return HostPort{std::string(host), value};
 }
 
 std::optional<ModemEndpoint> ParseModemPort(std::string_view port) {
@@ -65,6 +89,8 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
         r.error = ConfigError{kOpenErrorEmptyFile, "the file is empty (input past end of file)"};
         return r;
     }
+    // Some editors put a UTF-8 byte-order mark before the first key.
+    if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
     int lineNumber = 0;
     std::size_t pos = 0;
     while (pos < content.size()) {
@@ -110,6 +136,16 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.uploadRetry = value == "YES";
         else if (key == "ARCHIVE")
             c.archive = value == "YES";
+        else if (key == "EVENT_LOG_LINES" && !ReadLineLimit(value, c.eventLogLines)) {
+            r.error = ConfigError{kOpenErrorOther, "EVENT_LOG_LINES \"" + std::string(value) +
+                                                       "\" is not a whole number from 1 to " +
+                                                       std::to_string(kMaxEventLogLines)};
+            return r;
+        }
+        else if (key == "WEB")
+            c.web = value;
+        else if (key == "WEB_TOKEN")
+            c.webToken = value;
         else if (key == "INFLUX")
             c.influx = value;
         else if (key == "INFLUX_TOKEN")
@@ -123,7 +159,7 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
         r.error = ConfigError{kOpenErrorBadPort,
                               "PORT \"" + r.config.port + "\" is not " +
                                   (r.config.port.starts_with(kKissScheme) ? "kiss://" : "") +
-                                  "host:port with a whole port number"};
+                                  "host:port with a port number from 1 to 65535"};
     return r;
 }
 
@@ -139,9 +175,17 @@ ConfigReadResult ReadStationConfigFile(const std::string& path, StationConfig de
                            ConfigError{kOpenErrorFileNotFound, "file not found: " + path}};
         return r;
     }
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read no more than a settings file can sensibly hold (a wrong file, a
+    // device or a pipe would otherwise be read whole).
+    std::string content(kMaxConfigBytes + 1, '\0');
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
     if (in.bad())
         return {std::move(defaults), ConfigError{kOpenErrorReadFailed, "read error: " + path}};
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    if (content.size() > kMaxConfigBytes)
+        return {
+            std::move(defaults),
+            ConfigError{kOpenErrorTooLarge, "is larger than 1 MiB, not a settings file: " + path}};
     return ParseStationConfig(content, std::move(defaults));
 }
 
@@ -178,6 +222,9 @@ std::string ExtensionsLine(const StationConfig& c) {
     if (c.agwReconnect) keys += "AGW_RECONNECT=YES";
     if (c.uploadRetry) keys += std::string(keys.empty() ? "" : ", ") + "UPLOAD_RETRY=YES";
     if (c.archive) keys += std::string(keys.empty() ? "" : ", ") + "ARCHIVE=YES";
+    if (c.eventLogLines > 0)
+        keys += std::string(keys.empty() ? "" : ", ") +
+                "EVENT_LOG_LINES=" + std::to_string(c.eventLogLines);
     return keys.empty() ? std::string() : "unattended station settings: " + keys;
 }
 

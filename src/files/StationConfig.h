@@ -1,5 +1,6 @@
 #pragma once
 // online_conf.ini: one "KEY=value" setting a line, read once at start-up.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,7 +11,8 @@ struct HostPort {
     std::string host;
     int port = 0;
 };
-// PORT split at its first ":"; the port must be a whole number 0 to 65535.
+// PORT split at its first ":", or "[IPv6 address]:port"; the port must be a
+// whole number 1 to 65535.
 std::optional<HostPort> SplitHostPort(std::string_view port);
 
 // How the modem program is reached: PORT as "host:port" is its AGW interface,
@@ -38,9 +40,16 @@ struct StationConfig {
     bool agwReconnect = false; // AGW_RECONNECT: connect again whenever the modem link is lost
     bool uploadRetry = false;  // UPLOAD_RETRY: uploads kept on disk and retried until delivered
     bool archive = false;      // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
+    // EVENT_LOG_LINES: the window's event log keeps this many newest entries; 0 keeps all.
+    std::size_t eventLogLines = 0;
+    std::string web;           // WEB=HOST:PORT: the web page and API served there
+    std::string webToken;      // WEB_TOKEN: needed by every web request when set
     std::string influx;        // INFLUX: InfluxDB write URL for the decoded values; empty: none
     std::string influxToken;   // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
 };
+inline constexpr std::size_t kMaxEventLogLines = 10'000'000;
+// A settings file is a few lines; anything larger is refused unread.
+inline constexpr std::size_t kMaxConfigBytes = 1u << 20;
 
 // A failure with the number and description that the "Open Error" box shows.
 struct ConfigError {
@@ -51,6 +60,7 @@ struct ConfigError {
 // The numbers of the start-up failures, as the "Open Error" box shows them.
 enum OpenErrorNumber : int {
     kOpenErrorOther = 5,         // any other failure of the start-up steps
+    kOpenErrorTooLarge = 7,      // online_conf.ini larger than kMaxConfigBytes
     kOpenErrorBadPort = 13,      // PORT missing or not host:port
     kOpenErrorFileNotFound = 53, // no online_conf.ini
     kOpenErrorReadFailed = 57,   // online_conf.ini cannot be read

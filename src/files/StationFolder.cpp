@@ -51,6 +51,8 @@ std::string DefaultStationConfigText() {
         "AGW_RECONNECT=YES",
         "UPLOAD_RETRY=YES",
         "ARCHIVE=YES",
+        "EVENT_LOG_LINES=20000",
+        "WEB=127.0.0.1:8080",
         "# InfluxDB 1.x: INFLUX=http://127.0.0.1:8086/write?db=tavrik",
         "INFLUX=",
     };

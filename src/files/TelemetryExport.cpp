@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "files/SafeText.h"
 #include "files/StationConfig.h"
 
 namespace tavrik {
@@ -154,7 +155,7 @@ void TelemetryRowWriter::AppendCsv(const ExportRow& row, std::string& out) const
     }
     AppendCsvReceived(out, row.receptionTime);
     out += ',';
-    AppendCsvField(out, row.file);
+    AppendCsvReceived(out, row.file); // a file may be named "=1+1.kss"
     out += ',';
     AppendCsvReceived(out, row.source);
     // The values go through one buffer and one append: this is the hot loop of
@@ -224,9 +225,14 @@ void AppendCsvField(std::string& out, std::string_view text) {
 }
 
 void AppendCsvReceived(std::string& out, std::string_view text) {
+    // Control characters (ESC, NUL, line breaks) from a record never reach the
+    // file raw: a terminal or a line-based tool would act on them.
+    const std::string escaped = HasControls(text) ? EscapeControls(text) : std::string();
+    if (!escaped.empty()) text = escaped;
     // Anyone on the air can send a call sign such as "=1+2"; a spreadsheet
     // would take it for a formula. A leading apostrophe keeps it text.
-    if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
+    // A sign alone ("-" for standard input) is no formula.
+    if (text.size() > 1 && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
         std::string guarded = "'";
         guarded += text;
         AppendCsvField(out, guarded);
@@ -243,7 +249,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || c == 0x7F) {
             out += "\\u00";
             out += kHex[c >> 4];
             out += kHex[c & 15];

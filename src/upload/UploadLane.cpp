@@ -28,6 +28,7 @@ UploadLane::UploadLane(std::string server, std::unique_ptr<UploadSpool> spool, M
       log_(std::move(log)) {}
 
 void UploadLane::AnnounceLeftovers() {
+    LogSpoolNews();
     if (Count() == 0) return;
     growing_ = true;
     sentSinceGrowth_ = droppedSinceGrowth_ = 0;
@@ -37,6 +38,7 @@ void UploadLane::AnnounceLeftovers() {
 
 UploadSpool::AddResult UploadLane::Enqueue(std::string_view body) {
     const UploadSpool::AddResult result = spool_->Append(body);
+    LogSpoolNews();
     if (result == UploadSpool::AddResult::Full)
         LogRefusal("full (" + std::to_string(spool_->DiskBytes() >> 20) + " MiB on disk)",
                    "refused");
@@ -59,14 +61,49 @@ void UploadLane::LogRefusal(const std::string& why, const char* fate) {
 const std::string* UploadLane::StartNext() {
     if (inFlight_ || RetryIn().count() > 0) return nullptr;
     const std::string* body = spool_->Front();
+    LogSpoolNews();
     if (body) inFlight_ = true;
     return body;
+}
+
+void UploadLane::Flush() {
+    const bool synced = spool_->Sync();
+    if (!synced && !spool_->AckBehind())
+        log_("Upload queue for " + server_ + ": " + spool_->LastError());
+    LogSpoolNews();
+}
+
+// What the spool found and mended, and acknowledgements it cannot write: the
+// cause once a minute at most, and one line when the journal has caught up.
+void UploadLane::LogSpoolNews() {
+    for (const std::string& note : spool_->TakeNotes())
+        log_("Upload queue for " + server_ + ": " + note);
+    if (!spool_->AckBehind()) {
+        if (ackTrouble_) log_("Upload queue for " + server_ + ": acknowledgements written again");
+        ackTrouble_ = false;
+        return;
+    }
+    const Ms now = now_();
+    if (ackTrouble_ && lastAckLine_ && now - *lastAckLine_ < std::chrono::minutes(1)) {
+        ++ackLinesHeld_;
+        return;
+    }
+    std::string line = "Upload queue for " + server_ + ": " + spool_->LastError() +
+                       "; acknowledgements kept in memory, no delivered upload is sent again";
+    if (ackLinesHeld_ > 0)
+        line += " (" + std::to_string(ackLinesHeld_) + " more since the last such line)";
+    log_(line);
+    ackTrouble_ = true;
+    lastAckLine_ = now;
+    ackLinesHeld_ = 0;
 }
 
 void UploadLane::Finish(UploadOutcome outcome) {
     if (!inFlight_) return;
     inFlight_ = false;
-    if (outcome == UploadOutcome::Transient || !spool_->PopFront()) {
+    const bool taken = outcome != UploadOutcome::Transient && spool_->PopFront();
+    LogSpoolNews();
+    if (!taken) {
         const Ms pause = backoff_.Next();
         retryAt_ = now_() + pause;
         const Ms now = now_();

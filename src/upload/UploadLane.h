@@ -63,9 +63,12 @@ class UploadLane {
     bool InFlight() const { return inFlight_; }
     // How long the pause after a transient failure still runs; zero when none.
     Ms RetryIn() const;
+    // Flushes the queue to the disk itself; what went wrong is logged.
+    void Flush();
 
   private:
     void LogRefusal(const std::string& why, const char* fate);
+    void LogSpoolNews();
 
     std::string server_;
     std::unique_ptr<UploadSpool> spool_;
@@ -80,6 +83,9 @@ class UploadLane {
     Ms lastGrowthLine_{0};
     std::uint64_t refused_ = 0; // since the last refusal line
     std::optional<Ms> lastRefusalLine_;
+    bool ackTrouble_ = false; // acknowledgements kept in memory, said so
+    std::optional<Ms> lastAckLine_;
+    std::uint64_t ackLinesHeld_ = 0;
 };
 
 } // namespace tavrik

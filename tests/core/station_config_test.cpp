@@ -102,6 +102,20 @@ TEST(StationConfig, UnattendedKeysAreOptIn) {
     const StationConfig one = Parsed("AGW_RECONNECT=yes\r\nUPLOAD_RETRY=YES\r\n" + kPort);
     EXPECT_FALSE(one.agwReconnect);
     EXPECT_EQ(ExtensionsLine(one), "unattended station settings: UPLOAD_RETRY=YES");
+    EXPECT_EQ(Parsed("EVENT_LOG_LINES=20000\r\n" + kPort).eventLogLines, 20000u);
+}
+
+TEST(StationConfig, ByteOrderMarkIPv6AndSize) {
+    const StationConfig bom = Parsed("\xEF\xBB\xBFPORT=[::1]:8000\r\n");
+    EXPECT_EQ(ParseModemPort(bom.port)->address.host, "::1");
+    EXPECT_EQ(ParseModemPort("kiss://[::1]:8001")->address.port, 8001);
+    TempDir dir;
+    tavrik::test::WriteAll(dir.File("big.ini"), kPort + std::string(kMaxConfigBytes, '#'));
+    const ConfigReadResult big = ReadStationConfigFile(dir.File("big.ini"));
+    ASSERT_TRUE(big.error);
+    EXPECT_EQ(big.error->number, kOpenErrorTooLarge);
+    tavrik::test::WriteAll(dir.File("fits.ini"), kPort + std::string(kMaxConfigBytes - 30, '#'));
+    EXPECT_FALSE(ReadStationConfigFile(dir.File("fits.ini")).error);
 }
 
 TEST(StationConfig, LineEndsAreReadAlike) {
@@ -137,6 +151,9 @@ TEST(StationConfig, FailuresCarryANumberAndDescription) {
              std::string(" #comment\r\n") + kPort, // not a comment, and no "="
              std::string("   \r\n") + kPort,       // blanks only
              std::string("SERVER http://a\r\n") + kPort,
+             std::string("PORT=127.0.0.1:0\r\n"),
+             std::string("EVENT_LOG_LINES=0\r\n") + kPort,
+             std::string("EVENT_LOG_LINES=many\r\n") + kPort,
          })
         ExpectError(content);
 }
@@ -156,7 +173,11 @@ TEST(SplitHostPort, HostBeforeTheFirstColonAndAWholePort) {
         std::optional<std::pair<std::string, int>> expected;
     } cases[] = {
         {"127.0.0.1:8000", std::pair<std::string, int>{"127.0.0.1", 8000}},
-        {"localhost:0", std::pair<std::string, int>{"localhost", 0}},
+        {"localhost:0", std::nullopt},
+        {"[::1]:8000", std::pair<std::string, int>{"::1", 8000}},
+        {"[fe80::1%eth0]:1", std::pair<std::string, int>{"fe80::1%eth0", 1}},
+        {"[::1]8000", std::nullopt},
+        {"[]:8000", std::nullopt},
         {"localhost:65535", std::pair<std::string, int>{"localhost", 65535}},
         {"localhost:65536", std::nullopt},
         {"localhost", std::nullopt},
@@ -182,7 +203,7 @@ TEST(ParseModemPort, KissUrlSelectsKissOverTcp) {
     EXPECT_EQ(kiss->protocol, ModemEndpoint::Protocol::Kiss);
     EXPECT_EQ(kiss->address.host + ":" + std::to_string(kiss->address.port), "dw.lan:8001");
     EXPECT_EQ(ParseStationConfig("PORT=kiss://h:x\r\n").error->description,
-              "PORT \"kiss://h:x\" is not kiss://host:port with a whole port number");
+              "PORT \"kiss://h:x\" is not kiss://host:port with a port number from 1 to 65535");
 }
 
 TEST(StationConfig, SettingsLine) {

@@ -5,6 +5,7 @@
 
 #include "files/Kiss.h"
 #include "files/KissExport.h"
+#include "files/SafeText.h"
 #include "telemetry_frames.h"
 
 using namespace tavrik;
@@ -150,7 +151,7 @@ TEST(TelemetryExport, JsonEscapesTextsAndLeavesMissingValuesNull) {
         Decode({Record(WithCallSign(frames::ForeignFrame(), "A\\\"\x01\x7f\x7f"))}, true,
                DecodeOutput::Json);
     const std::string start = "{\"Reception time [UTC]\":null,\"File\":\"pass,1.kss\","
-                              "\"Source\":\"A\\\\\\\"\\u0001\x7f\x7f\",";
+                              "\"Source\":\"A\\\\\\\"\\u0001\\u007f\\u007f\",";
     EXPECT_EQ(json.substr(0, start.size()), start);
     EXPECT_NE(json.find(",\"OPS mode\":null,\"OPS mode name\":null,"), std::string::npos);
     std::string latin1;
@@ -177,4 +178,15 @@ TEST(TelemetryExport, NumbersArePlainDecimals) {
         AppendNumber(out, value);
         EXPECT_EQ(out, text) << value;
     }
+}
+
+TEST(TelemetryExport, CsvTextColumnsAreGuardedAndCarryNoControlCharacters) {
+    using namespace std::string_view_literals;
+    const TelemetryRowWriter writer(ExportFormat::Csv, {});
+    std::string out;
+    writer.AppendRow(
+        {.receptionTime = "2024\x1b[2J\0x"sv, .file = "=1+1.kss", .source = "N0\nC", .frame = {}},
+        out);
+    EXPECT_EQ(out.substr(0, out.find(",,")), "2024\\x1b[2J\\x00x,'=1+1.kss,N0\\nC");
+    EXPECT_EQ(tavrik::EscapeControls("a\r\n\t\x7f"), "a\\r\\n\\t\\x7f");
 }

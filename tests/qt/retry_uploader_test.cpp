@@ -2,6 +2,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sched.h>
+#include <sys/mount.h>
+
 #include "http_test_server.h"
 #include "upload/qt/RetryUploader.h"
 
@@ -104,4 +108,73 @@ TEST(RetryUploader, QueueLeftByAnEarlyEndGoesToItsServerAfterARestart) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.Requests().size() == 5; }, kWaitMs));
     EXPECT_EQ(server.Requests().back().body, "frame=other");
     EXPECT_TRUE(otherLog.value(0).contains("in use by another running copy"));
+}
+
+// A small tmpfs of its own (a mount namespace of this test process only),
+// filled to the last page while uploads wait for their server.
+TEST(RetryUploader, AFullDiskSendsNoAcceptedUploadAgain) {
+    QTemporaryDir dir;
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+        GTEST_SKIP() << "needs root for a mount namespace";
+    const QByteArray mountPoint = dir.path().toLocal8Bit();
+    ASSERT_EQ(::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=256k"), 0);
+    const quint16 port = ClosedPort();
+    const QString url = QStringLiteral("http://127.0.0.1:%1/t").arg(port);
+    QStringList log;
+    auto up = Make(dir, &log);
+    up->SetTimeout(std::chrono::seconds(10)); // a slow answer is no failure here
+    up->Start();
+    QList<QByteArray> bodies;
+    for (int i = 0; i < 40; ++i) {
+        bodies << "frame=" + QByteArray::number(i) + QByteArray(200, 'x');
+        up->Enqueue(bodies.back(), {url});
+    }
+    std::ofstream filler(dir.filePath("filler").toStdString(), std::ios::binary);
+    const std::string page(4096, 'f');
+    while (filler.write(page.data(), page.size()) && filler.flush()) {
+    }
+    HttpTestServer server;
+    server.SetDefault(ScriptedReply::Status(201, "Created"));
+    ASSERT_TRUE(server.Listen(port));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return up->Idle(); }, kWaitMs));
+    QTest::qWait(300); // time for a send that should not come
+    EXPECT_EQ(Accepted(server, 0), bodies);
+    EXPECT_TRUE(log.join('\n').contains("No space left on device; acknowledgements kept in memory"))
+        << log.join('\n').toStdString();
+    up.reset();
+    // What was taken is not sent again after a restart either.
+    up = Make(dir, &log);
+    up->SetTimeout(std::chrono::seconds(10));
+    up->Start();
+    QTest::qWait(300);
+    EXPECT_EQ(server.Requests().size(), bodies.size());
+    up.reset();
+    ::umount2(mountPoint.constData(), MNT_DETACH);
+}
+
+TEST(RetryUploader, AFolderRemovedWhileRunningStillReachesItsServerAfterARestart) {
+    QTemporaryDir dir;
+    const quint16 port = ClosedPort();
+    const QString url = QStringLiteral("http://127.0.0.1:%1/t").arg(port);
+    QStringList log;
+    const QList<QByteArray> bodies = Bodies(6);
+    {
+        auto up = Make(dir, &log);
+        up->SetTimeout(std::chrono::seconds(10));
+        up->Start();
+        for (int i = 0; i < 6; ++i) {
+            if (i == 3) std::filesystem::remove_all(dir.path().toStdString());
+            up->Enqueue(bodies[i], {url});
+        }
+        EXPECT_TRUE(log.join('\n').contains(
+            "removed while running: made again, 3 waiting uploads written again"))
+            << log.join('\n').toStdString();
+    }
+    HttpTestServer server;
+    ASSERT_TRUE(server.Listen(port));
+    auto up = Make(dir, &log);
+    up->SetTimeout(std::chrono::seconds(10)); // a slow answer is no failure here
+    up->Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return up->Idle(); }, kWaitMs));
+    EXPECT_EQ(Accepted(server, 0), bodies);
 }

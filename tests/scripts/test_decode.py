@@ -68,7 +68,7 @@ class Decode(unittest.TestCase):
             damaged = os.path.join(tmp, "damaged.kss")
             with open(damaged, "wb") as f:
                 f.write(sample + b"\xc0" + b"\x00" * 600 + b"\xc0" + sample + b"\xc0\x00\x01\x02")
-            missing = os.path.join(tmp, "missing.kss")
+            missing = os.path.join(tmp, "missing\n\x1b.kss")  # a name that would forge a line
             r = run(damaged, missing, "-", stdin=sample)
             self.assertEqual(r.returncode, 1)
             self.assertEqual(r.stderr.decode().splitlines(), [
@@ -76,7 +76,8 @@ class Decode(unittest.TestCase):
                 % (damaged, len(sample)),
                 "tavrik-decode: %s: byte %d: the file ends inside a frame, which was dropped"
                 % (damaged, 2 * len(sample) + 602),
-                "tavrik-decode: %s: byte 0: cannot be read: No such file or directory" % missing,
+                "tavrik-decode: %s: byte 0: cannot be read: No such file or directory"
+                % missing.replace("\n", "\\n").replace("\x1b", "\\x1b"),
             ])
             files = [row["File"] for row in csv.DictReader(io.StringIO(r.stdout.decode(), newline=""))]
             self.assertEqual(files, [damaged] * 200 + ["-"] * 100)

@@ -489,7 +489,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, FailingServer,
 
 // ---------------------------------------------------------------- the disk fills up
 
-TEST(Faults, FullDiskOneLinePerLostRecordWholeRecordsKeptTheRestGoesOn) {
+TEST(Faults, FullDiskLostRecordsCountedWholeRecordsKeptTheRestGoesOn) {
     const QString tmpfs = qEnvironmentVariable("SOAK_FULL_DISK_DIR");
     if (tmpfs.isEmpty()) GTEST_SKIP() << "SOAK_FULL_DISK_DIR (a small tmpfs) not given";
     // Enough frames to fill the tmpfs (256 KiB) well before the end.
@@ -533,10 +533,11 @@ TEST(Faults, FullDiskOneLinePerLostRecordWholeRecordsKeptTheRestGoesOn) {
         ASSERT_LT(next, feed.frames.size()) << "a logged frame that was not sent, or out of order";
         ++next;
     }
-    // One line per frame that did not fit, and nothing else lost.
+    // Every frame that did not fit is counted, and nothing else lost; the
+    // failure is said once, the repeats within the minute held back.
     const auto lost = static_cast<long>(feed.frames.size() - logged.size());
     EXPECT_EQ(run.CountEntries(QRegularExpression(QStringLiteral("^KISS log write failed: .+"))),
-              lost);
+              1);
     EXPECT_EQ(static_cast<long>(form.Pipeline().KissWriteFailures()), lost);
     EXPECT_EQ(form.History().RxPacketCount(), feed.Telemetry());
     EXPECT_TRUE(FrameFields(server) == feed.telemetryFields);

@@ -17,10 +17,13 @@
 #include <cstdio>
 #include <limits>
 
+#include "files/SafeText.h"
+
 namespace {
 
 int Fail(const QString& text) {
-    std::fprintf(stderr, "agw-replay: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "agw-replay: %s\n",
+                 tavrik::EscapeControls(text.toLocal8Bit().toStdString()).c_str());
     return 2;
 }
 

@@ -11,12 +11,14 @@
 #include <QSaveFile>
 #include <cstdio>
 
+#include "files/SafeText.h"
 #include "files/Version.h"
 
 namespace {
 
 void Complain(const QString& text) {
-    std::fprintf(stderr, "nconvert: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "nconvert: %s\n",
+                 tavrik::EscapeControls(text.toLocal8Bit().toStdString()).c_str());
 }
 
 void Usage(std::FILE* to) {

@@ -13,6 +13,7 @@
 
 #include "files/KissExport.h"
 #include "files/KissFileReader.h"
+#include "files/SafeText.h"
 #include "files/Version.h"
 
 namespace {
@@ -40,8 +41,8 @@ struct Options {
 };
 
 int Usage(const std::string& why) {
-    std::fprintf(stderr, "tavrik-decode: %s\n%.*s", why.c_str(), static_cast<int>(kUsage.size()),
-                 kUsage.data());
+    std::fprintf(stderr, "tavrik-decode: %s\n%.*s", EscapeControls(why).c_str(),
+                 static_cast<int>(kUsage.size()), kUsage.data());
     return 2;
 }
 
@@ -118,8 +119,9 @@ class Output {
 };
 
 void Report(const std::string& file, std::uint64_t offset, const std::string& what) {
-    std::fprintf(stderr, "tavrik-decode: %s: byte %llu: %s\n", file.c_str(),
-                 static_cast<unsigned long long>(offset), what.c_str());
+    // A file name may hold any byte but "/" and NUL: a newline in it must not forge a line.
+    std::fprintf(stderr, "tavrik-decode: %s: byte %llu: %s\n", EscapeControls(file).c_str(),
+                 static_cast<unsigned long long>(offset), EscapeControls(what).c_str());
 }
 
 // Decodes one file into out (flushed as it grows). Returns whether it was read whole.

@@ -19,7 +19,10 @@ ModemConnection::ModemConnection(LogLine log, QObject* parent)
     : QObject(parent), log_(std::move(log)) {
     monotonic_.start();
     retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, [this] { link_->Connect(); });
+    connect(&retry_, &QTimer::timeout, this, [this] {
+        ++reconnectAttempts_;
+        link_->Connect();
+    });
     Attach(std::make_unique<AgwClient>());
 }
 

@@ -40,6 +40,9 @@ class ModemConnection : public QObject {
     bool HandshakePending() const { return handshakePending_; }
     // The lamp: green while the socket is not closed, red while waiting to connect again.
     bool LampGreen() const;
+    bool Connected() const { return link_->State() == ModemLink::Connected; }
+    // Attempts to connect again, this run.
+    std::uint64_t ReconnectAttempts() const { return reconnectAttempts_; }
     ModemLink& Link() { return *link_; }
     const ModemLink& Link() const { return *link_; }
 
@@ -62,6 +65,7 @@ class ModemConnection : public QObject {
     std::unique_ptr<ModemLink> link_;
     bool reconnect_ = false;
     bool handshakePending_ = true;
+    std::uint64_t reconnectAttempts_ = 0;
     ReconnectPolicy policy_;
     QTimer retry_;
     QElapsedTimer monotonic_;

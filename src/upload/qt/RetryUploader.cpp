@@ -86,15 +86,10 @@ RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
     const QByteArray name = server.toLatin1();
     const std::string serverText(name.constData(), static_cast<std::size_t>(name.size()));
     std::string why;
-    std::unique_ptr<UploadSpool> spool = UploadSpool::Open(folder, limits_, why);
-    if (spool && !std::filesystem::exists(folder / kServerFile)) {
-        // Written beside and renamed, so a kill never leaves a queue without its server.
-        const std::filesystem::path temp = folder / "server.tmp";
-        std::ofstream(temp, std::ios::binary) << serverText;
-        std::error_code ec;
-        std::filesystem::rename(temp, folder / kServerFile, ec);
-        if (ec) why = "cannot write " + (folder / kServerFile).string() + ": " + ec.message();
-    }
+    std::unique_ptr<UploadSpool> spool =
+        UploadSpool::Open(folder, limits_, why, folder_ / "damaged");
+    // A queue without its server's name would never be sent after a restart.
+    if (spool) spool->KeepFile(kServerFile, serverText, why);
     if (!spool || !why.empty()) {
         unusable_ << server;
         emit logLine(QStringLiteral("Upload queue for %1 not usable, uploads to it are sent once, "
@@ -106,7 +101,7 @@ RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
     Channel* c = channel.get();
     c->lane = std::make_unique<UploadLane>(
         serverText, std::move(spool), now_,
-        [this](const std::string& text) { emit logLine(QString::fromLatin1(text.c_str())); });
+        [this](const std::string& text) { emit logLine(QString::fromLocal8Bit(text.c_str())); });
     c->lane->SetBackoff(backoff_);
     c->http = std::make_unique<Uploader>();
     c->http->SetServers(server, QString());
@@ -193,6 +188,11 @@ std::uint64_t RetryUploader::Waiting(const QString& server) const {
     return channel ? channel->lane->Count() : 0;
 }
 
+std::uint64_t RetryUploader::WaitingBytes(const QString& server) const {
+    const Channel* channel = Find(server);
+    return channel ? channel->lane->Spool().DiskBytes() : 0;
+}
+
 bool RetryUploader::Idle() const {
     for (const auto& channel : channels_)
         if (channel->lane->Count() > 0) return false;
@@ -205,8 +205,7 @@ void RetryUploader::ScheduleSync() {
 
 void RetryUploader::SyncAll() {
     for (auto& channel : channels_)
-        if (channel->lane->Spool().NeedsSync() && !channel->lane->Spool().Sync())
-            emit logLine(QString::fromLocal8Bit(channel->lane->Spool().LastError().c_str()));
+        if (channel->lane->Spool().NeedsSync()) channel->lane->Flush();
 }
 
 } // namespace tavrik

@@ -37,6 +37,8 @@ class RetryUploader : public QObject {
     void Stop();
     // Entries waiting for server (0 for one without a queue).
     std::uint64_t Waiting(const QString& server) const;
+    // The size of server's queue files (0 for one without a queue).
+    std::uint64_t WaitingBytes(const QString& server) const;
     bool Idle() const;
 
   signals:

@@ -33,6 +33,11 @@ class UploadRoute : public QObject {
     std::int32_t PostOkCount() const { return postOk_; }
 
     Uploader& Plain() { return plain_; }
+    // Entries and bytes waiting on disk for a server (none without UPLOAD_RETRY).
+    std::pair<std::uint64_t, std::uint64_t> Queued(const QString& server) const {
+        return retry_ ? std::pair{retry_->Waiting(server), retry_->WaitingBytes(server)}
+                      : std::pair<std::uint64_t, std::uint64_t>{};
+    }
 
   signals:
     void runStarted();

@@ -1,0 +1,60 @@
+#pragma once
+// The chart's and the pass list's data: from the archive when the station
+// keeps one, from this run's records otherwise. Long ranges come in buckets
+// with their lowest, highest and mean value, so a year fits in a few hundred
+// points and a spike still shows.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "web/WebState.h"
+
+namespace tavrik {
+
+struct SeriesPoint {
+    std::int64_t timeMs = 0; // the middle of the records it stands for
+    double min = 0;
+    double max = 0;
+    double mean = 0;
+    std::uint32_t count = 0; // records in it
+};
+
+struct PassView {
+    std::int64_t startMs = 0;
+    std::int64_t endMs = 0;
+    std::uint64_t frames = 0;
+    std::string source;
+    int worstLevel = 0; // the worst limit level of its frames (see FieldLimitView)
+};
+
+// What the web page asks of the archive. The wiring adapts the archive to it;
+// without an archive the answers come from this run's records.
+class WebArchive {
+  public:
+    virtual ~WebArchive() = default;
+    // At most `points` points of a field over [fromMs, toMs], oldest first;
+    // nothing when the archive cannot answer (the run's records are used then).
+    virtual std::optional<std::vector<SeriesPoint>> Series(int field, std::int64_t fromMs,
+                                                           std::int64_t toMs, int points) = 0;
+    // At most `max` passes overlapping [fromMs, toMs], newest first.
+    virtual std::optional<std::vector<PassView>> Passes(std::int64_t fromMs, std::int64_t toMs,
+                                                        std::size_t max) = 0;
+};
+
+// Frames further apart than this belong to different passes.
+inline constexpr std::int64_t kPassGapMs = 10 * 60'000;
+
+// The field's values of the records in [fromMs, toMs], one point per record
+// when they are no more than `points`, otherwise in `points` equal time
+// buckets between the first and the last of them.
+std::vector<SeriesPoint> SeriesFromRecords(const std::deque<RecordView>& records, int field,
+                                           std::int64_t fromMs, std::int64_t toMs, int points);
+
+// The passes among the records in [fromMs, toMs], newest first, at most `max`.
+std::vector<PassView> PassesFromRecords(const std::deque<RecordView>& records, std::int64_t fromMs,
+                                        std::int64_t toMs, std::size_t max);
+
+} // namespace tavrik

@@ -1,0 +1,163 @@
+#include "web/WebServer.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QHostAddress>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QTcpSocket>
+#include <QUrlQuery>
+#include <algorithm>
+
+#include "web/WebSecrets.h"
+
+static void InitWebAssets() {
+    Q_INIT_RESOURCE(web_assets);
+}
+
+namespace tavrik {
+
+namespace {
+
+using Status = QHttpServerResponder::StatusCode;
+
+QByteArray Asset(const char* name) {
+    QFile f(QStringLiteral(":/web/") + QLatin1String(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray Sha256Source(const QByteArray& text) {
+    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() + "'";
+}
+
+QByteArray Between(const QByteArray& doc, const QByteArray& open, const QByteArray& close) {
+    const qsizetype a = doc.indexOf(open);
+    const qsizetype b = doc.indexOf(close, a);
+    return a < 0 || b < 0 ? QByteArray() : doc.mid(a + open.size(), b - a - open.size());
+}
+
+} // namespace
+
+QByteArray WebServer::PageDocument() {
+    InitWebAssets();
+    QByteArray page = Asset("index.html");
+    // One document, so a page opened with ?token= needs no second request
+    // that would have to carry the token.
+    page.replace("/*STYLE*/", Asset("vendor/uPlot.min.css") + "\n" + Asset("style.css"));
+    page.replace("/*SCRIPT*/", Asset("vendor/uPlot.iife.min.js") + "\n" + Asset("app.js"));
+    page.replace("/*ICON*/", Asset("icon.svg").toBase64());
+    return page;
+}
+
+WebServer::WebServer(WebApi& api, WebLimits limits, QObject* parent)
+    : QAbstractHttpServer(parent), api_(api), listener_(new WebListener(limits, this)),
+      page_(PageDocument()) {
+    pagePolicy_ = "default-src 'none'; connect-src 'self'; img-src 'self' data:; "
+                  "style-src 'self' 'unsafe-inline'; script-src " +
+                  Sha256Source(Between(page_, "<script>", "</script>")) +
+                  "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+    clock_.start();
+}
+
+bool WebServer::QueryAllowed() {
+    const qint64 now = clock_.elapsed();
+    queryTokens_ =
+        std::min(kQueryBurst, queryTokens_ + (now - queryRefilledMs_) * kQueriesPerSecond / 1000.0);
+    queryRefilledMs_ = now;
+    if (queryTokens_ < 1) return false;
+    queryTokens_ -= 1;
+    return true;
+}
+
+std::string WebServer::Listen(const std::string& host, int port) {
+    QHostAddress address;
+    if (host == "localhost")
+        address = QHostAddress::LocalHost;
+    else if (!address.setAddress(QString::fromStdString(host)))
+        return "\"" + host + "\" is not an IP address (give one, e.g. 127.0.0.1 or 0.0.0.0)";
+    if (port < 0 || port > 65535) return "the port must be 0 to 65535";
+    if (!listener_->listen(address, static_cast<quint16>(port)))
+        return listener_->errorString().toStdString();
+    bind(listener_);
+    return {};
+}
+
+quint16 WebServer::Port() const {
+    return listener_->serverPort();
+}
+
+bool WebServer::Authorized(const QHttpServerRequest& request) const {
+    if (token_.empty()) return true;
+    const QByteArray header = request.value("Authorization");
+    if (header.startsWith("Bearer ") &&
+        ConstantTimeEqual(header.mid(7).trimmed().toStdString(), token_))
+        return true;
+    const QUrlQuery query = request.query();
+    return query.hasQueryItem(QStringLiteral("token")) &&
+           ConstantTimeEqual(
+               query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toStdString(),
+               token_);
+}
+
+bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    QHttpServerResponder responder = makeResponder(request, socket);
+    // A client that lets its answers pile up unread gets no more of them.
+    if (listener_->Overloaded(*socket)) {
+        socket->abort();
+        return true;
+    }
+    const bool head = request.method() == QHttpServerRequest::Method::Head;
+    const auto reply = [&](Status status, const QByteArray& type, const QByteArray& body,
+                           const QByteArray& extraName = {}, const QByteArray& extraValue = {}) {
+        responder.writeStatusLine(status);
+        responder.writeHeader("Content-Type", type);
+        responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+        responder.writeHeader("Cache-Control", "no-store");
+        responder.writeHeader("X-Content-Type-Options", "nosniff");
+        responder.writeHeader("Referrer-Policy", "no-referrer");
+        if (!extraName.isEmpty()) responder.writeHeader(extraName, extraValue);
+        if (head)
+            responder.writeBody("", 0);
+        else
+            responder.writeBody(body);
+    };
+    const QByteArray text = "text/plain; charset=utf-8";
+
+    if (request.method() != QHttpServerRequest::Method::Get && !head) {
+        reply(Status::MethodNotAllowed, text, "only GET and HEAD\n", "Allow", "GET, HEAD");
+        return true;
+    }
+    if (!Authorized(request)) {
+        reply(Status::Unauthorized, text, "a token is needed\n", "WWW-Authenticate", "Bearer");
+        return true;
+    }
+    // Decoded, so an encoded "..", "/" or "%00" is compared as what it stands for:
+    // only the exact names below are served.
+    const QString path = request.url().path(QUrl::FullyDecoded);
+    if (path == QLatin1String("/")) {
+        reply(Status::Ok, "text/html; charset=utf-8", page_, "Content-Security-Policy",
+              pagePolicy_);
+        return true;
+    }
+    if ((path == QLatin1String("/api/series") || path == QLatin1String("/api/passes")) &&
+        !QueryAllowed()) {
+        reply(Status::TooManyRequests, text, "too many queries, try again\n", "Retry-After", "1");
+        return true;
+    }
+    QueryItems items;
+    for (const auto& [k, v] : request.query().queryItems(QUrl::FullyDecoded))
+        if (k != QLatin1String("token")) items.emplace_back(k.toStdString(), v.toStdString());
+    if (std::optional<WebAnswer> answer = api_.Answer(path.toStdString(), items)) {
+        reply(static_cast<Status>(answer->status), QByteArray::fromStdString(answer->contentType),
+              QByteArray::fromStdString(answer->body));
+        return true;
+    }
+    reply(Status::NotFound, text, "not found\n");
+    return true;
+}
+
+void WebServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
+    makeResponder(request, socket).write(Status::NotFound);
+}
+
+} // namespace tavrik
