@@ -7,27 +7,38 @@
 
 namespace tavrik {
 
-TelemetryHistory::TelemetryHistory() { records_.reserve(kCapacity); }
-
 std::array<double, kFieldCount> DecodeValues(const FrameBuffer& frame) {
     std::array<double, kFieldCount> values{};
     for (const FieldSpec& f : FieldTable()) {
         double raw = 0;
         try {
             switch (f.type) {
-            case FieldType::U8: raw = frame.At(static_cast<std::size_t>(f.position)); break;
-            case FieldType::U16: raw = ReadU16(frame, f.position); break;
-            case FieldType::S16: raw = ReadS16(frame, f.position); break;
+            case FieldType::U8:
+                raw = frame.At(static_cast<std::size_t>(f.position));
+                break;
+            case FieldType::U16:
+                raw = ReadU16(frame, f.position);
+                break;
+            case FieldType::S16:
+                raw = ReadS16(frame, f.position);
+                break;
             }
         } catch (const std::exception&) {
             continue; // a field that cannot be read stays 0; the others go on
         }
         double v = raw;
         switch (f.calibration) {
-        case Calibration::Raw: break;
-        case Calibration::Scale: v = f.factor * raw; break;
-        case Calibration::Square: v = f.factor * (raw * raw); break;
-        case Calibration::NegLinear: v = -f.factor * raw + f.offset; break;
+        case Calibration::Raw:
+            break;
+        case Calibration::Scale:
+            v = f.factor * raw;
+            break;
+        case Calibration::Square:
+            v = f.factor * (raw * raw);
+            break;
+        case Calibration::NegLinear:
+            v = -f.factor * raw + f.offset;
+            break;
         }
         values[static_cast<std::size_t>(f.index)] = v;
     }
@@ -46,14 +57,18 @@ bool TelemetryHistory::DecodeTelemetryFrame(const FrameBuffer& frame,
     if (!IsDecodable(frame)) return false;
     if (rxPacketCount_ == std::numeric_limits<std::int32_t>::max()) return false;
     ++rxPacketCount_;
-    if (rxPacketCount_ > kCapacity) return true;
+    if (StoredCount() == kCapacity) {
+        if (!rolling_) return true;
+        records_.pop_front();
+        ++firstStored_;
+    }
     records_.push_back({timestamp, DecodeValues(frame)});
     return true;
 }
 
 const TelemetryRecord& TelemetryHistory::Record(std::int32_t n) const {
     if (!IsStored(n)) throw std::out_of_range("no such telemetry record");
-    return records_[static_cast<std::size_t>(n - 1)];
+    return records_[static_cast<std::size_t>(n - firstStored_)];
 }
 
 } // namespace tavrik

@@ -1,0 +1,94 @@
+#include "app/ArchiveChart.h"
+
+#include <QDateTime>
+#include <QGroupBox>
+#include <QtCharts/QChart>
+#include <algorithm>
+
+#include "app/ArchiveChartView.h"
+#include "app/TelemetryChart.h"
+
+namespace tavrik {
+
+namespace {
+
+// A new frame asks the archive again at most once a second: an import's
+// thousands of frames a second must not queue thousands of queries.
+constexpr int kFollowMs = 1000;
+
+std::int64_t NowMs(const Clock& clock) {
+    const DateTime t = UtcNow(clock);
+    return QDateTime(QDate(t.year, t.month, t.day),
+                     QTime(t.hour, t.minute, t.second, t.millisecond), Qt::UTC)
+        .toMSecsSinceEpoch();
+}
+
+} // namespace
+
+ArchiveChart::ArchiveChart(QGroupBox* frame, TelemetryChart* runChart, ArchiveChartQuery query,
+                           const Clock& clock)
+    : QObject(frame), clock_(clock), runChart_(runChart), box_(new ChartRangeBox(frame)),
+      view_(new ArchiveChartView(frame)), source_(new ArchiveChartSource(std::move(query), this)) {
+    // Right of the caption, over the chart's empty top margin.
+    box_->setGeometry(frame->width() - 112, 0, 104, 18);
+    box_->raise();
+    view_->setGeometry(runChart->geometry());
+    view_->hide();
+    follow_.setSingleShot(true);
+    follow_.setInterval(kFollowMs);
+    connect(&follow_, &QTimer::timeout, this, &ArchiveChart::Ask);
+    connect(box_, &ChartRangeBox::RangeChosen, this, &ArchiveChart::RangeChosen);
+    connect(source_, &ArchiveChartSource::Ready, this, &ArchiveChart::Answered);
+}
+
+std::optional<ChartRange> ArchiveChart::ArchiveRange() const {
+    if (box_->Range() == ChartRange::ThisRun) return std::nullopt;
+    return box_->Range();
+}
+
+TimeSpan ArchiveChart::ShownSpan() const {
+    return view_->Shown().span;
+}
+
+void ArchiveChart::Refresh(int field, const QString& caption) {
+    const bool newField = field != field_;
+    field_ = field;
+    caption_ = caption;
+    if (!ArchiveRange()) return;
+    if (newField)
+        Ask();
+    else if (!follow_.isActive())
+        follow_.start();
+}
+
+void ArchiveChart::RangeChosen(ChartRange range) {
+    const bool run = range == ChartRange::ThisRun;
+    runChart_->setVisible(run);
+    view_->setVisible(!run);
+    runChart_->SetRangeName(ChartRangeName(ChartRange::ThisRun));
+    if (!run) Ask();
+}
+
+void ArchiveChart::Ask() {
+    follow_.stop();
+    const std::optional<ChartRange> range = ArchiveRange();
+    if (!range || field_ < 0) return;
+    // About one bucket per pixel of the plot; before the first layout, the run chart's.
+    const qreal plot = view_->chart()->plotArea().width() > 0
+                           ? view_->chart()->plotArea().width()
+                           : runChart_->chart()->plotArea().width();
+    ArchiveChartRequest request;
+    request.field = field_;
+    request.range = *range;
+    request.nowMs = NowMs(clock_);
+    request.points = std::max(100, static_cast<int>(plot));
+    source_->Request(request);
+}
+
+void ArchiveChart::Answered(const ArchiveChartData& data) {
+    // An answer for a choice already left behind is not drawn.
+    if (data.request.field != field_ || ArchiveRange() != data.request.range) return;
+    view_->Show(data, caption_);
+}
+
+} // namespace tavrik

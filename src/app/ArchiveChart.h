@@ -1,0 +1,56 @@
+#pragma once
+// The chart frame's range choice: "this run" shows the run's own chart, the
+// other ranges a chart of the archive, asked for off the window's thread and
+// asked again as new frames come in.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <optional>
+
+#include "app/ArchiveChartSource.h"
+#include "app/ChartRangeBox.h"
+#include "time/Clock.h"
+
+class QGroupBox;
+
+namespace tavrik {
+
+class ArchiveChartView;
+class TelemetryChart;
+
+class ArchiveChart : public QObject {
+    Q_OBJECT
+  public:
+    // Puts the range choice beside the frame's caption and the archive's chart
+    // in the run chart's place; query answers the archive's charts.
+    ArchiveChart(QGroupBox* frame, TelemetryChart* runChart, ArchiveChartQuery query,
+                 const Clock& clock);
+
+    // The charted field, after every choice of field and every new frame.
+    void Refresh(int field, const QString& caption);
+    // The archive range shown, if one is: what an export of the chart offers.
+    std::optional<ChartRange> ArchiveRange() const;
+    // The span the archive chart shows now (the last answer's).
+    TimeSpan ShownSpan() const;
+
+    ChartRangeBox* Box() const { return box_; }
+    ArchiveChartView* View() const { return view_; }
+    ArchiveChartSource* Source() const { return source_; }
+
+  private:
+    void RangeChosen(ChartRange range);
+    void Ask();
+    void Answered(const ArchiveChartData& data);
+
+    const Clock& clock_;
+    TelemetryChart* runChart_;
+    ChartRangeBox* box_;
+    ArchiveChartView* view_;
+    ArchiveChartSource* source_;
+    QTimer follow_; // new frames ask again at most this often
+    int field_ = -1;
+    QString caption_;
+};
+
+} // namespace tavrik
