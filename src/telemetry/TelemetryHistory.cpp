@@ -13,32 +13,19 @@ std::array<double, kFieldCount> DecodeValues(const FrameBuffer& frame) {
         double raw = 0;
         try {
             switch (f.type) {
-            case FieldType::U8:
-                raw = frame.At(static_cast<std::size_t>(f.position));
-                break;
-            case FieldType::U16:
-                raw = ReadU16(frame, f.position);
-                break;
-            case FieldType::S16:
-                raw = ReadS16(frame, f.position);
-                break;
+            case FieldType::U8: raw = frame.At(static_cast<std::size_t>(f.position)); break;
+            case FieldType::U16: raw = ReadU16(frame, f.position); break;
+            case FieldType::S16: raw = ReadS16(frame, f.position); break;
             }
         } catch (const std::exception&) {
             continue; // a field that cannot be read stays 0; the others go on
         }
         double v = raw;
         switch (f.calibration) {
-        case Calibration::Raw:
-            break;
-        case Calibration::Scale:
-            v = f.factor * raw;
-            break;
-        case Calibration::Square:
-            v = f.factor * (raw * raw);
-            break;
-        case Calibration::NegLinear:
-            v = -f.factor * raw + f.offset;
-            break;
+        case Calibration::Raw: break;
+        case Calibration::Scale: v = f.factor * raw; break;
+        case Calibration::Square: v = f.factor * (raw * raw); break;
+        case Calibration::NegLinear: v = -f.factor * raw + f.offset; break;
         }
         values[static_cast<std::size_t>(f.index)] = v;
     }

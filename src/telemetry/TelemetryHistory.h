@@ -19,7 +19,7 @@ struct TelemetryRecord {
 // rolling mode (a station that keeps its history elsewhere) the newest 10000
 // are held instead: the oldest record gives way to each new one.
 class TelemetryHistory {
-  public:
+public:
     static constexpr std::int32_t kCapacity = 10000;
 
     void SetRolling(bool rolling) { rolling_ = rolling; }
@@ -42,7 +42,7 @@ class TelemetryHistory {
     // The stored records, oldest first.
     const std::deque<TelemetryRecord>& Records() const { return records_; }
 
-  private:
+private:
     std::deque<TelemetryRecord> records_;
     std::int32_t rxPacketCount_ = 0;
     std::int32_t firstStored_ = 1;
