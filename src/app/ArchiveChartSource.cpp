@@ -7,6 +7,8 @@ namespace tavrik {
 ArchiveChartSource::ArchiveChartSource(ArchiveChartQuery query, QObject* parent)
     : QObject(parent), query_(std::move(query)) {
     pool_.setMaxThreadCount(1);
+    // One thread for good: a query may keep its connection, which belongs to one thread.
+    pool_.setExpiryTimeout(-1);
 }
 
 ArchiveChartSource::~ArchiveChartSource() {

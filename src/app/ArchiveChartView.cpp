@@ -193,7 +193,7 @@ void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption
                           .arg(Value(lo), Value(sum / static_cast<double>(frames)), Value(hi));
         if (!red.isEmpty() || !yellow.isEmpty())
             description +=
-                QStringLiteral(", %1 stretches beyond a red and %2 beyond a yellow limit")
+                QStringLiteral("; beyond a red limit in %1 places, beyond a yellow limit in %2")
                     .arg(red.size())
                     .arg(yellow.size());
     }
