@@ -89,6 +89,7 @@ void ArchiveChart::Answered(const ArchiveChartData& data) {
     // An answer for a choice already left behind is not drawn.
     if (data.request.field != field_ || ArchiveRange() != data.request.range) return;
     view_->Show(data, caption_);
+    emit Drawn();
 }
 
 } // namespace tavrik

@@ -38,6 +38,10 @@ class ArchiveChart : public QObject {
     ArchiveChartView* View() const { return view_; }
     ArchiveChartSource* Source() const { return source_; }
 
+  signals:
+    // An answer of the archive was drawn.
+    void Drawn();
+
   private:
     void RangeChosen(ChartRange range);
     void Ask();
