@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QtCharts/QChart>
 #include <algorithm>
+#include <limits>
 
 #include "app/ArchiveChartView.h"
 #include "app/TelemetryChart.h"
@@ -46,8 +47,11 @@ std::optional<ChartRange> ArchiveChart::ArchiveRange() const {
     return box_->Range();
 }
 
-TimeSpan ArchiveChart::ShownSpan() const {
-    return view_->Shown().span;
+TimeSpan ArchiveChart::ExportSpan() const {
+    if (answered_ && view_->Shown().error.empty()) return view_->Shown().span;
+    if (const std::optional<TimeSpan> fixed = FixedSpan(box_->Range(), NowMs(clock_)))
+        return *fixed;
+    return {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()};
 }
 
 void ArchiveChart::Refresh(int field, const QString& caption) {
@@ -66,6 +70,7 @@ void ArchiveChart::RangeChosen(ChartRange range) {
     runChart_->setVisible(run);
     view_->setVisible(!run);
     runChart_->SetRangeName(ChartRangeName(ChartRange::ThisRun));
+    answered_ = false;
     if (!run) Ask();
 }
 
@@ -89,6 +94,7 @@ void ArchiveChart::Answered(const ArchiveChartData& data) {
     // An answer for a choice already left behind is not drawn.
     if (data.request.field != field_ || ArchiveRange() != data.request.range) return;
     view_->Show(data, caption_);
+    answered_ = true;
     emit Drawn();
 }
 

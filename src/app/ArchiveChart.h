@@ -31,8 +31,9 @@ class ArchiveChart : public QObject {
     void Refresh(int field, const QString& caption);
     // The archive range shown, if one is: what an export of the chart offers.
     std::optional<ChartRange> ArchiveRange() const;
-    // The span the archive chart shows now (the last answer's).
-    TimeSpan ShownSpan() const;
+    // The span an export of the shown range covers: what the chart shows,
+    // or before its first answer, the range as it stands now.
+    TimeSpan ExportSpan() const;
 
     ChartRangeBox* Box() const { return box_; }
     ArchiveChartView* View() const { return view_; }
@@ -54,6 +55,7 @@ class ArchiveChart : public QObject {
     ArchiveChartSource* source_;
     QTimer follow_; // new frames ask again at most this often
     int field_ = -1;
+    bool answered_ = false; // the view shows the chosen range
     QString caption_;
 };
 
