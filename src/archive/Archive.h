@@ -1,0 +1,82 @@
+#pragma once
+// The telemetry archive: one SQLite file in WAL mode, so that the program
+// writes while the tool, the sqlite3 shell and Grafana read. One Archive is
+// one connection and belongs to one thread; the program writes through one
+// connection (ArchiveWriter's thread) and reads through others.
+//
+// Nothing here throws or prints: every failure comes back as a value (an
+// error text, a WriteResult) for the caller to log.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveTypes.h"
+
+struct sqlite3;
+
+namespace tavrik {
+
+class ArchiveStatements;
+
+class Archive {
+  public:
+    enum class Access { Read, Write };
+    // How long a write waits for another program's lock before it fails.
+    static constexpr int kDefaultBusyMs = 5000;
+
+    Archive();
+    ~Archive();
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+
+    // Opens the archive. Write access creates a missing (or empty) file and
+    // brings an older version up to date; Read access needs an existing
+    // archive and changes nothing. A file that is not an archive of a version
+    // this program knows is never changed. Returns an empty text on success,
+    // else why the file cannot be used ("... is not a tavrik archive", "...
+    // was written by a newer version ...", SQLite's reason).
+    std::string Open(const std::string& path, Access access, int busyMs = kDefaultBusyMs);
+    void Close();
+    bool IsOpen() const { return db_ != nullptr; }
+    const std::string& Path() const { return path_; }
+
+    // Adds the frames in one transaction, skipping those already there, and
+    // updates the hour and pass summaries. With a mark, the KISS file's
+    // archived-to offset is moved in the same transaction, so the mark never
+    // runs ahead of the frames.
+    WriteResult Insert(std::span<const ArchiveFrame> frames, const KissMark* mark = nullptr);
+    // The archived-to offset of a KISS file as it was named when archived (0 when unknown).
+    std::uint64_t ArchivedTo(const std::string& kissFile, std::string* error = nullptr);
+    std::string Marks(std::vector<KissMark>& out);
+
+    // Count and first/last reception time of the frames in the range.
+    std::string Extent(TimeRange range, ArchiveExtent& out);
+    // One field in about `points` buckets over the range. An unbounded end is
+    // taken from the frames. Buckets of an hour or more come from the hour
+    // summaries (the range widened to whole hours); shorter ones from the rows.
+    std::string QuerySeries(int field, TimeRange range, int points, Series& out);
+    // The passes that overlap the range, oldest first.
+    std::string QueryPasses(TimeRange range, std::vector<Summary>& out);
+    // The latest pass, if any.
+    std::string LastPass(std::optional<Summary>& out);
+    // The hour summaries that begin in the range, oldest first.
+    std::string QueryHours(TimeRange range, std::vector<Summary>& out);
+    // Every frame in the range in reception-time order (frames of the same
+    // millisecond in the order they were archived). The callback returns false
+    // to stop. Reads one snapshot, in flat memory.
+    std::string Export(TimeRange range, const std::function<bool(const ArchiveRow&)>& row);
+
+    // The connection, for tests and the sqlite3-level tools.
+    sqlite3* Handle() const { return db_; }
+
+  private:
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    Access access_ = Access::Read;
+    ArchiveStatements* st_ = nullptr; // the prepared statements, kept for the connection's life
+};
+
+} // namespace tavrik

@@ -1,0 +1,228 @@
+#include "archive/ArchiveSchema.h"
+
+#include <array>
+#include <cctype>
+#include <sqlite3.h>
+
+namespace tavrik {
+
+namespace {
+
+std::string MakeColumn(std::string_view caption) {
+    std::string out;
+    bool gap = false;
+    for (const char c : caption) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            if (gap && !out.empty()) out += '_';
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            gap = false;
+        } else {
+            gap = true;
+        }
+    }
+    if (!out.empty() && std::isdigit(static_cast<unsigned char>(out[0]))) out = "rail_" + out;
+    return out;
+}
+
+const std::array<std::string, kFieldCount>& Columns() {
+    static const std::array<std::string, kFieldCount> columns = [] {
+        std::array<std::string, kFieldCount> c;
+        for (const FieldSpec& f : FieldTable())
+            c[static_cast<std::size_t>(f.index)] = MakeColumn(f.caption);
+        return c;
+    }();
+    return columns;
+}
+
+std::string Lower(std::string_view s) {
+    std::string out;
+    for (const char c : s)
+        out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string SqlText(std::string_view s) {
+    std::string out = "'";
+    for (const char c : s) {
+        if (c == '\'') out += '\'';
+        out += c;
+    }
+    return out + "'";
+}
+
+// The per-field columns of a summary table.
+std::string SummaryColumns() {
+    std::string s;
+    for (const std::string& c : Columns())
+        s += ",\n  " + c + "_min REAL, " + c + "_max REAL, " + c + "_sum REAL, " + c +
+             "_min_ms INTEGER, " + c + "_max_ms INTEGER";
+    return s;
+}
+
+// A summary view's columns: min, average and max of every field.
+std::string SummaryViewColumns() {
+    std::string s;
+    for (const std::string& c : Columns())
+        s += ",\n  " + c + "_min, " + c + "_sum / frames AS " + c + "_avg, " + c + "_max, " + c +
+             "_min_ms / 1000.0 AS " + c + "_min_time, " + c + "_max_ms / 1000.0 AS " + c +
+             "_max_time";
+    return s;
+}
+
+std::string Exec(sqlite3* db, const std::string& sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return {};
+    std::string why = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    return why;
+}
+
+// The steps from version n to n + 1, for n = 1 up; version 1 is the schema as
+// SchemaStatements() creates it. A new schema version appends its step here.
+const std::vector<std::vector<std::string>>& MigrationSteps() {
+    static const std::vector<std::vector<std::string>> steps;
+    return steps;
+}
+
+} // namespace
+
+const std::string& FieldColumn(int index) {
+    return Columns().at(static_cast<std::size_t>(index));
+}
+
+std::optional<int> FieldByName(std::string_view name) {
+    while (!name.empty() && name.front() == ' ')
+        name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ')
+        name.remove_suffix(1);
+    const std::string wanted = Lower(name);
+    for (const FieldSpec& f : FieldTable())
+        if (Lower(f.caption) == wanted || FieldColumn(f.index) == wanted) return f.index;
+    return std::nullopt;
+}
+
+std::vector<std::string> SchemaStatements() {
+    std::string frameColumns;
+    std::string viewColumns;
+    for (const std::string& c : Columns()) {
+        frameColumns += ",\n  " + c + " REAL";
+        viewColumns += ", " + c;
+    }
+    std::string fieldRows;
+    for (const FieldSpec& f : FieldTable())
+        fieldRows += std::string(fieldRows.empty() ? "" : ",\n  ") + "(" + std::to_string(f.index) +
+                     ", " + SqlText(FieldColumn(f.index)) + ", " + SqlText(f.caption) + ", " +
+                     SqlText(f.unit) + ")";
+    return {
+        // How far each KISS file has been archived, and the frames' file names.
+        "CREATE TABLE kiss_file (\n"
+        "  id INTEGER PRIMARY KEY,\n"
+        "  name TEXT NOT NULL UNIQUE,\n"
+        "  archived_to INTEGER NOT NULL DEFAULT 0\n"
+        ")",
+        // One row per frame; time_ms is the reception time in ms since 1970 UTC.
+        "CREATE TABLE frame (\n"
+        "  id INTEGER PRIMARY KEY,\n"
+        "  time_ms INTEGER NOT NULL,\n"
+        "  frame_hash INTEGER NOT NULL,\n"
+        "  source TEXT NOT NULL,\n"
+        "  file_id INTEGER REFERENCES kiss_file(id),\n"
+        "  kiss_offset INTEGER,\n"
+        "  raw BLOB NOT NULL" +
+            frameColumns + "\n)",
+        // The same frame at the same time once; also the time order.
+        "CREATE UNIQUE INDEX frame_time ON frame (time_ms, frame_hash)",
+        "CREATE TABLE hour_summary (\n"
+        "  hour_ms INTEGER PRIMARY KEY,\n"
+        "  start_ms INTEGER NOT NULL,\n"
+        "  end_ms INTEGER NOT NULL,\n"
+        "  frames INTEGER NOT NULL" +
+            SummaryColumns() + "\n)",
+        "CREATE TABLE pass_summary (\n"
+        "  start_ms INTEGER PRIMARY KEY,\n"
+        "  end_ms INTEGER NOT NULL,\n"
+        "  frames INTEGER NOT NULL" +
+            SummaryColumns() + "\n)",
+        "CREATE TABLE field (\n"
+        "  field_index INTEGER PRIMARY KEY,\n"
+        "  name TEXT NOT NULL,\n"
+        "  caption TEXT NOT NULL,\n"
+        "  unit TEXT NOT NULL\n"
+        ")",
+        "INSERT INTO field VALUES\n  " + fieldRows,
+        // For Grafana and the sqlite3 shell: time in Unix seconds, utc as ISO text.
+        "CREATE VIEW telemetry AS SELECT\n"
+        "  time_ms / 1000.0 AS time,\n"
+        "  strftime('%Y-%m-%dT%H:%M:%fZ', time_ms / 1000.0, 'unixepoch') AS utc,\n"
+        "  source" +
+            viewColumns +
+            ",\n  kiss_file.name AS kiss_file, kiss_offset, hex(raw) AS frame\n"
+            "FROM frame LEFT JOIN kiss_file ON kiss_file.id = frame.file_id",
+        "CREATE VIEW hours AS SELECT\n"
+        "  hour_ms / 1000.0 AS time,\n"
+        "  strftime('%Y-%m-%dT%H:%M:%fZ', hour_ms / 1000.0, 'unixepoch') AS utc,\n"
+        "  frames" +
+            SummaryViewColumns() + "\nFROM hour_summary",
+        "CREATE VIEW passes AS SELECT\n"
+        "  start_ms / 1000.0 AS time,\n"
+        "  end_ms / 1000.0 AS time_end,\n"
+        "  strftime('%Y-%m-%dT%H:%M:%fZ', start_ms / 1000.0, 'unixepoch') AS utc,\n"
+        "  (end_ms - start_ms) / 1000.0 AS duration_s,\n"
+        "  frames" +
+            SummaryViewColumns() + "\nFROM pass_summary",
+    };
+}
+
+std::string CheckSchema(sqlite3* db, SchemaCheck& check, int& version) {
+    int applicationId = 0;
+    int tables = 0;
+    version = 0;
+    const char* sql = "SELECT (SELECT application_id FROM pragma_application_id), "
+                      "(SELECT user_version FROM pragma_user_version), "
+                      "(SELECT count(*) FROM sqlite_schema)";
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+        applicationId = sqlite3_column_int(st, 0);
+        version = sqlite3_column_int(st, 1);
+        tables = sqlite3_column_int(st, 2);
+    }
+    std::string why = rc == SQLITE_ROW ? std::string() : std::string(sqlite3_errmsg(db));
+    sqlite3_finalize(st);
+    if (!why.empty()) return why;
+    if (applicationId == 0 && version == 0 && tables == 0)
+        check = SchemaCheck::Empty;
+    else if (applicationId != kArchiveApplicationId || version < 1)
+        check = SchemaCheck::Foreign;
+    else if (version > kArchiveSchemaVersion)
+        check = SchemaCheck::Newer;
+    else if (version < kArchiveSchemaVersion)
+        check = SchemaCheck::Older;
+    else
+        check = SchemaCheck::Current;
+    return {};
+}
+
+std::string CreateOrMigrate(sqlite3* db, int from) {
+    if (std::string why = Exec(db, "BEGIN IMMEDIATE"); !why.empty()) return why;
+    std::string why;
+    if (from == 0) {
+        for (const std::string& sql : SchemaStatements())
+            if (why.empty()) why = Exec(db, sql);
+        if (why.empty())
+            why = Exec(db, "PRAGMA application_id = " + std::to_string(kArchiveApplicationId));
+    } else {
+        const auto& steps = MigrationSteps();
+        for (int v = from; v < kArchiveSchemaVersion && why.empty(); ++v)
+            for (const std::string& sql : steps.at(static_cast<std::size_t>(v - 1)))
+                if (why.empty()) why = Exec(db, sql);
+    }
+    if (why.empty())
+        why = Exec(db, "PRAGMA user_version = " + std::to_string(kArchiveSchemaVersion));
+    if (why.empty()) why = Exec(db, "COMMIT");
+    if (!why.empty()) Exec(db, "ROLLBACK");
+    return why;
+}
+
+} // namespace tavrik

@@ -1,0 +1,56 @@
+#pragma once
+// The archive file's layout: its identity, its version, the SQL names of the
+// telemetry fields, and the steps that bring an older file up to date. The
+// frame layout's field table drives every column list, so a field is named in
+// one place only.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "telemetry/FrameLayout.h"
+
+struct sqlite3;
+
+namespace tavrik {
+
+// The archive's file name, in the folder that holds the KISS logs.
+inline constexpr std::string_view kArchiveFileName = "tavrik-archive.sqlite";
+// PRAGMA application_id of an archive: "TAVR". Anything else is not ours.
+inline constexpr std::int32_t kArchiveApplicationId = 0x54415652;
+// PRAGMA user_version this build writes; it opens every version up to this one.
+inline constexpr int kArchiveSchemaVersion = 1;
+
+// A pass: frames with no gap longer than this between neighbours.
+inline constexpr std::int64_t kPassGapMs = 20 * 60 * 1000;
+inline constexpr std::int64_t kHourMs = 60 * 60 * 1000;
+
+// The SQL column of field i: the caption in lower case with runs of other
+// characters made one '_' ("Batt volts" -> batt_volts, "temp BC #1" ->
+// temp_bc_1); a caption that begins with a digit gets "rail_" in front
+// ("3v3 #1 curr" -> rail_3v3_1_curr), so no name needs quoting.
+const std::string& FieldColumn(int index);
+// The field whose caption (as in the CSV header, without the unit) this is;
+// case and blanks around it do not matter. Its column name is accepted too.
+std::optional<int> FieldByName(std::string_view name);
+
+// The outcome of checking a database before it is used as an archive.
+enum class SchemaCheck {
+    Empty,   // a new file: no tables, no identity; the schema may be created
+    Current, // an archive of this version
+    Older,   // an archive of an older version: Migrate() brings it up to date
+    Newer,   // made by a newer version of the program: left alone
+    Foreign, // some other SQLite database: left alone
+};
+// Reads application_id, user_version and the table count. Returns an empty
+// text on success, else the SQLite error (not a database, corrupt, ...).
+std::string CheckSchema(sqlite3* db, SchemaCheck& check, int& version);
+// Creates the schema in an empty database, or runs the migration steps from
+// `from` to the current version, in one transaction either way.
+std::string CreateOrMigrate(sqlite3* db, int from);
+
+// The statements of the current schema, as the README documents them.
+std::vector<std::string> SchemaStatements();
+
+} // namespace tavrik

@@ -1,0 +1,109 @@
+#pragma once
+// The values the archive takes and gives: frames in, series buckets, pass and
+// hour summaries and export rows out. Times are milliseconds since 1970 UTC.
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "telemetry/FrameLayout.h"
+
+namespace tavrik {
+
+// One decoded telemetry frame as the archive keeps it.
+struct ArchiveFrame {
+    std::int64_t timeMs = 0;        // reception time
+    std::string source;             // the source call sign, without trailing blanks
+    std::vector<std::uint8_t> data; // the raw frame, KISS port byte first
+    std::array<double, kFieldCount> values{};
+    std::string kissFile;         // the KISS file it was logged in ("" unknown)
+    std::int64_t kissOffset = -1; // byte offset of its record there (-1 unknown)
+};
+
+// [fromMs, toMs): the default is everything.
+struct TimeRange {
+    std::int64_t fromMs = std::numeric_limits<std::int64_t>::min();
+    std::int64_t toMs = std::numeric_limits<std::int64_t>::max();
+    bool Contains(std::int64_t t) const { return t >= fromMs && t < toMs; }
+};
+
+// One field over a set of frames.
+struct FieldStats {
+    double min = 0;
+    double max = 0;
+    double sum = 0;
+    std::int64_t minMs = 0; // when the minimum was first received
+    std::int64_t maxMs = 0; // when the maximum was first received
+};
+
+// A pass or an hour: the frames' count, first and last time, every field's stats.
+struct Summary {
+    std::int64_t startMs = 0; // first frame (a pass) or the hour's start (an hour)
+    std::int64_t endMs = 0;   // last frame
+    std::int64_t count = 0;
+    std::array<FieldStats, kFieldCount> fields{};
+
+    double Average(int field) const {
+        return count > 0 ? fields[static_cast<std::size_t>(field)].sum / static_cast<double>(count)
+                         : 0.0;
+    }
+    // Adds one frame; the first frame sets everything.
+    void Add(std::int64_t timeMs, const std::array<double, kFieldCount>& values);
+    // Adds another summary's frames (of the same pass or hour).
+    void Merge(const Summary& other);
+};
+
+// One bucket of a series: what the chart draws per pixel.
+struct SeriesBucket {
+    std::int64_t startMs = 0;
+    std::int64_t count = 0;
+    double min = 0;
+    double avg = 0;
+    double max = 0;
+};
+
+struct Series {
+    std::int64_t bucketMs = 0;         // every bucket's length
+    bool fromSummaries = false;        // hour summaries (buckets of whole hours) or raw rows
+    std::vector<SeriesBucket> buckets; // in time order; buckets without frames left out
+};
+
+// What the archive holds in a range.
+struct ArchiveExtent {
+    std::int64_t count = 0;
+    std::int64_t firstMs = 0; // meaningful when count > 0
+    std::int64_t lastMs = 0;
+};
+
+// One stored frame, for exports. The views are valid during the callback only.
+struct ArchiveRow {
+    std::int64_t timeMs = 0;
+    std::string_view source;
+    std::string_view kissFile;
+    std::int64_t kissOffset = -1;
+    std::span<const std::uint8_t> data;
+    const std::array<double, kFieldCount>* values = nullptr;
+};
+
+// How far a KISS file has been archived: every telemetry frame whose record
+// begins before archivedTo is in the archive.
+struct KissMark {
+    std::string file;
+    std::uint64_t archivedTo = 0;
+};
+
+// The outcome of a write. A failed write changed nothing.
+struct WriteResult {
+    enum class Failure { None, Busy, Full, Other };
+    std::int64_t added = 0;      // new frames
+    std::int64_t duplicates = 0; // frames already there (same time, same bytes)
+    Failure failure = Failure::None;
+    std::string error; // why it failed, for a log line
+
+    bool Ok() const { return failure == Failure::None; }
+};
+
+} // namespace tavrik

@@ -1,0 +1,34 @@
+#include "station/ArchiveConsumer.h"
+
+#include "archive/ArchiveWriter.h"
+#include "time/TimeArgument.h"
+
+namespace tavrik {
+
+std::optional<ArchiveFrame> ToArchiveFrame(const DecodedFrame& frame) {
+    std::string_view received = frame.heard.received;
+    if (received.ends_with(" UTC")) received.remove_suffix(4);
+    const auto timeMs = ParseTimestamp(received);
+    if (!timeMs) return std::nullopt;
+    ArchiveFrame a;
+    a.timeMs = *timeMs;
+    a.source = frame.source;
+    while (!a.source.empty() && a.source.back() == ' ')
+        a.source.pop_back();
+    a.data = frame.heard.data;
+    a.values = frame.record.values;
+    a.kissFile = frame.heard.kissFile;
+    a.kissOffset = frame.heard.kissOffset;
+    return a;
+}
+
+void ArchiveConsumer::TelemetryDecoded(const DecodedFrame& frame) {
+    std::optional<ArchiveFrame> a = ToArchiveFrame(frame);
+    if (!a) {
+        ++withoutTime_;
+        return;
+    }
+    if (!writer_.Post(std::move(*a))) ++refused_;
+}
+
+} // namespace tavrik
