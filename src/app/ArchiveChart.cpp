@@ -6,8 +6,13 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/ArchiveChartQuery.h"
 #include "app/ArchiveChartView.h"
 #include "app/TelemetryChart.h"
+#include "app/TelemetryExportAction.h"
+#include "app/WindowWidgets.h"
+#include "archive/qt/ArchiveService.h"
+#include "files/qt/QtText.h"
 
 namespace tavrik {
 
@@ -40,6 +45,8 @@ ArchiveChart::ArchiveChart(QGroupBox* frame, TelemetryChart* runChart, ArchiveCh
     connect(&follow_, &QTimer::timeout, this, &ArchiveChart::Ask);
     connect(box_, &ChartRangeBox::RangeChosen, this, &ArchiveChart::RangeChosen);
     connect(source_, &ArchiveChartSource::Ready, this, &ArchiveChart::Answered);
+    connect(runChart, &TelemetryChart::Rebuilt, this, &ArchiveChart::Refresh);
+    Refresh(runChart->ChartedField(), runChart->accessibleName()); // as built before this
 }
 
 std::optional<ChartRange> ArchiveChart::ArchiveRange() const {
@@ -61,8 +68,12 @@ void ArchiveChart::Refresh(int field, const QString& caption) {
     if (!ArchiveRange()) return;
     if (newField)
         Ask();
-    else if (!follow_.isActive())
-        follow_.start();
+    else
+        FramesArchived();
+}
+
+void ArchiveChart::FramesArchived() {
+    if (ArchiveRange() && !follow_.isActive()) follow_.start();
 }
 
 void ArchiveChart::RangeChosen(ChartRange range) {
@@ -96,6 +107,22 @@ void ArchiveChart::Answered(const ArchiveChartData& data) {
     view_->Show(data, caption_);
     answered_ = true;
     emit Drawn();
+}
+
+ArchiveChart* AttachArchiveChart(QWidget* window, WindowWidgets& widgets, ArchiveService& archive,
+                                 const Clock& clock) {
+    if (!archive.Running()) return nullptr;
+    const QString path = archive.ArchivePath();
+    auto* chart = new ArchiveChart(widgets.Frame5, widgets.MSChart1,
+                                   ArchiveChartQueryFor(PathBytes(path)), clock);
+    QObject::connect(&archive, &ArchiveService::Written, chart, &ArchiveChart::FramesArchived);
+    if (auto* exporter = window->findChild<TelemetryExportAction*>())
+        exporter->OfferArchive([chart, path]() -> std::optional<ArchiveExportOffer> {
+            const std::optional<ChartRange> range = chart->ArchiveRange();
+            if (!range) return std::nullopt;
+            return ArchiveExportOffer{path, ChartRangeName(*range), chart->ExportSpan()};
+        });
+    return chart;
 }
 
 } // namespace tavrik

@@ -13,22 +13,28 @@
 #include "time/Clock.h"
 
 class QGroupBox;
+class QWidget;
 
 namespace tavrik {
 
 class ArchiveChartView;
+class ArchiveService;
 class TelemetryChart;
+class WindowWidgets;
 
 class ArchiveChart : public QObject {
     Q_OBJECT
   public:
     // Puts the range choice beside the frame's caption and the archive's chart
-    // in the run chart's place; query answers the archive's charts.
+    // in the run chart's place; query answers the archive's charts. Follows
+    // every rebuild of the run chart (a choice of field, a new frame).
     ArchiveChart(QGroupBox* frame, TelemetryChart* runChart, ArchiveChartQuery query,
                  const Clock& clock);
 
     // The charted field, after every choice of field and every new frame.
     void Refresh(int field, const QString& caption);
+    // Frames came into the archive other than by the window (its catch-up).
+    void FramesArchived();
     // The archive range shown, if one is: what an export of the chart offers.
     std::optional<ChartRange> ArchiveRange() const;
     // The span an export of the shown range covers: what the chart shows,
@@ -58,5 +64,11 @@ class ArchiveChart : public QObject {
     bool answered_ = false; // the view shows the chosen range
     QString caption_;
 };
+
+// With a running archive: the range choice on the window's chart, following
+// the archive's catch-up, and Options, "export telemetry (CSV)" offering the
+// archive range shown.
+ArchiveChart* AttachArchiveChart(QWidget* window, WindowWidgets& widgets, ArchiveService& archive,
+                                 const Clock& clock);
 
 } // namespace tavrik

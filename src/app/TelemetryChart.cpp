@@ -106,6 +106,7 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
 
     setAccessibleName(caption);
     Describe();
+    emit Rebuilt(field, caption);
 }
 
 void TelemetryChart::SetRangeName(const QString& name) {

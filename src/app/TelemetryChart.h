@@ -28,9 +28,15 @@ class TelemetryChart : public QChartView {
     // description assistive tools read ("this run: 7400 mV").
     void SetRangeName(const QString& name);
 
+    int ChartedField() const { return field_; }
+
     // The chart as last built: one value and one row label per stored record.
     const std::vector<double>& Values() const { return values_; }
     const QStringList& RowLabels() const { return labels_; }
+
+  signals:
+    // After every rebuild: the field charted, with its caption.
+    void Rebuilt(int field, const QString& caption);
 
   protected:
     bool viewportEvent(QEvent* event) override;
