@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libgl-dev
   libgtest-dev libbenchmark-dev
+  libsqlite3-dev sqlite3
   clang libclang-rt-14-dev
   python3 openssl
   direwolf util-linux iproute2

@@ -7,6 +7,8 @@
 #include <unordered_map>
 
 #include "archive/ArchiveSchema.h"
+#include "telemetry/Conversions.h"
+#include "telemetry/TelemetryHistory.h"
 
 namespace tavrik {
 
@@ -19,6 +21,22 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     std::int64_t q = a / b;
     if (a % b != 0 && (a < 0) != (b < 0)) --q;
     return q;
+}
+
+// The smallest round length (1, 2 or 5 times a power of ten milliseconds up
+// to a second, then steps of the clock, then whole days) at least `wanted`:
+// bucket edges fall on round times and stay put while the view follows new
+// frames; from an hour up every bucket is made of whole hours.
+std::int64_t NiceBucket(std::int64_t wanted) {
+    static constexpr std::int64_t kSteps[] = {
+        1,       2,           5,           10,          20,           50,          100,
+        200,     500,         1000,        2000,        5000,         10000,       15000,
+        30000,   60000,       120000,      300000,      600000,       900000,      1800000,
+        kHourMs, 2 * kHourMs, 3 * kHourMs, 6 * kHourMs, 12 * kHourMs, 24 * kHourMs};
+    for (const std::int64_t step : kSteps)
+        if (step >= wanted) return step;
+    const std::int64_t day = 24 * kHourMs;
+    return (wanted + day - 1) / day * day;
 }
 
 std::int64_t FrameHash(std::span<const std::uint8_t> bytes) {
@@ -140,6 +158,7 @@ class ArchiveStatements {
     std::array<Stmt, kFieldCount> rawSeries, hourSeries;
     std::unordered_map<std::string, std::int64_t> fileIds; // committed ids only
     std::vector<std::size_t> inserted;                     // reused per Insert
+    std::vector<std::array<double, kFieldCount>> values;   // of the frames of an Insert
 };
 
 Archive::Archive() = default;
@@ -285,7 +304,7 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
         std::string cols = "time_ms, frame_hash, source, file_id, kiss_offset, raw";
         std::string params = "?, ?, ?, ?, ?, ?";
         for (int i = 0; i < kFieldCount; ++i) {
-            cols += ", " + FieldColumn(i);
+            cols += ", " + StoredColumn(i);
             params += ", ?";
         }
         return "INSERT INTO frame (" + cols + ") VALUES (" + params +
@@ -293,8 +312,16 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
     }();
     sqlite3_stmt* ins = s.insertFrame.Get(db_, insertSql);
     s.inserted.clear();
+    s.values.resize(frames.size());
+    FrameBuffer fb;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const ArchiveFrame& f = frames[i];
+        fb.Load(f.data);
+        if (!IsDecodable(fb)) {
+            ++result.refused;
+            continue;
+        }
+        s.values[i] = DecodeValues(fb);
         std::int64_t id = 0;
         if (!f.kissFile.empty() && !fileId(f.kissFile, id)) return fail();
         sqlite3_reset(ins);
@@ -311,8 +338,16 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
         else
             sqlite3_bind_int64(ins, 5, f.kissOffset);
         sqlite3_bind_blob(ins, 6, f.data.data(), static_cast<int>(f.data.size()), SQLITE_STATIC);
-        for (int k = 0; k < kFieldCount; ++k)
-            sqlite3_bind_double(ins, 7 + k, f.values[static_cast<std::size_t>(k)]);
+        // The counts as the frame carries them: whole numbers take one to
+        // three bytes where a calibrated double takes eight.
+        for (const FieldSpec& field : FieldTable()) {
+            const std::int32_t p = field.position;
+            const std::int64_t raw = field.type == FieldType::U8
+                                         ? fb.At(static_cast<std::size_t>(p))
+                                     : field.type == FieldType::U16 ? ReadU16(fb, p)
+                                                                    : ReadS16(fb, p);
+            sqlite3_bind_int64(ins, 7 + field.index, raw);
+        }
         if (!ok(sqlite3_step(ins), "adding a frame")) return fail();
         if (sqlite3_changes(db_) > 0)
             s.inserted.push_back(i);
@@ -326,8 +361,7 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
     // Hours: the new frames' summaries merged into the stored ones.
     std::map<std::int64_t, Summary> hours;
     for (const std::size_t i : s.inserted)
-        hours[FloorDiv(frames[i].timeMs, kHourMs) * kHourMs].Add(frames[i].timeMs,
-                                                                 frames[i].values);
+        hours[FloorDiv(frames[i].timeMs, kHourMs) * kHourMs].Add(frames[i].timeMs, s.values[i]);
     static const std::string hourGetSql =
         SummarySelect("hour_summary", "hour_ms") + " WHERE hour_ms = ?";
     static const std::string hourPutSql = SummaryInsert("hour_summary", "hour_ms");
@@ -360,7 +394,7 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
         Summary run;
         std::size_t b = a;
         do {
-            run.Add(order[b].first, frames[order[b].second].values);
+            run.Add(order[b].first, s.values[order[b].second]);
             ++b;
         } while (b < order.size() && order[b].first - order[b - 1].first <= kPassGapMs);
         a = b;
@@ -474,9 +508,8 @@ std::string Archive::QuerySeries(int field, TimeRange range, int points, Series&
     }
     if (range.toMs <= range.fromMs) return {};
     const std::int64_t span = range.toMs - range.fromMs;
-    std::int64_t bucket = std::max<std::int64_t>(1, (span + points - 1) / points);
+    const std::int64_t bucket = NiceBucket((span + points - 1) / points);
     out.fromSummaries = bucket >= kHourMs;
-    if (out.fromSummaries) bucket = (bucket + kHourMs - 1) / kHourMs * kHourMs;
     out.bucketMs = bucket;
     const std::int64_t grid = FloorDiv(range.fromMs, bucket) * bucket;
     const std::string& col = FieldColumn(field);
@@ -487,9 +520,10 @@ std::string Archive::QuerySeries(int field, TimeRange range, int points, Series&
                                               "_max, " + col +
                                               "_sum FROM hour_summary WHERE hour_ms >= ? AND "
                                               "hour_ms < ? ORDER BY hour_ms")
-            : st_->rawSeries[f].Get(db_, "SELECT time_ms, 1, " + col + ", " + col + ", " + col +
-                                             " FROM frame WHERE time_ms >= ? AND time_ms < ? "
-                                             "ORDER BY time_ms");
+            : st_->rawSeries[f].Get(db_, "SELECT time_ms, 1, v, v, v FROM (SELECT time_ms, " +
+                                             CalibratedSql(field) +
+                                             " AS v FROM frame WHERE time_ms >= ? AND "
+                                             "time_ms < ? ORDER BY time_ms)");
     if (!q) return sqlite3_errmsg(db_);
     Reset r{q};
     sqlite3_bind_int64(
@@ -571,17 +605,16 @@ std::string Archive::QueryHours(TimeRange range, std::vector<Summary>& out) {
 std::string Archive::Export(TimeRange range, const std::function<bool(const ArchiveRow&)>& row) {
     if (!db_) return "the archive is not open";
     static const std::string sql = [] {
-        std::string s = "SELECT f.time_ms, f.source, k.name, f.kiss_offset, f.raw";
-        for (int i = 0; i < kFieldCount; ++i)
-            s += ", f." + FieldColumn(i);
-        return s + " FROM frame f LEFT JOIN kiss_file k ON k.id = f.file_id "
-                   "WHERE f.time_ms >= ? AND f.time_ms < ? ORDER BY f.time_ms, f.id";
+        return std::string("SELECT f.time_ms, f.source, k.name, f.kiss_offset, f.raw") +
+               " FROM frame f LEFT JOIN kiss_file k ON k.id = f.file_id "
+               "WHERE f.time_ms >= ? AND f.time_ms < ? ORDER BY f.time_ms, f.id";
     }();
     sqlite3_stmt* q = st_->exportRows.Get(db_, sql);
     Reset r{q};
     sqlite3_bind_int64(q, 1, range.fromMs);
     sqlite3_bind_int64(q, 2, range.toMs);
     std::array<double, kFieldCount> values{};
+    FrameBuffer fb;
     int rc;
     while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
         ArchiveRow a;
@@ -596,8 +629,9 @@ std::string Archive::Export(TimeRange range, const std::function<bool(const Arch
         a.kissOffset = sqlite3_column_type(q, 3) == SQLITE_NULL ? -1 : sqlite3_column_int64(q, 3);
         const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(q, 4));
         a.data = {blob, static_cast<std::size_t>(sqlite3_column_bytes(q, 4))};
-        for (int i = 0; i < kFieldCount; ++i)
-            values[static_cast<std::size_t>(i)] = sqlite3_column_double(q, 5 + i);
+        // The decoder's values of the stored frame: what tavrik-decode gives.
+        fb.Load(a.data);
+        values = DecodeValues(fb);
         a.values = &values;
         if (!row(a)) return {};
     }

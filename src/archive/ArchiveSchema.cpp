@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <sqlite3.h>
 
 namespace tavrik {
@@ -32,6 +33,42 @@ const std::array<std::string, kFieldCount>& Columns() {
         return c;
     }();
     return columns;
+}
+
+const std::array<std::string, kFieldCount>& StoredColumns() {
+    static const std::array<std::string, kFieldCount> columns = [] {
+        std::array<std::string, kFieldCount> c;
+        for (const FieldSpec& f : FieldTable())
+            c[static_cast<std::size_t>(f.index)] =
+                MakeColumn(f.caption) + (f.calibration == Calibration::Raw ? "" : "_raw");
+        return c;
+    }();
+    return columns;
+}
+
+std::string SqlNumber(double v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    std::string s(buf, r.ptr);
+    if (s.find_first_of(".e") == std::string::npos) s += ".0"; // a real, not an integer
+    return s;
+}
+
+// The decoder's calibration of a field in SQL, operation for operation, so
+// the view gives the same doubles as the program.
+std::string Calibrated(const FieldSpec& f) {
+    const std::string& raw = StoredColumns()[static_cast<std::size_t>(f.index)];
+    switch (f.calibration) {
+    case Calibration::Raw:
+        break;
+    case Calibration::Scale:
+        return SqlNumber(f.factor) + " * " + raw;
+    case Calibration::Square:
+        return SqlNumber(f.factor) + " * (" + raw + " * " + raw + ")";
+    case Calibration::NegLinear:
+        return SqlNumber(-f.factor) + " * " + raw + " + " + SqlNumber(f.offset);
+    }
+    return raw;
 }
 
 std::string Lower(std::string_view s) {
@@ -90,6 +127,14 @@ const std::string& FieldColumn(int index) {
     return Columns().at(static_cast<std::size_t>(index));
 }
 
+std::string CalibratedSql(int index) {
+    return Calibrated(Field(index));
+}
+
+const std::string& StoredColumn(int index) {
+    return StoredColumns().at(static_cast<std::size_t>(index));
+}
+
 std::optional<int> FieldByName(std::string_view name) {
     while (!name.empty() && name.front() == ' ')
         name.remove_prefix(1);
@@ -104,9 +149,11 @@ std::optional<int> FieldByName(std::string_view name) {
 std::vector<std::string> SchemaStatements() {
     std::string frameColumns;
     std::string viewColumns;
-    for (const std::string& c : Columns()) {
-        frameColumns += ",\n  " + c + " REAL";
-        viewColumns += ", " + c;
+    for (const FieldSpec& f : FieldTable()) {
+        frameColumns += ",\n  " + StoredColumn(f.index) + " INTEGER";
+        viewColumns += f.calibration == Calibration::Raw
+                           ? ", " + FieldColumn(f.index)
+                           : ",\n  " + Calibrated(f) + " AS " + FieldColumn(f.index);
     }
     std::string fieldRows;
     for (const FieldSpec& f : FieldTable())

@@ -31,6 +31,13 @@ inline constexpr std::int64_t kHourMs = 60 * 60 * 1000;
 // temp_bc_1); a caption that begins with a digit gets "rail_" in front
 // ("3v3 #1 curr" -> rail_3v3_1_curr), so no name needs quoting.
 const std::string& FieldColumn(int index);
+// The frame table's column of field i: the field's column for the values the
+// frame carries as they are, <column>_raw for those the decoder calibrates
+// (the frame's count; the telemetry view gives the calibrated value).
+const std::string& StoredColumn(int index);
+// Field i's value in SQL over the frame table: the decoder's calibration of
+// its stored column.
+std::string CalibratedSql(int index);
 // The field whose caption (as in the CSV header, without the unit) this is;
 // case and blanks around it do not matter. Its column name is accepted too.
 std::optional<int> FieldByName(std::string_view name);

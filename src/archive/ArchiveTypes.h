@@ -13,14 +13,15 @@
 
 namespace tavrik {
 
-// One decoded telemetry frame as the archive keeps it.
+// One telemetry frame as the archive takes it. The archive decodes the frame
+// itself (the decoder's own code), so what it stores and exports is always
+// what tavrik-decode makes of these bytes.
 struct ArchiveFrame {
     std::int64_t timeMs = 0;        // reception time
     std::string source;             // the source call sign, without trailing blanks
-    std::vector<std::uint8_t> data; // the raw frame, KISS port byte first
-    std::array<double, kFieldCount> values{};
-    std::string kissFile;         // the KISS file it was logged in ("" unknown)
-    std::int64_t kissOffset = -1; // byte offset of its record there (-1 unknown)
+    std::vector<std::uint8_t> data; // the raw frame, KISS port byte first; one the decoder takes
+    std::string kissFile;           // the KISS file it was logged in ("" unknown)
+    std::int64_t kissOffset = -1;   // byte offset of its record there (-1 unknown)
 };
 
 // [fromMs, toMs): the default is everything.
@@ -100,6 +101,7 @@ struct WriteResult {
     enum class Failure { None, Busy, Full, Other };
     std::int64_t added = 0;      // new frames
     std::int64_t duplicates = 0; // frames already there (same time, same bytes)
+    std::int64_t refused = 0;    // frames the decoder does not take (not stored)
     Failure failure = Failure::None;
     std::string error; // why it failed, for a log line
 

@@ -78,7 +78,6 @@ void KissImport::Take(const KissRecord& record) {
     while (!a.source.empty() && a.source.back() == ' ')
         a.source.pop_back();
     a.data = record.bytes;
-    a.values = DecodeValues(frame);
     a.kissFile = name_;
     a.kissOffset = static_cast<std::int64_t>(offset);
 }

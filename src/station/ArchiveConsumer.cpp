@@ -16,7 +16,6 @@ std::optional<ArchiveFrame> ToArchiveFrame(const DecodedFrame& frame) {
     while (!a.source.empty() && a.source.back() == ' ')
         a.source.pop_back();
     a.data = frame.heard.data;
-    a.values = frame.record.values;
     a.kissFile = frame.heard.kissFile;
     a.kissOffset = frame.heard.kissOffset;
     return a;
