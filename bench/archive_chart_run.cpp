@@ -45,8 +45,6 @@ std::string Fill(const std::string& path, std::int64_t frames, std::int64_t endM
             f.timeMs = endMs - kYearMs + i * stepMs;
             f.source = "BENCH";
             f.data = VaryingTelemetryFrame(rng);
-            for (double& v : f.values)
-                v = static_cast<double>(rng.Next() % 10000);
             batch.push_back(std::move(f));
         }
         const WriteResult r = archive.Insert(batch);

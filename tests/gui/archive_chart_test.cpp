@@ -17,6 +17,7 @@
 #include "app/TelemetryChart.h"
 #include "archive/Archive.h"
 #include "form_fixture.h"
+#include "telemetry_frames.h"
 #include "time/TimeArgument.h"
 
 using namespace tavrik;
@@ -58,8 +59,9 @@ class ArchiveChartTest : public ::testing::Test {
             ArchiveFrame f;
             f.timeMs = t;
             f.source = "TAVRIK";
-            f.data = {0, 1, 2, static_cast<std::uint8_t>(t)};
-            f.values[kBatt] = v;
+            std::vector<long> raw(kFieldCount, 0);
+            raw[kBatt] = static_cast<long>(v); // taken as it stands (mV)
+            f.data = TelemetryFrame(raw);
             batch.push_back(f);
         }
         ASSERT_TRUE(archive.Insert(batch).Ok());
