@@ -15,7 +15,9 @@
 #include "app/ArchiveChartView.h"
 #include "app/ArchiveCsvExport.h"
 #include "app/TelemetryChart.h"
+#include "app/TelemetryExportAction.h"
 #include "archive/Archive.h"
+#include "archive/qt/ArchiveService.h"
 #include "form_fixture.h"
 #include "telemetry_frames.h"
 #include "time/TimeArgument.h"
@@ -223,4 +225,39 @@ TEST(TimeTicks, RoundUtcTimesNamedByTheirStep) {
             labels << label;
         EXPECT_EQ(labels, c.labels);
     }
+}
+
+class ArchiveWindowTest : public FormFixture {};
+
+TEST_F(ArchiveWindowTest, TheExportOffersTheArchiveRangeTheChartShows) {
+    WriteConfig("PORT=127.0.0.1:1\r\nMYCALL=N0CALL\r\n");
+    clock.Set(Reading(2026, 12, 9, 18, 0));
+    Form1& f = Start();
+    ArchiveService service(clock);
+    ASSERT_TRUE(service.Start(dir.path()).startsWith("archive: "));
+    const std::int64_t now = UnixMilliseconds({2026, 12, 9, 18, 0, 0, 0});
+    for (const std::int64_t ago : {30 * kDay, 6 * kDay, 2 * kDay, kHour}) {
+        ArchiveFrame frame;
+        frame.timeMs = now - ago;
+        frame.source = "TAVRIK";
+        frame.data = TelemetryFrame({});
+        ASSERT_TRUE(service.Post(frame));
+    }
+    service.Writer()->Flush();
+    ArchiveChart* chart = AttachArchiveChart(&f, f, service, clock);
+    ASSERT_NE(chart, nullptr);
+    EXPECT_EQ(chart->Box()->parentWidget(), f.Frame5);
+
+    QSignalSpy drawn(chart, &ArchiveChart::Drawn);
+    chart->Box()->SetRange(ChartRange::Week);
+    ASSERT_TRUE(drawn.wait(10000));
+    f.MnuExport->trigger();
+    auto* exporter = f.findChild<TelemetryExportAction*>();
+    ASSERT_NE(exporter->Dialog(), nullptr);
+    EXPECT_EQ(exporter->Dialog()->windowTitle(), "export telemetry (CSV): 7 days from the archive");
+    const QString out = exporter->Dialog()->selectedFiles().value(0);
+    QMetaObject::invokeMethod(exporter->Dialog(), "accept");
+    ASSERT_TRUE(WaitFor([&] { return !exporter->Running(); }));
+    EXPECT_EQ(EntryText(0), "telemetry export " + QDir::toNativeSeparators(out).toStdString() +
+                                ": 3 archived frames written");
 }
