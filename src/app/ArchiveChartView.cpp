@@ -80,6 +80,68 @@ std::vector<std::pair<std::int64_t, QString>> TimeTicks(std::int64_t fromMs, std
     return ticks;
 }
 
+namespace {
+
+// Frames closer than this belong to one pass (as the archive counts passes):
+// the chart joins them up, across buckets without frames in between.
+constexpr std::int64_t kJoinMs = 20 * kMinuteMs;
+
+// An area's two edges over the buckets, through their centres. Buckets of one
+// run of frames join up; where a run ends both edges meet and go on together
+// to the next run, so the area has no height, and nothing is drawn, where no
+// frame was. A run's ends reach its outer buckets' edges, so a lone bucket is
+// drawn as wide as it is.
+template <class TopBottom>
+void Edges(const std::vector<ChartBucket>& buckets, std::int64_t width, TopBottom topBottom,
+           QList<QPointF>& upper, QList<QPointF>& lower) {
+    const std::size_t n = buckets.size();
+    const auto apart = [&](std::size_t i) { // bucket i and the next are not one run
+        return buckets[i + 1].startMs - (buckets[i].startMs + width) >= kJoinMs;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        const ChartBucket& b = buckets[i];
+        const double start = static_cast<double>(b.startMs);
+        const double end = start + static_cast<double>(width);
+        const bool first = i == 0 || apart(i - 1);
+        const bool last = i + 1 == n || apart(i);
+        const auto [top, bottom] = topBottom(b);
+        if (first && i > 0) {
+            const double met = upper.back().y();
+            upper.append({start, met});
+            lower.append({start, met});
+        }
+        if (first) {
+            upper.append({start, top});
+            lower.append({start, bottom});
+        }
+        upper.append({(start + end) / 2, top});
+        lower.append({(start + end) / 2, bottom});
+        if (last) {
+            upper.append({end, top});
+            lower.append({end, bottom});
+        }
+        if (last && i + 1 < n) {
+            const double met = (top + bottom) / 2;
+            upper.append({end, met});
+            lower.append({end, met});
+        }
+    }
+}
+
+} // namespace
+
+template <class TopBottom>
+void ArchiveChartView::DrawArea(QAreaSeries* area, const ArchiveChartData& data,
+                                TopBottom topBottom) {
+    QList<QPointF> upper, lower;
+    upper.reserve(static_cast<qsizetype>(data.buckets.size() * 2 + 8));
+    lower.reserve(upper.capacity());
+    Edges(data.buckets, data.bucketMs, topBottom, upper, lower);
+    // One replace() per edge: one repaint each, however many buckets.
+    area->upperSeries()->replace(upper);
+    area->lowerSeries()->replace(lower);
+}
+
 ArchiveChartView::ArchiveChartView(QWidget* parent) : QChartView(new QChart(), parent) {
     setObjectName(QStringLiteral("ArchiveChart"));
     QChart* chart = this->chart();
@@ -90,21 +152,21 @@ ArchiveChartView::ArchiveChartView(QWidget* parent) : QChartView(new QChart(), p
     titleFont.setBold(true);
     chart->setTitleFont(titleFont);
 
-    // The band's edges are its area's outline, not series of the chart.
-    min_ = new QLineSeries(this);
-    max_ = new QLineSeries(this);
-    band_ = new QAreaSeries(max_, min_);
-    avg_ = new QLineSeries();
+    // Both are areas whose edges are not series of the chart: an area can
+    // have no height where there are no frames, a line cannot be broken.
+    band_ = new QAreaSeries(new QLineSeries(this), new QLineSeries(this));
+    avg_ = new QAreaSeries(new QLineSeries(this), new QLineSeries(this));
     yellow_ = new QScatterSeries();
     red_ = new QScatterSeries();
     for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{band_, avg_, yellow_, red_})
         chart->addSeries(s);
-    const QColor line = avg_->pen().color(); // the theme's first colour
-    QColor fill = line.lighter(160);
-    fill.setAlpha(150);
+    const QColor line = band_->brush().color(); // the theme's first colour
+    QColor fill = line.lighter(150);
+    fill.setAlpha(160);
     band_->setBrush(fill);
-    band_->setPen(QPen(fill.darker(115), 1));
-    avg_->setPen(QPen(line.darker(130), 1));
+    band_->setPen(Qt::NoPen);
+    avg_->setBrush(line.darker(150));
+    avg_->setPen(Qt::NoPen);
     for (auto [marks, colour] :
          {std::pair{yellow_, QColor(230, 190, 0)}, std::pair{red_, QColor(210, 30, 30)}}) {
         marks->setMarkerSize(6);
@@ -125,21 +187,20 @@ ArchiveChartView::ArchiveChartView(QWidget* parent) : QChartView(new QChart(), p
         s->attachAxis(axisX_);
         s->attachAxis(axisY_);
     }
-    setRenderHint(QPainter::Antialiasing, false);
+    // A few hundred buckets: smooth edges cost little, and without them a
+    // band of steep slivers shows seams.
+    setRenderHint(QPainter::Antialiasing, true);
 }
 
 void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption) {
     data_ = data;
     const QString range = ChartRangeName(data.request.range);
     const double half = static_cast<double>(data.bucketMs) / 2;
-    QList<QPointF> lows, highs, avgs, yellow, red;
+    QList<QPointF> yellow, red;
     std::int64_t frames = 0;
     double lo = 0, hi = 0, sum = 0;
     for (const ChartBucket& b : data.buckets) {
         const double x = static_cast<double>(b.startMs) + half;
-        lows.append({x, b.min});
-        highs.append({x, b.max});
-        avgs.append({x, b.avg});
         if (b.flags & kBucketRed)
             red.append({x, b.max});
         else if (b.flags & kBucketYellow)
@@ -149,10 +210,6 @@ void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption
         frames += b.count;
         sum += b.avg * static_cast<double>(b.count);
     }
-    // One replace() per series: one repaint each, however many buckets.
-    min_->replace(lows);
-    max_->replace(highs);
-    avg_->replace(avgs);
     yellow_->replace(yellow);
     red_->replace(red);
 
@@ -174,6 +231,15 @@ void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption
         axisY_->setTickInterval(ticks.step);
     }
     axisY_->setRange(ticks.low, ticks.high);
+
+    // The average as a strip about two pixels high.
+    const qreal plotHeight =
+        chart()->plotArea().height() > 0 ? chart()->plotArea().height() : height() - 60.0;
+    const double pixel = (ticks.high - ticks.low) / std::max<qreal>(plotHeight, 50);
+    DrawArea(band_, data, [](const ChartBucket& b) { return std::pair{b.max, b.min}; });
+    DrawArea(avg_, data, [pixel](const ChartBucket& b) {
+        return std::pair{b.avg + pixel, b.avg - pixel};
+    });
 
     QString description;
     if (!data.error.empty()) {
@@ -215,8 +281,8 @@ QString ArchiveChartView::Value(double v) const {
 
 const ChartBucket* ArchiveChartView::BucketAt(QPoint viewPos) const {
     if (data_.buckets.empty()) return nullptr;
-    const QPointF at = chart()->mapToValue(mapToScene(viewPos), avg_);
-    const QPointF beside = chart()->mapToValue(mapToScene(viewPos + QPoint(3, 0)), avg_);
+    const QPointF at = chart()->mapToValue(mapToScene(viewPos), band_);
+    const QPointF beside = chart()->mapToValue(mapToScene(viewPos + QPoint(3, 0)), band_);
     // Buckets are about a pixel wide and most are empty between passes: the
     // nearest one within a few pixels is meant.
     const double reach = std::max(std::abs(beside.x() - at.x()), double(data_.bucketMs) / 2);

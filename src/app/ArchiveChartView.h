@@ -13,7 +13,6 @@
 QT_BEGIN_NAMESPACE
 class QAreaSeries;
 class QCategoryAxis;
-class QLineSeries;
 class QScatterSeries;
 class QValueAxis;
 QT_END_NAMESPACE
@@ -36,18 +35,20 @@ class ArchiveChartView : public QChartView {
     const ChartBucket* BucketAt(QPoint viewPos) const;
     // The tooltip's text for a bucket.
     QString BucketText(const ChartBucket& bucket) const;
+    // The min-max band as drawn.
+    const QAreaSeries* Band() const { return band_; }
 
   protected:
     bool viewportEvent(QEvent* event) override;
 
   private:
     QString Value(double v) const;
+    template <class TopBottom>
+    void DrawArea(QAreaSeries* area, const ArchiveChartData& data, TopBottom topBottom);
 
     ArchiveChartData data_;
-    QLineSeries* min_ = nullptr;
-    QLineSeries* max_ = nullptr;
-    QAreaSeries* band_ = nullptr;
-    QLineSeries* avg_ = nullptr;
+    QAreaSeries* band_ = nullptr; // lowest to highest
+    QAreaSeries* avg_ = nullptr;  // a strip along the average
     QScatterSeries* yellow_ = nullptr;
     QScatterSeries* red_ = nullptr;
     QCategoryAxis* axisX_ = nullptr;

@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QLineSeries>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
@@ -260,4 +262,31 @@ TEST_F(ArchiveWindowTest, TheExportOffersTheArchiveRangeTheChartShows) {
     ASSERT_TRUE(WaitFor([&] { return !exporter->Running(); }));
     EXPECT_EQ(EntryText(0), "telemetry export " + QDir::toNativeSeparators(out).toStdString() +
                                 ": 3 archived frames written");
+}
+
+TEST(ArchiveChartView, NothingIsDrawnBetweenPassesAndALoneBucketHasItsWidth) {
+    ArchiveChartView view(nullptr);
+    view.resize(673, 249);
+    ArchiveChartData d;
+    d.request.range = ChartRange::Day;
+    d.span = {0, 24 * kHour};
+    d.bucketMs = 300'000;
+    for (const std::int64_t start : {kHour, kHour + 300'000, kHour + 600'000, 9 * kHour})
+        d.buckets.push_back({start, 10, 7000, 7500, 8000, 0});
+    view.Show(d, "Batt volts [mV]");
+    const QList<QPointF> upper = view.Band()->upperSeries()->points();
+    const QList<QPointF> lower = view.Band()->lowerSeries()->points();
+    ASSERT_EQ(upper.size(), lower.size());
+    const double gapFrom = kHour + 900'000, gapTo = 9 * kHour;
+    double loneFrom = 1e18, loneTo = -1e18;
+    for (qsizetype i = 0; i < upper.size(); ++i) {
+        ASSERT_EQ(upper[i].x(), lower[i].x());
+        if (upper[i].x() > gapFrom && upper[i].x() < gapTo) EXPECT_EQ(upper[i].y(), lower[i].y());
+        if (upper[i].x() >= gapTo && upper[i].y() == 8000) {
+            loneFrom = std::min(loneFrom, upper[i].x());
+            loneTo = std::max(loneTo, upper[i].x());
+        }
+    }
+    EXPECT_EQ(loneFrom, gapTo);
+    EXPECT_EQ(loneTo, gapTo + 300'000);
 }
