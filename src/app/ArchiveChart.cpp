@@ -46,6 +46,7 @@ ArchiveChart::ArchiveChart(QGroupBox* frame, TelemetryChart* runChart, ArchiveCh
     connect(box_, &ChartRangeBox::RangeChosen, this, &ArchiveChart::RangeChosen);
     connect(source_, &ArchiveChartSource::Ready, this, &ArchiveChart::Answered);
     connect(runChart, &TelemetryChart::Rebuilt, this, &ArchiveChart::Refresh);
+    runChart->SetRangeName(ChartRangeName(ChartRange::ThisRun));
     Refresh(runChart->ChartedField(), runChart->accessibleName()); // as built before this
 }
 
@@ -80,7 +81,6 @@ void ArchiveChart::RangeChosen(ChartRange range) {
     const bool run = range == ChartRange::ThisRun;
     runChart_->setVisible(run);
     view_->setVisible(!run);
-    runChart_->SetRangeName(ChartRangeName(ChartRange::ThisRun));
     answered_ = false;
     if (!run) Ask();
 }
