@@ -6,8 +6,8 @@
 #include "files/Kiss.h"
 #include "files/StationConfig.h"
 #include "intake/Agw.h"
-#include "intake/FrameText.h"
 #include "telemetry/FrameLayout.h"
+#include "telemetry/FrameText.h"
 #include "telemetry/TelemetryHistory.h"
 #include "upload/UploadBody.h"
 

@@ -10,7 +10,8 @@
 
 #include "bench_data.h"
 #include "files/KissLog.h"
-#include "intake/FramePipeline.h"
+#include "station/FramePipeline.h"
+#include "telemetry/FrameText.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
 
@@ -20,18 +21,11 @@ using namespace tavrik::bench;
 namespace {
 
 // Keeps every log entry as the window does; shows nothing.
-class KeepingView final : public PipelineView {
+class KeepingView final : public StationConsumer {
   public:
     explicit KeepingView(const Clock& clock) : clock_(clock) {}
-    void Log(const std::string& text) override {
-        entries.push_front(UtcTimestamp(clock_) + ": " + text);
-    }
-    void ShowCallSigns(const std::string& text) override { callSigns = text; }
-    bool UploadAllowed() const override { return false; }
-    void Upload(const std::string&) override {}
-    void RefreshChart() override {}
-    void ShowTelemetryRecord(std::int32_t) override {}
-    void ShowCounters() override {}
+    void Log(const std::string& text) { entries.push_front(UtcTimestamp(clock_) + ": " + text); }
+    void FrameHeard(const HeardFrame& heard) override { callSigns = CallSignText(heard.data); }
     std::deque<std::string> entries;
     std::string callSigns;
 
@@ -68,7 +62,9 @@ int main(int argc, char** argv) {
         config.mycall = "BENCH";
         TelemetryHistory history;
         KeepingView view(clock);
-        FramePipeline pipeline(clock, config, history, view);
+        FramePipeline pipeline(clock, config, history,
+                               [&view](const std::string& text) { view.Log(text); });
+        pipeline.AddConsumer(view);
         KissLog kiss;
         const std::string logPath = std::string(dir) + "/BENCH.kss";
         if (!kiss.Open(logPath).empty()) return 1;

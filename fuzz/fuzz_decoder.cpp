@@ -7,10 +7,10 @@
 #include "files/KissLog.h"
 #include "files/StationConfig.h"
 #include "fuzz_check.h"
-#include "intake/FramePipeline.h"
-#include "intake/FrameText.h"
+#include "station/FramePipeline.h"
 #include "telemetry/FrameBuffer.h"
 #include "telemetry/FrameLayout.h"
+#include "telemetry/FrameText.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
 
@@ -18,17 +18,13 @@ using namespace tavrik;
 
 namespace {
 
-class NullView final : public PipelineView {
+class NullConsumer final : public StationConsumer {
   public:
-    void Log(const std::string& text) override { logged += text.size(); }
-    void ShowCallSigns(const std::string& text) override { logged += text.size(); }
-    bool UploadAllowed() const override { return true; }
-    void Upload(const std::string& body) override { uploads += body.empty() ? 0 : 1; }
-    void RefreshChart() override {}
-    void ShowTelemetryRecord(std::int32_t number) override { shown = number; }
-    void ShowCounters() override {}
+    void FrameHeard(const HeardFrame& heard) override { heardBytes += heard.data.size(); }
+    void UploadComposed(const std::string& body) override { uploads += body.empty() ? 0 : 1; }
+    void TelemetryDecoded(const DecodedFrame& decoded) override { shown = decoded.number; }
 
-    std::size_t logged = 0;
+    std::size_t heardBytes = 0;
     std::size_t uploads = 0;
     std::int32_t shown = 0;
 };
@@ -106,26 +102,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     config.mycall = "N0CALL";
     config.qthLat = "47.1";
     config.qthLong = "8.5";
-    NullView view;
+    NullConsumer view;
+    std::size_t logged = 0;
     static TelemetryHistory live;
     const std::int32_t liveBefore = live.RxPacketCount();
-    FramePipeline pipeline(clock, config, live, view);
+    FramePipeline pipeline(clock, config, live,
+                           [&logged](const std::string& text) { logged += text.size(); });
+    pipeline.AddConsumer(view);
     pipeline.SetKissLog(size > 0 && (data[0] & 1) ? scratch.Get() : nullptr);
     pipeline.ProcessRawFrame(frame);
     FUZZ_CHECK(pipeline.TelemetryFrame() == text);
     FUZZ_CHECK(pipeline.KissWriteFailures() == 0);
+    FUZZ_CHECK(view.heardBytes == size);
     if (matches) {
         FUZZ_CHECK(!pipeline.UploadBody().empty());
         FUZZ_CHECK(view.uploads == 1);
         FUZZ_CHECK(live.RxPacketCount() - liveBefore == (counted ? 1 : 0));
-        FUZZ_CHECK(view.shown == live.RxPacketCount());
+        FUZZ_CHECK(view.shown == (counted ? live.RxPacketCount() : 0));
+        const std::string& body = pipeline.UploadBody();
+        FUZZ_CHECK(body.rfind("noradID=", 0) == 0);
+        FUZZ_CHECK(body.find('\0') == std::string::npos);
+        FUZZ_CHECK(logged >= body.size());
     } else {
         FUZZ_CHECK(pipeline.UploadBody().empty() && view.uploads == 0);
         FUZZ_CHECK(live.RxPacketCount() == liveBefore);
     }
-    pipeline.ComposeUploadBody();
-    const std::string& body = pipeline.UploadBody();
-    FUZZ_CHECK(body.rfind("noradID=", 0) == 0);
-    FUZZ_CHECK(body.find('\0') == std::string::npos);
     return 0;
 }

@@ -8,9 +8,9 @@
 
 #include "files/KissFileReader.h"
 #include "fuzz_check.h"
-#include "intake/FrameText.h"
 #include "telemetry/FrameBuffer.h"
 #include "telemetry/FrameLayout.h"
+#include "telemetry/FrameText.h"
 #include "telemetry/TelemetryHistory.h"
 
 using namespace tavrik;

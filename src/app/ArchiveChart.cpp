@@ -12,7 +12,7 @@
 #include "app/TelemetryExportAction.h"
 #include "app/WindowWidgets.h"
 #include "archive/qt/ArchiveService.h"
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 
 namespace tavrik {
 

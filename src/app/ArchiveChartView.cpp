@@ -14,7 +14,7 @@
 #include <cmath>
 
 #include "app/Look.h"
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 #include "telemetry/ChartDecimation.h"
 #include "telemetry/FrameLayout.h"
 

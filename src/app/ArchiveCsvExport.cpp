@@ -5,7 +5,7 @@
 
 #include "archive/Archive.h"
 #include "files/TelemetryExport.h"
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 #include "time/TimeArgument.h"
 
 namespace tavrik {

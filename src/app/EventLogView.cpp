@@ -4,7 +4,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 
 namespace tavrik {
 

@@ -14,10 +14,10 @@
 #include "app/TelemetryChart.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
-#include "files/qt/KissImport.h"
-#include "files/qt/QtText.h"
-#include "intake/FrameText.h"
 #include "intake/qt/ArrivedFrames.h"
+#include "station/qt/KissImport.h"
+#include "support/qt/QtText.h"
+#include "telemetry/FrameText.h"
 #include "upload/UploadStatus.h"
 
 namespace tavrik {
@@ -31,8 +31,13 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       ownMessages_(env.messages ? nullptr : std::make_unique<BoxPresenter>(this)),
       messages_(env.messages ? env.messages : ownMessages_.get()),
       findConverter_(std::move(env.findConverter)), startupNotes_(std::move(env.startupNotes)),
-      pipeline_(*clock_, config_, history_, *this) {
+      pipeline_(*clock_, config_, history_, [this](const std::string& t) { Log(t); }) {
     BuildWindow();
+    // After the KISS log record, in this order: the upload route, the window.
+    pipeline_.AddConsumer(uploads_);
+    pipeline_.AddConsumer(*this);
+    uploads_.SetAllowed(Check1->isChecked());
+    connect(Check1, &QCheckBox::toggled, this, [this](bool on) { uploads_.SetAllowed(on); });
 
     connect(&modem_, &ModemConnection::dataArrived, this, &Form1::Winsock1_DataArrival);
     connect(&inet1_, &UploadRoute::runStarted, this, [this] { list3_.clear(); });
@@ -94,15 +99,14 @@ void Form1::Form_Load() {
     try {
         ReadStationConfig();
 
-        const std::optional<ModemEndpoint> modem = ParseModemPort(config_.port);
-        if (!modem) throw ConfigError{kOpenErrorBadPort, "PORT is not host:port"};
         modem_.SetReconnect(config_.agwReconnect);
-        modem_.Open(*modem); // the two "Winsock Remote..." lines, then the connection
+        modem_.Open(
+            config_.modem.value()); // the two "Winsock Remote..." lines, then the connection
 
         if (std::string why = OpenKissLog(); !why.empty())
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
         // After the modem and the log: a queue that fails never keeps frames from being heard.
-        if (config_.uploadRetry) inet1_.KeepOnDisk(PathBytes(programFolder_) + "/upload_queue");
+        inet1_.OpenQueues(PathBytes(programFolder_));
 
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size
@@ -206,26 +210,28 @@ void Form1::HandleArrivedFrame(const AgwFrame& frame) {
     if (frame.Kind() == 'G') Log(PortInfoLine(frame));
 }
 
-void Form1::ShowCallSigns(const std::string& text) {
-    Label4->setText(Latin1Text(text));
+void Form1::FrameHeard(const HeardFrame& heard) {
+    if (!heard.imported) Label4->setText(Latin1Text(CallSignText(heard.data)));
 }
 
-bool Form1::UploadAllowed() const {
-    return Check1->isChecked();
+void Form1::TelemetryDecoded(const DecodedFrame& decoded) {
+    if (!decoded.heard.imported) ShowLatest(decoded.number); // an import shows its end per file
 }
 
-void Form1::KeepUpload(const std::string&) {
-    if (inet1_.KeepsOnDisk()) Post_Packet_Click(); // on disk at once: a kill loses nothing
+void Form1::TelemetryRefused(const HeardFrame& heard) {
+    if (!heard.imported) ShowLatest(history_.RxPacketCount());
 }
 
-void Form1::Upload(const std::string&) {
-    if (!inet1_.KeepsOnDisk()) Post_Packet_Click();
+void Form1::ShowLatest(std::int32_t number) {
+    RefreshChart(chartField_);
+    ShowTelemetryRecord(number);
+    ShowCounters();
 }
 
 void Form1::ShowCounters() {
     Label7->setText(QStringLiteral("RX packets: %1 | HTTP POST OK: %2")
                         .arg(history_.RxPacketCount())
-                        .arg(postOkCount_));
+                        .arg(inet1_.PostOkCount()));
 }
 
 std::string Form1::OpenKissLog() {
@@ -239,26 +245,18 @@ std::string Form1::OpenKissLog() {
 // ------------------------------------------------------------------ uploads
 
 void Form1::Post_Packet_Click() {
-    inet1_.Post(pipeline_.UploadBody(), Latin1Text(config_.server),
-                Latin1Text(config_.serverBackup));
+    inet1_.Post(pipeline_.UploadBody());
 }
 
-void Form1::Inet1_StateChanged(int state) {
-    const std::optional<TransferState> known = TransferStateFromNumber(state);
-    if (!known) return;
-    list3_.append(Latin1Text(TransferStateName(*known)));
-    const Uploader& from = inet1_.Reporter(); // one of the queues with UPLOAD_RETRY
-    if (known == TransferState::Error) {
-        Log(ErrorLogText(from.ResultCode(), Latin1Bytes(from.ResultText())));
-    } else if (known == TransferState::ResponseCompleted) {
-        const QByteArray header = from.ResponseHeader();
-        const std::string text = HeaderLogText(
-            std::string_view(header.constData(), static_cast<std::size_t>(header.size())));
-        const ResponseVerdict verdict = JudgeResponse(from.HttpStatus());
-        if (verdict.countAsOk) ++postOkCount_;
-        ShowCounters();
-        Log(text);
-        if (verdict.addAccessDeniedLine) eventLog_.PrependRaw(std::string(kAccessDeniedLine));
+void Form1::Inet1_StateChanged(const TransferReport& report) {
+    list3_.append(Latin1Text(TransferStateName(report.state)));
+    if (report.state == TransferState::Error) {
+        Log(report.logLine);
+    } else if (report.state == TransferState::ResponseCompleted) {
+        ShowCounters(); // the route counted it
+        Log(report.logLine);
+        if (JudgeResponse(report.httpStatus).addAccessDeniedLine)
+            eventLog_.PrependRaw(std::string(kAccessDeniedLine));
     }
 }
 

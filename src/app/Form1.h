@@ -26,10 +26,12 @@
 #include "app/WindowWidgets.h"
 #include "files/KissLog.h"
 #include "files/StationConfig.h"
-#include "files/qt/KissImport.h"
-#include "intake/FramePipeline.h"
 #include "intake/qt/AgwClient.h"
 #include "intake/qt/ModemConnection.h"
+#include "station/FramePipeline.h"
+#include "station/StationConsumer.h"
+#include "station/qt/KissImport.h"
+#include "station/qt/StationUploads.h"
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
@@ -46,7 +48,7 @@ class ArrivedFrames;
 class EventLogView;
 class Info;
 
-class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
+class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer {
     Q_OBJECT
   public:
     explicit Form1(AppEnvironment env = {}, QWidget* parent = nullptr);
@@ -67,7 +69,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     void Option1_Click(int index);
     void Timer1_Timer();
     void Winsock1_DataArrival();
-    void Inet1_StateChanged(int state);
+    void Inet1_StateChanged(const TransferReport& report);
 
     // ---- operations other parts call
     std::string OpenKissLog(); // empty on success
@@ -78,7 +80,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     bool ImportRunning() const { return import_->Running(); }
 
     // ---- the event log
-    void Log(const std::string& text) override;
+    void Log(const std::string& text);
     void Log(const QString& text) { Log(text.toLatin1().toStdString()); }
     const EventLog& Events() const { return eventLog_; }
 
@@ -89,7 +91,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     FramePipeline& Pipeline() { return pipeline_; }
     int ChartField() const { return chartField_; }
     const TelemetryPanel& Panel() const { return panel_; }
-    std::int32_t PostOkCount() const { return postOkCount_; }
+    std::int32_t PostOkCount() const { return inet1_.PostOkCount(); }
     bool HandshakePending() const { return modem_.HandshakePending(); }
     const QString& ConfigPath() const { return configPath_; }
     const QString& ImagePath() const { return imagePath_; }
@@ -98,7 +100,6 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     ModemLink& Winsock1() { return modem_.Link(); }
     Uploader& Inet1() { return inet1_.Plain(); }
     const std::string& Text2() const { return import_->Listing(); } // every imported frame's text
-    const QStringList& List1() const { return list1_; }
     const QStringList& List2() const { return list2_; }
     const QStringList& List3() const { return list3_; }
     const QImage& Picture2() const { return picture2_; }
@@ -121,13 +122,12 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    // PipelineView
-    void ShowCallSigns(const std::string& text) override;
-    bool UploadAllowed() const override;
-    void KeepUpload(const std::string& body) override;
-    void Upload(const std::string& body) override;
-    void RefreshChart() override { RefreshChart(chartField_); }
-    void ShowCounters() override;
+    // The window as a consumer of the station: call signs, chart, panel, counters.
+    void FrameHeard(const HeardFrame& heard) override;
+    void TelemetryDecoded(const DecodedFrame& decoded) override;
+    void TelemetryRefused(const HeardFrame& heard) override;
+    void ShowLatest(std::int32_t number);
+    void ShowCounters();
 
     void BuildWindow();
     void ReadStationConfig();
@@ -149,19 +149,18 @@ class Form1 : public QMainWindow, public WindowWidgets, private PipelineView {
     // the run's state
     StationConfig config_;
     TelemetryHistory history_;
-    std::int32_t postOkCount_ = 0;
     QString configPath_;
     QString imagePath_;
     int chartField_ = kDefaultChartField;
     KissLog kissLog_;
     FramePipeline pipeline_;
     ModemConnection modem_{[this](const std::string& text) { Log(text); }};
-    UploadRoute inet1_;
+    UploadRoute inet1_{config_};
+    StationUploads uploads_{inet1_};
     EventLog eventLog_;
     bool unloaded_ = false;
 
     // working widgets, as plain data
-    QStringList list1_;
     QStringList list2_;
     QStringList list3_;
     QImage picture2_;

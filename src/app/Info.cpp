@@ -6,7 +6,7 @@
 #include <QScreen>
 
 #include "app/Look.h"
-#include "files/DebugFile.h"
+#include "files/Version.h"
 
 namespace tavrik {
 

@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 
 namespace tavrik::screenshot {
 

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "app/Look.h"
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 #include "telemetry/ChartDecimation.h"
 
 namespace tavrik {

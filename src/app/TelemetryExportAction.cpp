@@ -5,7 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 
 namespace tavrik {
 

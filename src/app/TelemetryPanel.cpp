@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/Look.h"
-#include "files/qt/QtText.h"
+#include "support/qt/QtText.h"
 
 namespace tavrik {
 

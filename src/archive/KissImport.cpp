@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "files/TelemetryExport.h"
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/TimeArgument.h"
 

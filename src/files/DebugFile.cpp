@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "files/StationConfig.h"
+#include "files/Version.h"
 
 namespace tavrik {
 

@@ -6,9 +6,6 @@
 
 namespace tavrik {
 
-inline constexpr std::string_view kVersionText = "0.3";
-inline constexpr std::string_view kReleaseDateText = "24 January 2016";
-
 // <folder>/<MYCALL made file-name safe>_<ddmmyyyy_hhmm UTC>.txt
 std::string DebugFileName(const std::string& folder, std::string_view mycall, const DateTime& utc);
 

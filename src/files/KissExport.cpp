@@ -1,6 +1,6 @@
 #include "files/KissExport.h"
 
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 #include "telemetry/TelemetryHistory.h"
 
 namespace tavrik {

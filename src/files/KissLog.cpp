@@ -61,10 +61,20 @@ std::string KissLog::AppendBytes(std::span<const std::uint8_t> bytes) {
 }
 
 std::string KissLog::AppendFrame(std::string_view timestamp, std::span<const std::uint8_t> frame) {
+    std::int64_t offset = -1;
+    return AppendFrame(timestamp, frame, offset);
+}
+
+std::string KissLog::AppendFrame(std::string_view timestamp, std::span<const std::uint8_t> frame,
+                                 std::int64_t& offset) {
     std::vector<std::uint8_t> out = KissTimestampRecord(timestamp);
     const std::vector<std::uint8_t> rec = KissFrameRecord(frame);
     out.insert(out.end(), rec.begin(), rec.end());
-    return AppendBytes(out);
+    std::string failure = AppendBytes(out);
+    // Appended at the end, wherever another run sharing the file left it.
+    const off_t end = failure.empty() ? ::lseek(fd_, 0, SEEK_CUR) : -1;
+    offset = end >= static_cast<off_t>(out.size()) ? end - static_cast<off_t>(out.size()) : -1;
+    return failure;
 }
 
 void KissLog::Close() {

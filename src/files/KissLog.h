@@ -13,7 +13,7 @@ namespace tavrik {
 std::string KissLogName(const std::string& folder, std::string_view mycall, const DateTime& utc);
 
 class KissLog {
-public:
+  public:
     KissLog() = default;
     ~KissLog();
     KissLog(const KissLog&) = delete;
@@ -30,6 +30,9 @@ public:
     // pair reaches the operating system together before this returns. Returns
     // an empty text on success, else why it failed.
     std::string AppendFrame(std::string_view timestamp, std::span<const std::uint8_t> frame);
+    // The same; offset is set to where the timestamp record begins in the file.
+    std::string AppendFrame(std::string_view timestamp, std::span<const std::uint8_t> frame,
+                            std::int64_t& offset);
     std::string AppendBytes(std::span<const std::uint8_t> bytes);
 
     // Bytes this run wrote; harmless to call twice.
@@ -40,7 +43,7 @@ public:
     // while another run has it open. Returns whether it was removed.
     bool RemoveIfEmpty();
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
     std::uint64_t written_ = 0;

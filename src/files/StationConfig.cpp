@@ -109,10 +109,11 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
         else if (key == "UPLOAD_RETRY")
             c.uploadRetry = value == "YES";
     }
+    if (!r.config.port.empty()) r.config.modem = ParseModemPort(r.config.port);
     if (r.config.port.empty())
         r.error = ConfigError{kOpenErrorBadPort,
                               "PORT is not set (it must read host:port, e.g. 127.0.0.1:8000)"};
-    else if (!ParseModemPort(r.config.port))
+    else if (!r.config.modem)
         r.error = ConfigError{kOpenErrorBadPort,
                               "PORT \"" + r.config.port + "\" is not " +
                                   (r.config.port.starts_with(kKissScheme) ? "kiss://" : "") +

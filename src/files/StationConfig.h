@@ -6,10 +6,28 @@
 
 namespace tavrik {
 
+struct HostPort {
+    std::string host;
+    int port = 0;
+};
+// PORT split at its first ":"; the port must be a whole number 0 to 65535.
+std::optional<HostPort> SplitHostPort(std::string_view port);
+
+// How the modem program is reached: PORT as "host:port" is its AGW interface,
+// "kiss://host:port" its KISS TCP port.
+struct ModemEndpoint {
+    enum class Protocol { Agw, Kiss };
+    Protocol protocol = Protocol::Agw;
+    HostPort address;
+};
+inline constexpr std::string_view kKissScheme = "kiss://";
+std::optional<ModemEndpoint> ParseModemPort(std::string_view port);
+
 struct StationConfig {
     std::string server;
     std::string serverBackup;
     std::string port;
+    std::optional<ModemEndpoint> modem; // PORT as parsed; none when it is missing or bad
     std::string mycall;
     std::string qthLat;
     std::string qthLong;
@@ -50,23 +68,6 @@ struct ConfigReadResult {
 ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defaults = {});
 // Reads the file at path and parses it.
 ConfigReadResult ReadStationConfigFile(const std::string& path, StationConfig defaults = {});
-
-struct HostPort {
-    std::string host;
-    int port = 0;
-};
-// PORT split at its first ":"; the port must be a whole number 0 to 65535.
-std::optional<HostPort> SplitHostPort(std::string_view port);
-
-// How the modem program is reached: PORT as "host:port" is its AGW interface,
-// "kiss://host:port" its KISS TCP port.
-struct ModemEndpoint {
-    enum class Protocol { Agw, Kiss };
-    Protocol protocol = Protocol::Agw;
-    HostPort address;
-};
-inline constexpr std::string_view kKissScheme = "kiss://";
-std::optional<ModemEndpoint> ParseModemPort(std::string_view port);
 
 // PORT | SERVER | MYCALL | QTH_LAT | QTH_LONG
 std::string SettingsLine(const StationConfig& c);

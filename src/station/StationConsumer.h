@@ -26,8 +26,8 @@ struct HeardFrame {
 // A telemetry frame the decoder took.
 struct DecodedFrame {
     HeardFrame heard;
-    std::string source;     // the source call sign
-    TelemetryRecord record; // the decoding's timestamp text and the 46 values
+    std::string source;      // the source call sign
+    TelemetryRecord record;  // the decoding's timestamp text and the 46 values
     std::int32_t number = 0; // RxPacketCount after it
 };
 
@@ -41,6 +41,9 @@ class StationConsumer {
     virtual void UploadComposed(const std::string& /*body*/) {}
     // A telemetry frame the decoder took, live or imported.
     virtual void TelemetryDecoded(const DecodedFrame&) {}
+    // A frame with the telemetry header that the decoder refused (too short,
+    // or its fixed bytes are wrong), live or imported: nothing was decoded.
+    virtual void TelemetryRefused(const HeardFrame&) {}
 };
 
 } // namespace tavrik

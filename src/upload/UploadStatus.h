@@ -26,6 +26,18 @@ enum class TransferState : int {
 inline constexpr int kStateError = static_cast<int>(TransferState::Error);
 inline constexpr int kStateResponseCompleted = static_cast<int>(TransferState::ResponseCompleted);
 
+// One state of one request, as every uploader reports it: a value the
+// receiver keeps, complete in itself.
+struct TransferReport {
+    std::string server{}; // the URL the request went to
+    TransferState state = TransferState::HostResolvingHost;
+    int errorCode = 0;       // Error: the network error number
+    std::string errorText{}; // Error: what went wrong
+    int httpStatus = 0;      // ResponseCompleted: the answer's status
+    std::string header{};    // ResponseCompleted: the response header, lines ending CR LF
+    std::string logLine{};   // Error, ResponseCompleted: the event-log text; empty before
+};
+
 // The state a number stands for; none for 0 and any other unknown number.
 std::optional<TransferState> TransferStateFromNumber(int state);
 // "icHostResolvingHost".."icResponseCompleted"

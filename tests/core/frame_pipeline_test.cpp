@@ -7,8 +7,8 @@
 #include "core_test_support.h"
 #include "files/Kiss.h"
 #include "files/KissLog.h"
-#include "intake/FramePipeline.h"
-#include "intake/FrameText.h"
+#include "station/FramePipeline.h"
+#include "telemetry/FrameText.h"
 #include "upload/UploadBody.h"
 
 using namespace tavrik;
@@ -22,9 +22,10 @@ namespace {
 
 const std::string kTs = "2024-03-05 14:07:09.250";
 
-// Records what the pipeline asks of the window, with what the log file and
-// the history held at that moment.
-class FakeView final : public PipelineView {
+// Records what the station hands on, with what the log file and the history
+// held at that moment: "composed" (the upload body), "heard" (the call signs
+// of the frame), "log" (an event-log entry), "decoded" (the record number).
+class FakeConsumer final : public StationConsumer {
   public:
     struct Call {
         std::string what;
@@ -33,16 +34,20 @@ class FakeView final : public PipelineView {
         std::int32_t rxCount;
     };
 
-    FakeView(const TelemetryHistory& history, std::string logPath)
+    FakeConsumer(const TelemetryHistory& history, std::string logPath)
         : history_(history), logPath_(std::move(logPath)) {}
 
-    void Log(const std::string& text) override { Note("log", text); }
-    void ShowCallSigns(const std::string& text) override { Note("callsigns", text); }
-    bool UploadAllowed() const override { return allowed; }
-    void Upload(const std::string& body) override { Note("upload", body); }
-    void RefreshChart() override { Note("chart", ""); }
-    void ShowTelemetryRecord(std::int32_t number) override { Note("show", std::to_string(number)); }
-    void ShowCounters() override { Note("counters", ""); }
+    void Log(const std::string& text) { Note("log", text); }
+    void UploadComposed(const std::string& body) override { Note("composed", body); }
+    void FrameHeard(const HeardFrame& heard) override {
+        heards.push_back(heard);
+        Note("heard", CallSignText(heard.data));
+    }
+    void TelemetryDecoded(const DecodedFrame& decoded) override {
+        decodeds.push_back(decoded);
+        Note("decoded", std::to_string(decoded.number));
+    }
+    void TelemetryRefused(const HeardFrame&) override { Note("refused", ""); }
 
     std::vector<std::string> Sequence() const {
         std::vector<std::string> s;
@@ -51,8 +56,9 @@ class FakeView final : public PipelineView {
         return s;
     }
 
-    bool allowed = true;
     std::vector<Call> calls;
+    std::vector<HeardFrame> heards;
+    std::vector<DecodedFrame> decodeds;
 
   private:
     void Note(const char* what, std::string arg) {
@@ -70,12 +76,13 @@ class FramePipelineTest : public ::testing::Test {
     FramePipelineTest()
         : clock_({{2024, 3, 5, 15, 7, 9, 250}, {-60, 0, 0, TimeZoneInfo::InForce::Standard}}),
           logPath_(dir_.File("N0CALL_05032024_1407.kss")), view_(history_, logPath_),
-          pipeline_(clock_, config_, history_, view_) {
+          pipeline_(clock_, config_, history_, [this](const std::string& t) { view_.Log(t); }) {
         config_.mycall = "N0CALL";
         config_.qthLat = "48.1";
         config_.qthLong = "11.5";
         EXPECT_EQ(log_.Open(logPath_), "");
         pipeline_.SetKissLog(&log_);
+        pipeline_.AddConsumer(view_);
     }
 
     std::string ExpectedBody(const Bytes& frame) const {
@@ -87,7 +94,7 @@ class FramePipelineTest : public ::testing::Test {
     StationConfig config_;
     TelemetryHistory history_;
     std::string logPath_;
-    FakeView view_;
+    FakeConsumer view_;
     KissLog log_;
     FramePipeline pipeline_;
 };
@@ -98,18 +105,28 @@ TEST_F(FramePipelineTest, TelemetryFrameRunsEveryStepInOrder) {
     const Bytes frame = FrameBuilder(120).U16(29, 30000).Get();
     pipeline_.ProcessRawFrame(frame);
 
-    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns", "log", "upload", "chart",
-                                                          "show", "counters"}));
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"composed", "heard", "log", "decoded"}));
     const Bytes logged = Concat({KissTimestampRecord(kTs), KissFrameRecord(frame)});
     EXPECT_EQ(ReadAll(logPath_), logged);
-    // Logged before anything else is shown, decoded before the body is composed.
+    // The body is handed on the moment the frame is in the log, before it is decoded.
     EXPECT_EQ(view_.calls[0].logSize, logged.size());
-    EXPECT_EQ(view_.calls[0].arg, "TAVRIK -> TAVRIK");
+    EXPECT_EQ(view_.calls[0].arg, ExpectedBody(frame));
     EXPECT_EQ(view_.calls[0].rxCount, 0);
-    EXPECT_EQ(view_.calls[1].arg, ExpectedBody(frame));
-    EXPECT_EQ(view_.calls[1].rxCount, 1);
+    EXPECT_EQ(view_.calls[1].arg, "TAVRIK -> TAVRIK");
     EXPECT_EQ(view_.calls[2].arg, ExpectedBody(frame));
-    EXPECT_EQ(view_.calls[4].arg, "1");
+    EXPECT_EQ(view_.calls[2].rxCount, 1);
+    EXPECT_EQ(view_.calls[3].arg, "1");
+    // Where the frame is in the log, and what was decoded from it.
+    ASSERT_EQ(view_.heards.size(), 1u);
+    EXPECT_EQ(view_.heards[0].received, kTs);
+    EXPECT_EQ(view_.heards[0].data, frame);
+    EXPECT_EQ(view_.heards[0].kissFile, logPath_);
+    EXPECT_EQ(view_.heards[0].kissOffset, 0);
+    EXPECT_FALSE(view_.heards[0].imported);
+    ASSERT_EQ(view_.decodeds.size(), 1u);
+    EXPECT_EQ(view_.decodeds[0].source, "TAVRIK");
+    EXPECT_EQ(view_.decodeds[0].record.values[5], 30000);
+    EXPECT_EQ(view_.decodeds[0].heard.kissOffset, 0);
 
     EXPECT_EQ(history_.RxPacketCount(), 1);
     EXPECT_EQ(history_.Record(1).timestamp, kTs);
@@ -121,14 +138,41 @@ TEST_F(FramePipelineTest, TelemetryFrameRunsEveryStepInOrder) {
               std::string::npos);
 }
 
-TEST_F(FramePipelineTest, UploadNotAllowedStillComposesAndShows) {
-    view_.allowed = false;
+TEST_F(FramePipelineTest, ConsumersAreHandedEachProductInTheOrderTheyWereAdded) {
+    FakeConsumer second(history_, logPath_);
+    pipeline_.AddConsumer(second);
     const Bytes frame = FrameBuilder(111).Get();
     pipeline_.ProcessRawFrame(frame);
-    EXPECT_EQ(view_.Sequence(),
-              (std::vector<std::string>{"callsigns", "log", "chart", "show", "counters"}));
-    EXPECT_EQ(pipeline_.UploadBody(), ExpectedBody(frame));
-    EXPECT_EQ(history_.RxPacketCount(), 1);
+    pipeline_.ProcessRawFrame(frame);
+    EXPECT_EQ(second.Sequence(), (std::vector<std::string>{"composed", "heard", "decoded",
+                                                           "composed", "heard", "decoded"}));
+    EXPECT_EQ(view_.calls[0].what, "composed");
+    EXPECT_EQ(second.calls[0].arg, ExpectedBody(frame));
+    // The second record pair starts after the first: 30 bytes of timestamp, the frame's record.
+    ASSERT_EQ(second.heards.size(), 2u);
+    EXPECT_EQ(second.heards[1].kissOffset,
+              static_cast<std::int64_t>(30 + KissFrameRecord(frame).size()));
+}
+
+TEST_F(FramePipelineTest, AnImportedFrameIsDecodedAndHandedOnButNeitherLoggedNorUploaded) {
+    const Bytes frame = FrameBuilder(111).U16(29, 7).Get();
+    EXPECT_TRUE(pipeline_.ProcessImportedFrame(frame, "2020-01-02 03:04:05.678", "old.kss", 60));
+    EXPECT_FALSE(pipeline_.ProcessImportedFrame(Bytes{0x00, 0x01}, "", "old.kss", 200));
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"heard", "decoded", "heard"}));
+    EXPECT_EQ(ReadAll(logPath_).size(), 0u);
+    ASSERT_EQ(view_.heards.size(), 2u);
+    EXPECT_TRUE(view_.heards[0].imported);
+    EXPECT_EQ(view_.heards[0].received, "2020-01-02 03:04:05.678");
+    EXPECT_EQ(view_.heards[0].kissFile, "old.kss");
+    EXPECT_EQ(view_.heards[0].kissOffset, 60);
+    EXPECT_EQ(view_.heards[1].received, "");
+    EXPECT_EQ(view_.heards[1].kissOffset, 200);
+    // Decoded at the time of the import, as the window lists it.
+    ASSERT_EQ(view_.decodeds.size(), 1u);
+    EXPECT_EQ(view_.decodeds[0].record.timestamp, kTs);
+    EXPECT_EQ(view_.decodeds[0].record.values[5], 7);
+    EXPECT_EQ(view_.decodeds[0].number, 1);
+    EXPECT_EQ(pipeline_.UploadBody(), "");
 }
 
 TEST_F(FramePipelineTest, ForeignFrameIsLoggedAndShownOnly) {
@@ -140,7 +184,7 @@ TEST_F(FramePipelineTest, ForeignFrameIsLoggedAndShownOnly) {
         frame.push_back(static_cast<std::uint8_t>(c << 1));
     frame.insert(frame.end(), {0x61, 0x03, 0xF0, '!', '4', '8'});
     pipeline_.ProcessRawFrame(frame);
-    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns"}));
+    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"heard"}));
     EXPECT_EQ(view_.calls[0].arg, "APRS   -> N0CALL");
     EXPECT_EQ(ReadAll(logPath_), Concat({KissTimestampRecord(kTs), KissFrameRecord(frame)}));
     EXPECT_EQ(pipeline_.TelemetryFrame(), TelemetryFrameText(frame));
@@ -152,10 +196,8 @@ TEST_F(FramePipelineTest, ForeignFrameIsLoggedAndShownOnly) {
 TEST_F(FramePipelineTest, RefusedTelemetryFrameIsStillComposedAndUploaded) {
     const Bytes refused = FrameBuilder(111).U8(20, 2).Get();
     pipeline_.ProcessRawFrame(refused);
-    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns", "log", "upload", "chart",
-                                                          "show", "counters"}));
-    EXPECT_EQ(view_.calls[2].arg, ExpectedBody(refused));
-    EXPECT_EQ(view_.calls[4].arg, "0");
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"composed", "heard", "log", "refused"}));
+    EXPECT_EQ(view_.calls[0].arg, ExpectedBody(refused));
     EXPECT_EQ(history_.RxPacketCount(), 0);
 
     // The bare header matches too, and is too short to decode.
@@ -163,8 +205,7 @@ TEST_F(FramePipelineTest, RefusedTelemetryFrameIsStillComposedAndUploaded) {
     const Bytes header = tavrik::test::TelemetryHeader();
     pipeline_.ProcessRawFrame(header);
     EXPECT_EQ(pipeline_.TelemetryFrame().size(), 51u);
-    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns", "log", "upload", "chart",
-                                                          "show", "counters"}));
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"composed", "heard", "log", "refused"}));
     EXPECT_EQ(history_.RxPacketCount(), 0);
     EXPECT_EQ(pipeline_.UploadBody(), ExpectedBody(header));
 }
@@ -174,7 +215,7 @@ TEST_F(FramePipelineTest, EmptyFrame) {
     EXPECT_EQ(ReadAll(logPath_), Concat({KissTimestampRecord(kTs), {0xC0, 0xC0}}));
     EXPECT_EQ(pipeline_.TelemetryFrame(), "");
     EXPECT_EQ(pipeline_.FrameBytes().Length(), 0u);
-    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns"}));
+    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"heard"}));
     EXPECT_EQ(view_.calls[0].arg, " -> ");
 }
 
@@ -218,10 +259,13 @@ TEST_F(FramePipelineTest, LogWriteFailureGivesOneLineAndTheFrameGoesOn) {
     pipeline_.SetKissLog(&full);
     const Bytes frame = FrameBuilder(111).Get();
     pipeline_.ProcessRawFrame(frame);
-    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"log", "callsigns", "log", "upload",
-                                                          "chart", "show", "counters"}));
+    ASSERT_EQ(view_.Sequence(),
+              (std::vector<std::string>{"log", "composed", "heard", "log", "decoded"}));
     EXPECT_NE(view_.calls[0].arg.find("KISS log"), std::string::npos) << view_.calls[0].arg;
-    EXPECT_EQ(view_.calls[2].arg, ExpectedBody(frame));
+    EXPECT_EQ(view_.calls[3].arg, ExpectedBody(frame));
+    // Not in the log: nowhere to point to.
+    EXPECT_EQ(view_.heards[0].kissFile, "");
+    EXPECT_EQ(view_.heards[0].kissOffset, -1);
     EXPECT_EQ(pipeline_.KissWriteFailures(), 1u);
     EXPECT_EQ(history_.RxPacketCount(), 1);
 }
@@ -229,8 +273,7 @@ TEST_F(FramePipelineTest, LogWriteFailureGivesOneLineAndTheFrameGoesOn) {
 TEST_F(FramePipelineTest, WithoutALogFramesAreStillProcessed) {
     pipeline_.SetKissLog(nullptr);
     pipeline_.ProcessRawFrame(FrameBuilder(111).Get());
-    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"callsigns", "log", "upload", "chart",
-                                                          "show", "counters"}));
+    EXPECT_EQ(view_.Sequence(), (std::vector<std::string>{"composed", "heard", "log", "decoded"}));
     EXPECT_EQ(ReadAll(logPath_).size(), 0u);
     EXPECT_EQ(pipeline_.KissWriteFailures(), 0u);
 }
@@ -251,20 +294,8 @@ TEST_F(FramePipelineTest, TheNewestFrameReplacesTheCurrentOne) {
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[1].bytes, first);
     EXPECT_EQ(records[3].bytes, second);
-    EXPECT_EQ(view_.calls.back().what, "counters");
-    EXPECT_EQ(view_.calls[view_.calls.size() - 2].arg, "2");
-}
-
-TEST_F(FramePipelineTest, LoadFrameMakesAFrameCurrentWithoutLogging) {
-    const Bytes frame = FrameBuilder(111).Get();
-    pipeline_.LoadFrame(frame);
-    EXPECT_EQ(pipeline_.TelemetryFrame(), TelemetryFrameText(frame));
-    EXPECT_EQ(pipeline_.FrameBytes().Length(), 111u);
-    EXPECT_TRUE(view_.calls.empty());
-    EXPECT_EQ(ReadAll(logPath_).size(), 0u);
-    pipeline_.ComposeUploadBody();
-    ASSERT_EQ(view_.Sequence(), (std::vector<std::string>{"log"}));
-    EXPECT_EQ(pipeline_.UploadBody(), ExpectedBody(frame));
+    EXPECT_EQ(view_.calls.back().what, "decoded");
+    EXPECT_EQ(view_.calls.back().arg, "2");
 }
 
 TEST(FramePipelineClock, TheRecordCarriesTheReceptionTimeOfTheLog) {
@@ -281,10 +312,9 @@ TEST(FramePipelineClock, TheRecordCarriesTheReceptionTimeOfTheLog) {
     TempDir dir;
     StationConfig config;
     TelemetryHistory history;
-    FakeView view(history, "");
     KissLog log;
     ASSERT_EQ(log.Open(dir.File("run.kss")), "");
-    FramePipeline pipeline(clock, config, history, view);
+    FramePipeline pipeline(clock, config, history, [](const std::string&) {});
     pipeline.SetKissLog(&log);
     const Bytes frame = FrameBuilder(120).Get();
     pipeline.ProcessRawFrame(frame);

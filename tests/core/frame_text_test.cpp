@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core_test_support.h"
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 
 using namespace tavrik;
 using tavrik::test::Bytes;

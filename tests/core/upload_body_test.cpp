@@ -7,7 +7,7 @@
 
 #include "core_test_support.h"
 #include "files/StationConfig.h"
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 #include "upload/UploadBody.h"
 
 using namespace tavrik;

@@ -16,7 +16,7 @@
 #include "direwolf_harness.h"
 #include "files/Kiss.h"
 #include "intake/Agw.h"
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 
 namespace {
 

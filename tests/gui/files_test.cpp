@@ -9,7 +9,7 @@
 #include "files/Kiss.h"
 #include "files/KissLog.h"
 #include "form_fixture.h"
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 #include "telemetry_frames.h"
 
 using namespace tavrik;

@@ -4,7 +4,7 @@
 
 #include "form_fixture.h"
 #include "http_test_server.h"
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 #include "telemetry_frames.h"
 
 using namespace tavrik;

@@ -43,15 +43,16 @@ struct Recorder {
             ++runsFinished;
         });
         QObject::connect(&u, &Uploader::logLine, &u, [this](const QString& t) { logs << t; });
-        QObject::connect(&u, &Uploader::stateChanged, &u, [this, &u](int state) {
+        QObject::connect(&u, &Uploader::stateChanged, &u, [this](const tavrik::TransferReport& r) {
+            const int state = static_cast<int>(r.state);
             trace.push_back(std::to_string(state));
             if (open.states.empty()) open = {};
             open.states.push_back(state);
             if (state == tavrik::kStateError || state == tavrik::kStateResponseCompleted) {
-                open.resultCode = u.ResultCode();
-                open.resultText = u.ResultText();
-                open.header = u.ResponseHeader();
-                open.httpStatus = u.HttpStatus();
+                open.resultCode = r.errorCode;
+                open.resultText = QString::fromLatin1(r.errorText.c_str());
+                open.header = QByteArray::fromStdString(r.header);
+                open.httpStatus = r.httpStatus;
                 requests.push_back(open);
                 open = {};
             }
@@ -70,8 +71,9 @@ struct Recorder {
 // a slow machine cannot turn the following requests into timeouts too.
 void ShortTimeoutForTheFirstFailure(Uploader& up) {
     up.SetTimeout(300ms);
-    QObject::connect(&up, &Uploader::stateChanged, &up, [&up](int state) {
-        if (state == tavrik::kStateError) up.SetTimeout(std::chrono::milliseconds(kWaitMs));
+    QObject::connect(&up, &Uploader::stateChanged, &up, [&up](const tavrik::TransferReport& r) {
+        if (r.state == tavrik::TransferState::Error)
+            up.SetTimeout(std::chrono::milliseconds(kWaitMs));
     });
 }
 
@@ -402,8 +404,8 @@ TEST(Uploader, CancelFromInsideAStateHandlerStopsAtOnce) {
     ASSERT_TRUE(s.Listen());
     Uploader up;
     Recorder rec(up);
-    QObject::connect(&up, &Uploader::stateChanged, &up, [&up](int state) {
-        if (state == tavrik::kStateResponseCompleted) up.CancelAll();
+    QObject::connect(&up, &Uploader::stateChanged, &up, [&up](const tavrik::TransferReport& r) {
+        if (r.state == tavrik::TransferState::ResponseCompleted) up.CancelAll();
     });
     up.SetServers(s.primary.Url("/p"), s.backup.Url("/b"));
     up.EnqueueRun("one");

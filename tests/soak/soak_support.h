@@ -15,7 +15,7 @@
 
 #include "files/Kiss.h"
 #include "http_test_server.h"
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 #include "telemetry_frames.h"
 
 namespace tavrik::soak {

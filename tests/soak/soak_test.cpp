@@ -34,8 +34,8 @@
 #include "files/Kiss.h"
 #include "http_test_server.h"
 #include "intake/Agw.h"
-#include "intake/FrameText.h"
 #include "soak_support.h"
+#include "telemetry/FrameText.h"
 #include "telemetry_frames.h"
 
 using namespace tavrik;
@@ -441,9 +441,9 @@ TEST_P(FailingServer, EveryFrameStillReachesTheOtherServerOneLinePerFailedTransf
     long errors = 0, completed = 0;
     Form1& form = run.Start([&](Form1& f) {
         f.Inet1().SetTimeout(std::chrono::milliseconds(150));
-        QObject::connect(&f.Inet1(), &Uploader::stateChanged, [&](int s) {
-            if (s == 11) ++errors;
-            if (s == 12) ++completed;
+        QObject::connect(&f.Inet1(), &Uploader::stateChanged, [&](const TransferReport& r) {
+            if (r.state == TransferState::Error) ++errors;
+            if (r.state == TransferState::ResponseCompleted) ++completed;
         });
     });
     const auto all = static_cast<qsizetype>(feed.Telemetry());

@@ -3,7 +3,7 @@
 #include <QElapsedTimer>
 #include <algorithm>
 
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 
 namespace tavrik {
 

@@ -115,10 +115,10 @@ RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
     connect(&c->retry, &QTimer::timeout, this, [this, c] { Pump(*c); });
     connect(c->http.get(), &Uploader::runStarted, this, &RetryUploader::runStarted);
     connect(c->http.get(), &Uploader::logLine, this, &RetryUploader::logLine);
-    connect(c->http.get(), &Uploader::stateChanged, this, [this, c](int state) {
-        if (state == kStateError) c->outcome = JudgeFailure(c->http->ResultCode());
-        if (state == kStateResponseCompleted) c->outcome = JudgeAnswer(c->http->HttpStatus());
-        emit stateChanged(state, *c->http);
+    connect(c->http.get(), &Uploader::stateChanged, this, [this, c](const TransferReport& r) {
+        if (r.state == TransferState::Error) c->outcome = JudgeFailure(r.errorCode);
+        if (r.state == TransferState::ResponseCompleted) c->outcome = JudgeAnswer(r.httpStatus);
+        emit stateChanged(r);
     });
     connect(c->http.get(), &Uploader::runFinished, this, [this, c] {
         c->lane->Finish(c->outcome.value_or(UploadOutcome::Transient));
@@ -159,7 +159,7 @@ void RetryUploader::PostOnce(const QByteArray& body, const QStringList& servers)
         Uploader* u = fallback_.get();
         connect(u, &Uploader::runStarted, this, &RetryUploader::runStarted);
         connect(u, &Uploader::logLine, this, &RetryUploader::logLine);
-        connect(u, &Uploader::stateChanged, this, [this, u](int s) { emit stateChanged(s, *u); });
+        connect(u, &Uploader::stateChanged, this, &RetryUploader::stateChanged);
     }
     fallback_->SetServers(servers.value(0), servers.value(1));
     fallback_->EnqueueRun(body);

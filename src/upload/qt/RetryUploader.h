@@ -18,8 +18,7 @@ namespace tavrik {
 // Uploads kept on disk until their server took them: one queue folder per
 // server under the given folder, each served by its own Uploader, one request
 // at a time and in order, so that a server that is down holds up no other.
-// Transfer states are reported as the plain Uploader reports them, together
-// with the Uploader whose result they belong to.
+// Transfer states are reported as the plain Uploader reports them.
 class RetryUploader : public QObject {
     Q_OBJECT
   public:
@@ -42,7 +41,7 @@ class RetryUploader : public QObject {
 
   signals:
     void runStarted();
-    void stateChanged(int state, const tavrik::Uploader& from);
+    void stateChanged(const tavrik::TransferReport& report);
     void logLine(const QString& text);
 
   private:

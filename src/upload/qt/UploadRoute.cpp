@@ -1,28 +1,29 @@
 #include "upload/qt/UploadRoute.h"
 
+#include "support/qt/QtText.h"
+
 namespace tavrik {
 
-UploadRoute::UploadRoute(QObject* parent) : QObject(parent) {
+UploadRoute::UploadRoute(const StationConfig& config, QObject* parent)
+    : QObject(parent), config_(config) {
     connect(&plain_, &Uploader::runStarted, this, &UploadRoute::runStarted);
-    connect(&plain_, &Uploader::stateChanged, this, &UploadRoute::stateChanged);
+    connect(&plain_, &Uploader::stateChanged, this, &UploadRoute::Report);
     connect(&plain_, &Uploader::logLine, this, &UploadRoute::logLine);
 }
 
-void UploadRoute::KeepOnDisk(const std::filesystem::path& folder) {
-    retry_ = std::make_unique<RetryUploader>(folder);
+void UploadRoute::OpenQueues(const std::filesystem::path& programFolder) {
+    if (!config_.uploadRetry || retry_) return;
+    retry_ = std::make_unique<RetryUploader>(programFolder / "upload_queue");
     connect(retry_.get(), &RetryUploader::runStarted, this, &UploadRoute::runStarted);
     connect(retry_.get(), &RetryUploader::logLine, this, &UploadRoute::logLine);
-    connect(retry_.get(), &RetryUploader::stateChanged, this,
-            [this](int state, const Uploader& from) {
-                reporter_ = &from;
-                emit stateChanged(state);
-                reporter_ = &plain_;
-            });
+    connect(retry_.get(), &RetryUploader::stateChanged, this, &UploadRoute::Report);
     retry_->Start();
 }
 
-void UploadRoute::Post(const std::string& body, const QString& server, const QString& backup) {
+void UploadRoute::Post(const std::string& body) {
     const QByteArray bytes(body.data(), static_cast<qsizetype>(body.size()));
+    const QString server = Latin1Text(config_.server);
+    const QString backup = Latin1Text(config_.serverBackup);
     if (retry_) {
         retry_->Enqueue(bytes, {server, backup});
         return;
@@ -34,6 +35,13 @@ void UploadRoute::Post(const std::string& body, const QString& server, const QSt
 void UploadRoute::CancelAll() {
     plain_.CancelAll();
     if (retry_) retry_->Stop();
+}
+
+void UploadRoute::Report(const TransferReport& report) {
+    if (report.state == TransferState::ResponseCompleted &&
+        JudgeResponse(report.httpStatus).countAsOk)
+        ++postOk_;
+    emit stateChanged(report);
 }
 
 } // namespace tavrik

@@ -124,10 +124,7 @@ void Uploader::Pump() {
 // Returns true when the request is in flight; false when it ended at once or a
 // slot cancelled the work.
 bool Uploader::StartRequest(const QString& target) {
-    resultCode_ = 0;
-    resultText_.clear();
-    responseHeader_.clear();
-    httpStatus_ = 0;
+    target_ = target.toLatin1().toStdString();
     lastState_ = 0;
     bodyBytes_ = 0;
 
@@ -181,7 +178,7 @@ bool Uploader::EmitProgress(TransferState progress) {
     if (state <= lastState_) return true;
     lastState_ = state;
     const quint64 epoch = epoch_;
-    emit stateChanged(state);
+    emit stateChanged({.server = target_, .state = progress});
     return epoch == epoch_;
 }
 
@@ -216,10 +213,10 @@ void Uploader::OnFinished() {
         fields.emplace_back(name.toStdString(), value.toStdString());
     const QByteArray reason =
         reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
-    const std::string header =
+    std::string header =
         ComposeResponseHeader(status, std::string_view(reason.constData(), reason.size()), fields);
     if (!EmitProgress(TransferState::ResponseReceived)) return;
-    EndWithResponse(status, QByteArray(header.data(), static_cast<qsizetype>(header.size())));
+    EndWithResponse(status, std::move(header));
 }
 
 void Uploader::OnTimeout() {
@@ -229,22 +226,29 @@ void Uploader::OnTimeout() {
 }
 
 void Uploader::EndWithError(int code, const QString& text) {
-    DropReply();
-    ++epoch_;
-    resultCode_ = code;
-    resultText_ = text;
-    const quint64 epoch = epoch_;
-    emit stateChanged(static_cast<int>(TransferState::Error));
-    if (epoch == epoch_) SchedulePump();
+    std::string bytes = text.toLatin1().toStdString();
+    std::string line = ErrorLogText(code, bytes);
+    EmitEnd({.server = target_,
+             .state = TransferState::Error,
+             .errorCode = code,
+             .errorText = std::move(bytes),
+             .logLine = std::move(line)});
 }
 
-void Uploader::EndWithResponse(int status, const QByteArray& header) {
+void Uploader::EndWithResponse(int status, std::string header) {
+    std::string line = HeaderLogText(header);
+    EmitEnd({.server = target_,
+             .state = TransferState::ResponseCompleted,
+             .httpStatus = status,
+             .header = std::move(header),
+             .logLine = std::move(line)});
+}
+
+void Uploader::EmitEnd(TransferReport report) {
     DropReply();
     ++epoch_;
-    httpStatus_ = status;
-    responseHeader_ = header;
     const quint64 epoch = epoch_;
-    emit stateChanged(static_cast<int>(TransferState::ResponseCompleted));
+    emit stateChanged(report);
     if (epoch == epoch_) SchedulePump();
 }
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <deque>
 #include <optional>
+#include <string>
 
 #include "upload/UploadStatus.h"
 
@@ -22,9 +23,10 @@ namespace tavrik {
 //
 // Each EnqueueRun() is one upload run with its own copy of the body; runs are
 // served in arrival order, and each run posts to SERVER, then SERVER_BACKUP.
-// Progress is reported as numbered transfer states, always increasing within a
-// request; every request ends with exactly one of 11 (no HTTP response) or 12
-// (a response with any status); see TransferState. What Qt lets us observe maps to:
+// Progress is reported as transfer states, by value (TransferReport), always
+// increasing within a request; every request ends with exactly one of 11 (no
+// HTTP response) or 12 (a response with any status); see TransferState. What Qt lets us observe
+// maps to:
 //   request issued              -> 1  icHostResolvingHost (Qt resolves inside)
 //   socket starts connecting    -> 3  icConnecting (absent on a reused connection)
 //   request written             -> 6  icRequestSent (also implied by an answer)
@@ -48,15 +50,9 @@ class Uploader : public QObject {
     bool Busy() const;
     std::size_t WaitingRuns() const;
 
-    // Valid while stateChanged(11) / stateChanged(12) is being emitted.
-    int ResultCode() const { return resultCode_; }
-    QString ResultText() const { return resultText_; }
-    QByteArray ResponseHeader() const { return responseHeader_; }
-    int HttpStatus() const { return httpStatus_; }
-
   signals:
     void runStarted();
-    void stateChanged(int state);
+    void stateChanged(const tavrik::TransferReport& report);
     void runFinished();
     void logLine(const QString& text);
 
@@ -73,16 +69,19 @@ class Uploader : public QObject {
     void OnTimeout();
     // Ends the request in flight: drops the reply and reports 11 or 12.
     void EndWithError(int code, const QString& text);
-    void EndWithResponse(int status, const QByteArray& header);
+    void EndWithResponse(int status, std::string header);
     void DropReply();
     // Emits a progress state unless it would go backwards; false when a slot
     // cancelled the work while it ran.
     bool EmitProgress(TransferState state);
+    // Emits the request's final state; schedules the next request unless a slot cancelled.
+    void EmitEnd(TransferReport report);
 
     QNetworkAccessManager* network_ = nullptr;
     QNetworkReply* reply_ = nullptr;
     QTimer timeoutTimer_;
     QString server_;
+    std::string target_; // the server of the request in flight
     QString backup_;
     std::chrono::milliseconds timeout_{std::chrono::seconds(60)};
     // A burst of a whole recorded pass at full speed must wait, not be dropped:
@@ -99,11 +98,8 @@ class Uploader : public QObject {
     // Bumped by CancelAll and at the end of every request, so that code
     // resumed after an emit can tell that its request is gone.
     quint64 epoch_ = 0;
-
-    int resultCode_ = 0;
-    QString resultText_;
-    QByteArray responseHeader_;
-    int httpStatus_ = 0;
 };
 
 } // namespace tavrik
+
+Q_DECLARE_METATYPE(tavrik::TransferReport)

@@ -1,4 +1,4 @@
-#include "intake/FrameText.h"
+#include "telemetry/FrameText.h"
 
 #include <algorithm>
 
@@ -15,12 +15,15 @@ char HalfToEven(std::uint8_t b) {
 
 std::string AddressText(std::span<const std::uint8_t> frame, std::size_t from, std::size_t to) {
     std::string s;
-    for (std::size_t p = from; p <= to && p <= frame.size(); ++p) s += HalfToEven(frame[p - 1]);
+    for (std::size_t p = from; p <= to && p <= frame.size(); ++p)
+        s += HalfToEven(frame[p - 1]);
     return s;
 }
 } // namespace
 
-std::string HexByte(std::uint8_t b) { return {kHex[b >> 4], kHex[b & 15]}; }
+std::string HexByte(std::uint8_t b) {
+    return {kHex[b >> 4], kHex[b & 15]};
+}
 
 std::string TelemetryFrameText(std::span<const std::uint8_t> bytes) {
     const std::size_t n = std::min<std::size_t>(bytes.size(), FrameBuffer::kCapacity);

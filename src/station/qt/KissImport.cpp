@@ -1,4 +1,4 @@
-#include "files/qt/KissImport.h"
+#include "station/qt/KissImport.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -6,8 +6,9 @@
 #include <algorithm>
 
 #include "files/KissFileReader.h"
-#include "files/qt/QtText.h"
-#include "intake/FramePipeline.h"
+#include "files/TelemetryExport.h"
+#include "station/FramePipeline.h"
+#include "support/qt/QtText.h"
 
 namespace tavrik {
 
@@ -39,12 +40,14 @@ void KissImport::Stop() {
 void KissImport::StartNextFile() {
     while (next_ < files_.size()) {
         path_ = files_[next_++];
+        pathBytes_ = PathBytes(path_);
+        hasReceived_ = false;
         emit logLine(QStringLiteral("processing ") + path_);
         reader_ = std::make_unique<KissFileReader>();
         records_.clear();
         recordIndex_ = 0;
         readingDone_ = false;
-        const std::string why = reader_->Open(PathBytes(path_));
+        const std::string why = reader_->Open(pathBytes_);
         if (why.empty()) {
             timer_->start(); // the event loop runs once before the file is read
             return;
@@ -56,7 +59,14 @@ void KissImport::StartNextFile() {
 }
 
 void KissImport::ProcessRecord(const KissRecord& record) {
-    if (record.kind == KissRecord::Kind::Timestamp) return;
+    if (record.kind == KissRecord::Kind::Timestamp) {
+        received_.assign(ReceptionTime(record.bytes)); // keeps its capacity
+        hasReceived_ = true;
+        return;
+    }
+    // A timestamp record stamps the frame right after it, and no other.
+    const std::string_view received = hasReceived_ ? std::string_view(received_) : "";
+    hasReceived_ = false;
     if (record.kind == KissRecord::Kind::TooLong) {
         emit logLine(QStringLiteral("import of %1: frame of %2 bytes at byte %3 skipped (longer "
                                     "than %4 bytes)")
@@ -66,7 +76,8 @@ void KissImport::ProcessRecord(const KissRecord& record) {
                          .arg(kMaxImportFrame));
         return;
     }
-    const bool telemetry = pipeline_.ProcessImportedFrame(record.bytes);
+    const bool telemetry =
+        pipeline_.ProcessImportedFrame(record.bytes, received, pathBytes_, record.offset);
     listing_ += pipeline_.TelemetryFrame();
     listing_ += "\r\n";
     if (telemetry) emit status(QStringLiteral("telemetry packet"));

@@ -2,7 +2,7 @@
 // The import of chosen KISS files, in order, run a few milliseconds at a time
 // from the event loop: live frames, the clock and uploads go on between
 // imported frames, never in the middle of one. Each frame goes through the
-// pipeline's import entry (decoded, never logged or uploaded) and is listed as text.
+// station's import entry (decoded, never logged or uploaded) and is listed as text.
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -54,6 +54,9 @@ class KissImport : public QObject {
     QStringList files_;
     int next_ = 0;
     QString path_;
+    std::string pathBytes_;
+    std::string received_;     // the last timestamp record's time
+    bool hasReceived_ = false; // until a frame takes it
     std::unique_ptr<KissFileReader> reader_;
     std::vector<KissRecord> records_;
     std::size_t recordIndex_ = 0;

@@ -1,0 +1,99 @@
+#include "station/FramePipeline.h"
+
+#include "telemetry/FrameLayout.h"
+#include "telemetry/FrameText.h"
+#include "upload/UploadBody.h"
+
+namespace tavrik {
+
+void FramePipeline::LoadFrame(std::span<const std::uint8_t> data) {
+    frameBytes_.Load(data);
+    telemetryFrame_ = TelemetryFrameText(frameBytes_.Bytes());
+}
+
+void FramePipeline::Heard(std::span<const std::uint8_t> data, std::string_view received,
+                          std::string_view file, std::int64_t offset, bool imported) {
+    HeardFrame& heard = current_.heard;
+    heard.received.assign(received);
+    heard.data.assign(data.begin(), data.end());
+    heard.kissFile.assign(file);
+    heard.kissOffset = offset;
+    heard.imported = imported;
+}
+
+void FramePipeline::HandDecoded(const std::string& timestamp) {
+    current_.number = history_.RxPacketCount();
+    if (history_.IsStored(current_.number)) {
+        current_.record = history_.Record(current_.number);
+    } else { // past the history's room: the values all the same
+        current_.record.timestamp = timestamp;
+        current_.record.values = DecodeValues(frameBytes_);
+    }
+    current_.source = SourceCallSign(frameBytes_.Bytes());
+    while (!current_.source.empty() && current_.source.back() == ' ')
+        current_.source.pop_back();
+    for (StationConsumer* consumer : consumers_)
+        consumer->TelemetryDecoded(current_);
+}
+
+void FramePipeline::HandRefused() {
+    for (StationConsumer* consumer : consumers_)
+        consumer->TelemetryRefused(current_.heard);
+}
+
+bool FramePipeline::ProcessImportedFrame(std::span<const std::uint8_t> data,
+                                         std::string_view received, std::string_view file,
+                                         std::uint64_t offset) {
+    LoadFrame(data);
+    Heard(data, received, file, static_cast<std::int64_t>(offset), true);
+    for (StationConsumer* consumer : consumers_)
+        consumer->FrameHeard(current_.heard);
+    if (!MatchesTelemetryHeader(telemetryFrame_)) return false;
+    const std::string timestamp = UtcTimestamp(clock_);
+    if (history_.DecodeTelemetryFrame(frameBytes_, timestamp))
+        HandDecoded(timestamp);
+    else
+        HandRefused();
+    return true;
+}
+
+void FramePipeline::ProcessRawFrame(std::span<const std::uint8_t> data) {
+    frameBytes_.Load(data);
+    // One reading for the log and the decoded record, so an export of the
+    // records and a decode of the log agree on the reception time.
+    const std::string received = UtcTimestamp(clock_);
+
+    // The frame reaches the log, whole, before anything else may go wrong.
+    std::int64_t offset = -1;
+    if (kissLog_ && kissLog_->IsOpen()) {
+        const std::string failure = kissLog_->AppendFrame(received, data, offset);
+        if (!failure.empty()) {
+            ++kissFailures_;
+            log_("KISS log write failed: " + failure);
+        }
+    }
+    Heard(data, received, offset >= 0 ? std::string_view(kissLog_->Path()) : std::string_view(),
+          offset, false);
+
+    telemetryFrame_ = TelemetryFrameText(frameBytes_.Bytes());
+    const bool telemetry = MatchesTelemetryHeader(telemetryFrame_);
+    if (telemetry) {
+        uploadBody_ = tavrik::ComposeUploadBody(telemetryFrame_, config_, kNoradId, received);
+        // Right after the log record, before anything slow: an upload kept on
+        // disk is kept here, so a kill can never fall between the two.
+        for (StationConsumer* consumer : consumers_)
+            consumer->UploadComposed(uploadBody_);
+    }
+    for (StationConsumer* consumer : consumers_)
+        consumer->FrameHeard(current_.heard);
+    if (!telemetry) return;
+
+    const bool taken = history_.DecodeTelemetryFrame(frameBytes_, received);
+    log_(uploadBody_); // the body, composed above
+    if (taken)
+        HandDecoded(received);
+    else
+        HandRefused();
+}
+
+} // namespace tavrik
