@@ -5,6 +5,11 @@
 //   bench_archive import ARCHIVE FILE      the import's frames/s and peak memory
 //   bench_archive live ARCHIVE [N]         the window thread's cost per frame, and the writer's
 //   bench_archive queries ARCHIVE TOOL     series/passes in process and as whole tool runs
+//   bench_archive catchup FOLDER           the start-up catch-up of the folder's KISS logs
+//                                          beside an event loop: frames/s and its longest stall
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,8 +24,9 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/ArchiveImport.h"
 #include "archive/ArchiveWriter.h"
-#include "archive/KissImport.h"
+#include "archive/qt/ArchiveService.h"
 #include "bench_data.h"
 #include "station/ArchiveConsumer.h"
 #include "telemetry/TelemetryHistory.h"
@@ -130,7 +136,7 @@ int Import(const std::string& archivePath, const std::string& kiss) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
-    KissImport import;
+    ArchiveImport import;
     if (std::string why = import.Open(kiss); !why.empty()) return 1;
     const auto t0 = Steady::now();
     const double c0 = CpuMs();
@@ -281,10 +287,44 @@ int Queries(const std::string& path, const std::string& toolPath) {
     tool("series year 1000 points",
          {toolPath, "series", path, "Batt volts", "--from", from, "--to", to, "--points", "1000"});
     tool("series 24 h full resolution", {toolPath, "series", path, "Batt volts", "--from", dayFrom,
-                                         "--to", to, "--points", "1000000"});
+                                         "--to", to, "--points", "200000"});
     tool("passes year", {toolPath, "passes", path, "--from", from, "--to", to});
     Result("archive frames", static_cast<double>(extent.count), "frames");
     Result("archive bytes per frame", static_cast<double>(FileBytes(path)) / extent.count, "B");
+    return 0;
+}
+
+int CatchUp(int argc, char** argv, const std::string& folder) {
+    QCoreApplication app(argc, argv);
+    SystemClock clock;
+    ArchiveService service(clock);
+    const QString line = service.Start(QString::fromStdString(folder));
+    std::printf("%s\n", qPrintable(line));
+    if (!service.Running()) return 1;
+    // A 1 ms heartbeat: the longest time between two beats is the longest
+    // time the window's thread would have been kept from its work.
+    QElapsedTimer clockNs;
+    qint64 last = -1, longest = 0;
+    QTimer beat;
+    beat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        const qint64 now = clockNs.nsecsElapsed();
+        if (last >= 0) longest = std::max(longest, now - last);
+        last = now;
+    });
+    QObject::connect(&service, &ArchiveService::LogLine,
+                     [](const QString& l) { std::printf("%s\n", qPrintable(l)); });
+    QObject::connect(&service, &ArchiveService::CatchUpFinished, &app, &QCoreApplication::quit);
+    clockNs.start();
+    beat.start(1);
+    const double c0 = CpuMs();
+    service.StartCatchUp(QString::fromStdString(folder));
+    app.exec();
+    const double s = clockNs.nsecsElapsed() / 1e9, cpu = (CpuMs() - c0) / 1e3;
+    const double frames = static_cast<double>(service.Writer()->Counts().caughtUp);
+    Result("catch-up frames/s (wall)", frames / s, "frames/s");
+    Result("catch-up frames/s (CPU, both threads)", frames / cpu, "frames/s");
+    Result("catch-up longest event-loop stall", longest / 1e6, "ms");
     return 0;
 }
 
@@ -297,6 +337,7 @@ int main(int argc, char** argv) {
     if (a.size() == 3 && a[0] == "import") return Import(a[1], a[2]);
     if (a.size() >= 2 && a[0] == "live") return Live(a[1], a.size() > 2 ? std::stoi(a[2]) : 2000);
     if (a.size() == 3 && a[0] == "queries") return Queries(a[1], a[2]);
+    if (a.size() == 2 && a[0] == "catchup") return CatchUp(argc, argv, a[1]);
     std::fprintf(stderr, "usage: see the top of bench/archive_run.cpp\n");
     return 2;
 }

@@ -33,8 +33,9 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       findConverter_(std::move(env.findConverter)), startupNotes_(std::move(env.startupNotes)),
       pipeline_(*clock_, config_, history_, [this](const std::string& t) { Log(t); }) {
     BuildWindow();
-    // After the KISS log record, in this order: the upload route, the window.
+    // After the KISS log record, in this order: the upload route, the archive, the window.
     pipeline_.AddConsumer(uploads_);
+    pipeline_.AddConsumer(archive_);
     pipeline_.AddConsumer(*this);
     uploads_.SetAllowed(Check1->isChecked());
     connect(Check1, &QCheckBox::toggled, this, [this](bool on) { uploads_.SetAllowed(on); });
@@ -107,6 +108,7 @@ void Form1::Form_Load() {
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
         // After the modem and the log: a queue that fails never keeps frames from being heard.
         inet1_.OpenQueues(PathBytes(programFolder_));
+        archive_.Start(config_, programFolder_); // and catches up with the KISS logs
 
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size

@@ -31,6 +31,7 @@
 #include "station/FramePipeline.h"
 #include "station/StationConsumer.h"
 #include "station/qt/KissImport.h"
+#include "station/qt/StationArchive.h"
 #include "station/qt/StationUploads.h"
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
@@ -158,6 +159,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     UploadRoute inet1_{config_};
     StationUploads uploads_{inet1_};
     EventLog eventLog_;
+    StationArchive archive_{*clock_, [this](const QString& t) { Log(t); }};
     bool unloaded_ = false;
 
     // working widgets, as plain data

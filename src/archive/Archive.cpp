@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "archive/ArchiveSchema.h"
+#include "archive/ArchiveSql.h"
 #include "telemetry/Conversions.h"
 #include "telemetry/TelemetryHistory.h"
 
@@ -14,30 +15,7 @@ namespace tavrik {
 
 namespace {
 
-constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
-constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    std::int64_t q = a / b;
-    if (a % b != 0 && (a < 0) != (b < 0)) --q;
-    return q;
-}
-
-// The smallest round length (1, 2 or 5 times a power of ten milliseconds up
-// to a second, then steps of the clock, then whole days) at least `wanted`:
-// bucket edges fall on round times and stay put while the view follows new
-// frames; from an hour up every bucket is made of whole hours.
-std::int64_t NiceBucket(std::int64_t wanted) {
-    static constexpr std::int64_t kSteps[] = {
-        1,       2,           5,           10,          20,           50,          100,
-        200,     500,         1000,        2000,        5000,         10000,       15000,
-        30000,   60000,       120000,      300000,      600000,       900000,      1800000,
-        kHourMs, 2 * kHourMs, 3 * kHourMs, 6 * kHourMs, 12 * kHourMs, 24 * kHourMs};
-    for (const std::int64_t step : kSteps)
-        if (step >= wanted) return step;
-    const std::int64_t day = 24 * kHourMs;
-    return (wanted + day - 1) / day * day;
-}
+using namespace archive_sql;
 
 std::int64_t FrameHash(std::span<const std::uint8_t> bytes) {
     std::uint64_t h = 14695981039346656037ull; // FNV-1a
@@ -46,88 +24,6 @@ std::int64_t FrameHash(std::span<const std::uint8_t> bytes) {
         h *= 1099511628211ull;
     }
     return static_cast<std::int64_t>(h);
-}
-
-// A prepared statement, finalized with its owner.
-class Stmt {
-  public:
-    Stmt() = default;
-    ~Stmt() { sqlite3_finalize(st_); }
-    Stmt(const Stmt&) = delete;
-    Stmt& operator=(const Stmt&) = delete;
-    // Prepares on first use; nullptr when the SQL does not compile.
-    sqlite3_stmt* Get(sqlite3* db, const std::string& sql) {
-        if (!st_) sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st_, nullptr);
-        if (st_) sqlite3_reset(st_);
-        return st_;
-    }
-
-  private:
-    sqlite3_stmt* st_ = nullptr;
-};
-
-// Resets a statement when it goes out of scope, so no read stays open.
-struct Reset {
-    sqlite3_stmt* st;
-    ~Reset() {
-        if (st) {
-            sqlite3_reset(st);
-            sqlite3_clear_bindings(st);
-        }
-    }
-};
-
-std::string SummarySelect(const char* table, const char* first) {
-    std::string s = std::string("SELECT ") + first + ", start_ms, end_ms, frames";
-    for (int i = 0; i < kFieldCount; ++i) {
-        const std::string& c = FieldColumn(i);
-        s += ", " + c + "_min, " + c + "_max, " + c + "_sum, " + c + "_min_ms, " + c + "_max_ms";
-    }
-    return s + " FROM " + table;
-}
-
-std::string SummaryInsert(const char* table, const char* first) {
-    std::string cols = std::string(first) + ", start_ms, end_ms, frames";
-    std::string params = "?, ?, ?, ?";
-    for (int i = 0; i < kFieldCount; ++i) {
-        const std::string& c = FieldColumn(i);
-        cols += ", " + c + "_min, " + c + "_max, " + c + "_sum, " + c + "_min_ms, " + c + "_max_ms";
-        params += ", ?, ?, ?, ?, ?";
-    }
-    return std::string("INSERT OR REPLACE INTO ") + table + " (" + cols + ") VALUES (" + params +
-           ")";
-}
-
-// Columns 1.. of a SummarySelect row (column 0 is the key).
-Summary ReadSummary(sqlite3_stmt* st) {
-    Summary s;
-    s.startMs = sqlite3_column_int64(st, 1);
-    s.endMs = sqlite3_column_int64(st, 2);
-    s.count = sqlite3_column_int64(st, 3);
-    int c = 4;
-    for (FieldStats& f : s.fields) {
-        f.min = sqlite3_column_double(st, c++);
-        f.max = sqlite3_column_double(st, c++);
-        f.sum = sqlite3_column_double(st, c++);
-        f.minMs = sqlite3_column_int64(st, c++);
-        f.maxMs = sqlite3_column_int64(st, c++);
-    }
-    return s;
-}
-
-void BindSummary(sqlite3_stmt* st, std::int64_t key, const Summary& s) {
-    int p = 1;
-    sqlite3_bind_int64(st, p++, key);
-    sqlite3_bind_int64(st, p++, s.startMs);
-    sqlite3_bind_int64(st, p++, s.endMs);
-    sqlite3_bind_int64(st, p++, s.count);
-    for (const FieldStats& f : s.fields) {
-        sqlite3_bind_double(st, p++, f.min);
-        sqlite3_bind_double(st, p++, f.max);
-        sqlite3_bind_double(st, p++, f.sum);
-        sqlite3_bind_int64(st, p++, f.minMs);
-        sqlite3_bind_int64(st, p++, f.maxMs);
-    }
 }
 
 WriteResult::Failure FailureOf(int rc) {
@@ -148,18 +44,6 @@ bool FileExists(const std::string& path) {
 }
 
 } // namespace
-
-class ArchiveStatements {
-  public:
-    Stmt begin, commit, rollback;
-    Stmt insertFrame, fileId, addFile, setMark, getMark, marks;
-    Stmt hourGet, hourPut, passNear, passDelete, passPut;
-    Stmt first, last, count, countAll, exportRows, passes, lastPass, hours;
-    std::array<Stmt, kFieldCount> rawSeries, hourSeries;
-    std::unordered_map<std::string, std::int64_t> fileIds; // committed ids only
-    std::vector<std::size_t> inserted;                     // reused per Insert
-    std::vector<std::array<double, kFieldCount>> values;   // of the frames of an Insert
-};
 
 Archive::Archive() = default;
 Archive::~Archive() {
@@ -456,185 +340,6 @@ std::string Archive::Marks(std::vector<KissMark>& out) {
     while ((rc = sqlite3_step(q)) == SQLITE_ROW)
         out.push_back({reinterpret_cast<const char*>(sqlite3_column_text(q, 0)),
                        static_cast<std::uint64_t>(sqlite3_column_int64(q, 1))});
-    return rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
-}
-
-std::string Archive::Extent(TimeRange range, ArchiveExtent& out) {
-    out = {};
-    if (!db_) return "the archive is not open";
-    auto one = [&](Stmt& stmt, const char* sql, std::int64_t& value) -> int {
-        sqlite3_stmt* q = stmt.Get(db_, sql);
-        Reset r{q};
-        sqlite3_bind_int64(q, 1, range.fromMs);
-        sqlite3_bind_int64(q, 2, range.toMs);
-        const int rc = sqlite3_step(q);
-        if (rc == SQLITE_ROW) value = sqlite3_column_int64(q, 0);
-        return rc;
-    };
-    int rc = one(st_->first,
-                 "SELECT time_ms FROM frame WHERE time_ms >= ? AND time_ms < ? "
-                 "ORDER BY time_ms LIMIT 1",
-                 out.firstMs);
-    if (rc == SQLITE_DONE) return {};
-    if (rc == SQLITE_ROW)
-        rc = one(st_->last,
-                 "SELECT time_ms FROM frame WHERE time_ms >= ? AND time_ms < ? "
-                 "ORDER BY time_ms DESC LIMIT 1",
-                 out.lastMs);
-    if (rc == SQLITE_ROW) {
-        // The whole archive is counted from the hour summaries, not the rows.
-        rc = range.fromMs == kMin && range.toMs == kMax
-                 ? one(st_->countAll,
-                       "SELECT coalesce(sum(frames), 0) FROM hour_summary WHERE ?1 = ?1 AND "
-                       "?2 = ?2",
-                       out.count)
-                 : one(st_->count, "SELECT count(*) FROM frame WHERE time_ms >= ? AND time_ms < ?",
-                       out.count);
-    }
-    return rc == SQLITE_ROW ? std::string() : std::string(sqlite3_errmsg(db_));
-}
-
-std::string Archive::QuerySeries(int field, TimeRange range, int points, Series& out) {
-    out = {};
-    if (!db_) return "the archive is not open";
-    if (field < 0 || field >= kFieldCount) return "no such field";
-    if (points < 1) points = 1;
-    if (range.fromMs == kMin || range.toMs == kMax) {
-        ArchiveExtent extent;
-        if (std::string why = Extent(range, extent); !why.empty()) return why;
-        if (extent.count == 0) return {};
-        if (range.fromMs == kMin) range.fromMs = extent.firstMs;
-        if (range.toMs == kMax) range.toMs = extent.lastMs + 1;
-    }
-    if (range.toMs <= range.fromMs) return {};
-    const std::int64_t span = range.toMs - range.fromMs;
-    const std::int64_t bucket = NiceBucket((span + points - 1) / points);
-    out.fromSummaries = bucket >= kHourMs;
-    out.bucketMs = bucket;
-    const std::int64_t grid = FloorDiv(range.fromMs, bucket) * bucket;
-    const std::string& col = FieldColumn(field);
-    const auto f = static_cast<std::size_t>(field);
-    sqlite3_stmt* q =
-        out.fromSummaries
-            ? st_->hourSeries[f].Get(db_, "SELECT hour_ms, frames, " + col + "_min, " + col +
-                                              "_max, " + col +
-                                              "_sum FROM hour_summary WHERE hour_ms >= ? AND "
-                                              "hour_ms < ? ORDER BY hour_ms")
-            : st_->rawSeries[f].Get(db_, "SELECT time_ms, 1, v, v, v FROM (SELECT time_ms, " +
-                                             CalibratedSql(field) +
-                                             " AS v FROM frame WHERE time_ms >= ? AND "
-                                             "time_ms < ? ORDER BY time_ms)");
-    if (!q) return sqlite3_errmsg(db_);
-    Reset r{q};
-    sqlite3_bind_int64(
-        q, 1, out.fromSummaries ? FloorDiv(range.fromMs, kHourMs) * kHourMs : range.fromMs);
-    sqlite3_bind_int64(q, 2, range.toMs);
-    int rc;
-    std::int64_t index = -1;
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-        const std::int64_t t = sqlite3_column_int64(q, 0);
-        const std::int64_t n = sqlite3_column_int64(q, 1);
-        const double lo = sqlite3_column_double(q, 2);
-        const double hi = sqlite3_column_double(q, 3);
-        const double sum = sqlite3_column_double(q, 4);
-        const std::int64_t i = (t - grid) / bucket;
-        if (i != index || out.buckets.empty()) {
-            index = i;
-            out.buckets.push_back({grid + i * bucket, n, lo, sum, hi});
-            continue;
-        }
-        SeriesBucket& b = out.buckets.back();
-        b.count += n;
-        b.min = std::min(b.min, lo);
-        b.max = std::max(b.max, hi);
-        b.avg += sum; // the sum until the end
-    }
-    for (SeriesBucket& b : out.buckets)
-        b.avg /= static_cast<double>(b.count);
-    return rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
-}
-
-std::string Archive::QueryPasses(TimeRange range, std::vector<Summary>& out) {
-    out.clear();
-    if (!db_) return "the archive is not open";
-    // Passes never overlap: the one that may reach into the range begins at
-    // or before its start, every other one inside it.
-    static const std::string sql =
-        SummarySelect("pass_summary", "start_ms") +
-        " WHERE start_ms >= coalesce((SELECT max(start_ms) FROM pass_summary WHERE start_ms <= "
-        "?1), ?1) AND start_ms < ?2 ORDER BY start_ms";
-    sqlite3_stmt* q = st_->passes.Get(db_, sql);
-    Reset r{q};
-    sqlite3_bind_int64(q, 1, range.fromMs);
-    sqlite3_bind_int64(q, 2, range.toMs);
-    int rc;
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-        Summary s = ReadSummary(q);
-        if (s.endMs >= range.fromMs) out.push_back(s);
-    }
-    return rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
-}
-
-std::string Archive::LastPass(std::optional<Summary>& out) {
-    out.reset();
-    if (!db_) return "the archive is not open";
-    static const std::string sql =
-        SummarySelect("pass_summary", "start_ms") + " ORDER BY start_ms DESC LIMIT 1";
-    sqlite3_stmt* q = st_->lastPass.Get(db_, sql);
-    Reset r{q};
-    const int rc = sqlite3_step(q);
-    if (rc == SQLITE_ROW) out = ReadSummary(q);
-    return rc == SQLITE_ROW || rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
-}
-
-std::string Archive::QueryHours(TimeRange range, std::vector<Summary>& out) {
-    out.clear();
-    if (!db_) return "the archive is not open";
-    static const std::string sql = SummarySelect("hour_summary", "hour_ms") +
-                                   " WHERE hour_ms >= ? AND hour_ms < ? ORDER BY hour_ms";
-    sqlite3_stmt* q = st_->hours.Get(db_, sql);
-    Reset r{q};
-    sqlite3_bind_int64(q, 1, range.fromMs);
-    sqlite3_bind_int64(q, 2, range.toMs);
-    int rc;
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW)
-        out.push_back(ReadSummary(q));
-    return rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
-}
-
-std::string Archive::Export(TimeRange range, const std::function<bool(const ArchiveRow&)>& row) {
-    if (!db_) return "the archive is not open";
-    static const std::string sql = [] {
-        return std::string("SELECT f.time_ms, f.source, k.name, f.kiss_offset, f.raw") +
-               " FROM frame f LEFT JOIN kiss_file k ON k.id = f.file_id "
-               "WHERE f.time_ms >= ? AND f.time_ms < ? ORDER BY f.time_ms, f.id";
-    }();
-    sqlite3_stmt* q = st_->exportRows.Get(db_, sql);
-    Reset r{q};
-    sqlite3_bind_int64(q, 1, range.fromMs);
-    sqlite3_bind_int64(q, 2, range.toMs);
-    std::array<double, kFieldCount> values{};
-    FrameBuffer fb;
-    int rc;
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-        ArchiveRow a;
-        a.timeMs = sqlite3_column_int64(q, 0);
-        auto text = [&](int c) {
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(q, c));
-            return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(q, c)))
-                     : std::string_view();
-        };
-        a.source = text(1);
-        a.kissFile = text(2);
-        a.kissOffset = sqlite3_column_type(q, 3) == SQLITE_NULL ? -1 : sqlite3_column_int64(q, 3);
-        const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(q, 4));
-        a.data = {blob, static_cast<std::size_t>(sqlite3_column_bytes(q, 4))};
-        // The decoder's values of the stored frame: what tavrik-decode gives.
-        fb.Load(a.data);
-        values = DecodeValues(fb);
-        a.values = &values;
-        if (!row(a)) return {};
-    }
     return rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
 }
 

@@ -60,6 +60,8 @@ class Archive {
     std::string QuerySeries(int field, TimeRange range, int points, Series& out);
     // The passes that overlap the range, oldest first.
     std::string QueryPasses(TimeRange range, std::vector<Summary>& out);
+    // The same, one at a time in flat memory; the callback returns false to stop.
+    std::string QueryPasses(TimeRange range, const std::function<bool(const Summary&)>& pass);
     // The latest pass, if any.
     std::string LastPass(std::optional<Summary>& out);
     // The hour summaries that begin in the range, oldest first.

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
-#include "archive/KissImport.h"
+#include "archive/ArchiveImport.h"
 
 namespace tavrik {
 
@@ -27,7 +28,7 @@ struct LogToDo {
 struct ArchiveWriter::CatchUpState {
     std::vector<LogToDo> logs;
     std::size_t next = 0;
-    KissImport import;
+    ArchiveImport import;
     bool open = false;
     std::uint64_t total = 0;     // bytes to read in all logs
     std::uint64_t doneBytes = 0; // of the logs finished
@@ -41,7 +42,10 @@ std::vector<std::string> KissLogsIn(const std::string& folder) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
         const auto& p = entry.path();
-        if (entry.is_regular_file(ec) && p.extension() == ".kss") out.push_back(p.string());
+        // Named as the program names its log (folder + "/" + name), so a log's
+        // live frames and its catch-up share one file entry.
+        if (entry.is_regular_file(ec) && p.extension() == ".kss")
+            out.push_back(folder + "/" + p.filename().string());
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -82,12 +86,11 @@ bool ArchiveWriter::Post(ArchiveFrame frame) {
     return true;
 }
 
-void ArchiveWriter::CatchUp(std::vector<std::string> kissLogs, std::string skip) {
+void ArchiveWriter::CatchUp(std::vector<std::string> kissLogs) {
     {
         std::lock_guard lock(mutex_);
         for (std::string& log : kissLogs)
-            if (log != skip) catchUpFiles_.push_back(std::move(log));
-        catchUpSkip_ = std::move(skip);
+            catchUpFiles_.push_back(std::move(log));
     }
     wake_.notify_one();
 }
@@ -202,6 +205,14 @@ bool ArchiveWriter::CatchUpSlice() {
                 c->logs.push_back({f, from, size});
                 c->total += size - from;
             }
+        }
+        if (!c->logs.empty()) {
+            char mb[32];
+            std::snprintf(mb, sizeof mb, "%.1f", static_cast<double>(c->total) / 1e6);
+            Report({ArchiveNews::Kind::CatchUpProgress,
+                    "archive catch-up: " + std::to_string(c->logs.size()) +
+                        " KISS log(s) not fully archived, " + mb + " MB to read",
+                    WriteResult::Failure::None, 0, c->total});
         }
         std::lock_guard lock(mutex_);
         catchUp_ = std::move(c);

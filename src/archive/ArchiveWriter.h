@@ -40,7 +40,8 @@ struct ArchiveWriterCounts {
     std::size_t queued = 0;
 };
 
-// The KISS logs of a station folder (*.kss), oldest name first.
+// The KISS logs of a station folder (*.kss), in name order, each named as
+// folder + "/" + file name (as the program names its own log).
 std::vector<std::string> KissLogsIn(const std::string& folder);
 
 class ArchiveWriter {
@@ -66,8 +67,11 @@ class ArchiveWriter {
     // Queues a frame. False when the writer is not running or the queue is full.
     bool Post(ArchiveFrame frame);
     // Catches the archive up with these KISS logs (each from its mark), in
-    // slices between live frames. `skip` (the log this run writes) is left out.
-    void CatchUp(std::vector<std::string> kissLogs, std::string skip = {});
+    // slices between live frames. The log this run writes is read too: after
+    // a kill and a restart within the same minute the run appends to the log
+    // of the run before, whose last frames may never have been archived. Its
+    // own frames are found there already (or soon) and count as duplicates.
+    void CatchUp(std::vector<std::string> kissLogs);
     // Called on the writer's thread whenever news is waiting; keep it short
     // (post an event to the owner's thread).
     void SetNotify(std::function<void()> notify);
@@ -90,7 +94,6 @@ class ArchiveWriter {
     std::condition_variable idle_;
     std::deque<ArchiveFrame> queue_;
     std::vector<std::string> catchUpFiles_;
-    std::string catchUpSkip_;
     std::vector<ArchiveNews> news_;
     std::function<void()> notify_;
     ArchiveWriterCounts counts_;

@@ -108,6 +108,8 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.agwReconnect = value == "YES";
         else if (key == "UPLOAD_RETRY")
             c.uploadRetry = value == "YES";
+        else if (key == "ARCHIVE")
+            c.archive = value == "YES";
     }
     if (!r.config.port.empty()) r.config.modem = ParseModemPort(r.config.port);
     if (r.config.port.empty())
@@ -147,6 +149,7 @@ std::string ExtensionsLine(const StationConfig& c) {
     std::string keys;
     if (c.agwReconnect) keys += "AGW_RECONNECT=YES";
     if (c.uploadRetry) keys += std::string(keys.empty() ? "" : ", ") + "UPLOAD_RETRY=YES";
+    if (c.archive) keys += std::string(keys.empty() ? "" : ", ") + "ARCHIVE=YES";
     return keys.empty() ? std::string() : "unattended station settings: " + keys;
 }
 

@@ -50,6 +50,7 @@ std::string DefaultStationConfigText() {
         "SCREENSHOT=YES",
         "AGW_RECONNECT=YES",
         "UPLOAD_RETRY=YES",
+        "ARCHIVE=YES",
     };
     std::string text;
     for (const char* line : kLines)

@@ -213,11 +213,11 @@ TEST(ArchiveSummaries, PassesHoursAndSeriesMatchABruteForceScanWhateverTheArriva
     for (int pass = 0; pass < 40; ++pass) {
         const int n = 1 + static_cast<int>(rng() % 60);
         for (int k = 0; k < n; ++k) {
+            if (k > 0) t += 1 + static_cast<std::int64_t>(rng() % 20000);
             frames.push_back(RandomFrame(rng, t));
             frames.back().data[65] = static_cast<std::uint8_t>(rng() % 4); // Batt volts, low byte
-            t += 1 + static_cast<std::int64_t>(rng() % 20000);
         }
-        t += gaps[rng() % std::size(gaps)];
+        t += gaps[rng() % std::size(gaps)]; // from the pass's last frame
     }
     // Arrival in random order and random writes: frames bridge stored passes.
     std::vector<ArchiveFrame> shuffled = frames;

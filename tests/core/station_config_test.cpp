@@ -92,10 +92,13 @@ TEST(StationConfig, UnattendedKeysAreOptIn) {
     const StationConfig none = Parsed(kPort);
     EXPECT_FALSE(none.agwReconnect);
     EXPECT_FALSE(none.uploadRetry);
+    EXPECT_FALSE(none.archive);
     EXPECT_EQ(ExtensionsLine(none), "");
     const StationConfig both = Parsed("AGW_RECONNECT=YES\r\nUPLOAD_RETRY= YES\r\n" + kPort);
     EXPECT_EQ(ExtensionsLine(both),
               "unattended station settings: AGW_RECONNECT=YES, UPLOAD_RETRY=YES");
+    const StationConfig archive = Parsed("ARCHIVE=YES\r\nUPLOAD_RETRY=no\r\n" + kPort);
+    EXPECT_EQ(ExtensionsLine(archive), "unattended station settings: ARCHIVE=YES");
     const StationConfig one = Parsed("AGW_RECONNECT=yes\r\nUPLOAD_RETRY=YES\r\n" + kPort);
     EXPECT_FALSE(one.agwReconnect);
     EXPECT_EQ(ExtensionsLine(one), "unattended station settings: UPLOAD_RETRY=YES");

@@ -86,7 +86,7 @@ class UnpackedPackage(unittest.TestCase):
         default = subprocess.check_output([program[0], "--default-config"])
         with open(os.path.join(station, "online_conf.ini"), "rb") as f:
             self.assertEqual(f.read(), default)
-        self.assertIn(b"AGW_RECONNECT=YES\r\nUPLOAD_RETRY=YES\r\n", default)
+        self.assertIn(b"AGW_RECONNECT=YES\r\nUPLOAD_RETRY=YES\r\nARCHIVE=YES\r\n", default)
         err.seek(0)
         self.assertIn("wrote a working default", err.read())
         # Complete: every frame in the order sent, none cut off at the end.

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/ArchiveImport.h"
 #include "archive/ArchiveSchema.h"
-#include "archive/KissImport.h"
 #include "files/InfluxLine.h"
 #include "files/TelemetryExport.h"
 #include "time/TimeArgument.h"
@@ -42,6 +42,7 @@ constexpr std::string_view kUsage =
 
 constexpr std::size_t kFlushAt = 1 << 20;
 constexpr std::size_t kImportSlice = 10000;
+constexpr int kMaxPoints = 200000;
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "tavrik-archive: %s\n%.*s", why.c_str(), static_cast<int>(kUsage.size()),
@@ -98,9 +99,11 @@ int Parse(int argc, char** argv, Options& o) {
             o.format = value;
         } else if (name == "--points") {
             const auto r = std::from_chars(value.data(), value.data() + value.size(), o.points);
+            // A bucket is 40 bytes: the tool's memory stays bounded.
             if (r.ec != std::errc() || r.ptr != value.data() + value.size() || o.points < 1 ||
-                o.points > 1000000)
-                return Usage("--points needs a whole number from 1 to 1000000");
+                o.points > kMaxPoints)
+                return Usage("--points needs a whole number from 1 to " +
+                             std::to_string(kMaxPoints));
         } else {
             return Usage("unknown option " + std::string(a));
         }
@@ -194,7 +197,7 @@ int Import(const Options& o) {
     bool whole = true;
     Progress progress;
     for (const std::string& file : o.args) {
-        KissImport import;
+        ArchiveImport import;
         if (std::string why = import.Open(file); !why.empty()) {
             Fail(file + ": cannot be read: " + why);
             whole = false;
@@ -309,17 +312,15 @@ std::string WithUnit(std::string name, const FieldSpec& f) {
 }
 
 int Passes(Archive& archive, const Options& o) {
-    std::vector<Summary> passes;
-    if (std::string why = archive.QueryPasses(o.range, passes); !why.empty())
-        return Fail(o.archive + ": " + why);
     std::vector<std::string> names{"Start [UTC]", "End [UTC]", "Frames"};
     for (const FieldSpec& f : FieldTable())
         for (const char* what : {" min", " avg", " max"})
             names.push_back(WithUnit(std::string(f.caption) + what, f));
     Table table(o.format == "json", names);
+    Output out;
     std::string buf;
     table.Header(buf);
-    for (const Summary& p : passes) {
+    const std::string why = archive.QueryPasses(o.range, [&](const Summary& p) {
         table.Begin(buf);
         table.Text(Timestamp(p.startMs));
         table.Text(Timestamp(p.endMs));
@@ -330,9 +331,10 @@ int Passes(Archive& archive, const Options& o) {
             table.Number(p.fields[static_cast<std::size_t>(i)].max);
         }
         table.End();
-    }
-    Output out;
+        return buf.size() < kFlushAt || out.Write(buf);
+    });
     out.Write(buf);
+    if (!why.empty()) return Fail(o.archive + ": " + why);
     return out.Ok() ? 0 : 1;
 }
 

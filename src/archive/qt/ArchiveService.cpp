@@ -53,9 +53,9 @@ bool ArchiveService::Post(ArchiveFrame frame) {
     return posted;
 }
 
-void ArchiveService::StartCatchUp(const QString& folder, const QString& liveLog) {
+void ArchiveService::StartCatchUp(const QString& folder) {
     if (!writer_) return;
-    writer_->CatchUp(KissLogsIn(folder.toStdString()), liveLog.toStdString());
+    writer_->CatchUp(KissLogsIn(folder.toStdString()));
 }
 
 void ArchiveService::Stop() {
@@ -75,7 +75,10 @@ void ArchiveService::TakeNews() {
         case ArchiveNews::Kind::CatchUpProgress:
             emit CatchUpProgress(n.done, n.total);
             written = true;
-            if (now - lastProgressMs_ >= kProgressLineMs && n.total > 0) {
+            if (!n.text.empty()) {
+                lastProgressMs_ = now;
+                emit LogLine(Text(n.text));
+            } else if (now - lastProgressMs_ >= kProgressLineMs && n.total > 0) {
                 lastProgressMs_ = now;
                 emit LogLine(
                     QStringLiteral("archive catch-up: %1 %")

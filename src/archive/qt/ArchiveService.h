@@ -27,8 +27,8 @@ class ArchiveService : public QObject {
     QString ArchivePath() const { return path_; }
     // The live path: copies the frame into the writer's queue.
     bool Post(ArchiveFrame frame);
-    // Catches up every KISS log of the folder except the one this run writes.
-    void StartCatchUp(const QString& folder, const QString& liveLog);
+    // Catches up every KISS log of the folder (see ArchiveWriter::CatchUp).
+    void StartCatchUp(const QString& folder);
     ArchiveWriter* Writer() { return writer_.get(); }
     void Stop();
 

@@ -22,7 +22,7 @@ struct ImportCounts {
     std::string readError;          // the file could not be read on
 };
 
-class KissImport {
+class ArchiveImport {
   public:
     // Opens the file and places the reader at byte `from` (a mark). `name` is
     // what the archive records as the frames' file (the tool: the name given;

@@ -1,4 +1,4 @@
-#include "archive/KissImport.h"
+#include "archive/ArchiveImport.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,8 +14,8 @@ namespace {
 constexpr std::size_t kReadPiece = 256 * 1024;
 }
 
-std::string KissImport::Open(const std::string& path, std::uint64_t from, std::string name) {
-    *this = KissImport();
+std::string ArchiveImport::Open(const std::string& path, std::uint64_t from, std::string name) {
+    *this = ArchiveImport();
     name_ = name.empty() ? path : std::move(name);
     in_.open(path, std::ios::binary);
     if (!in_) return std::strerror(errno);
@@ -30,7 +30,7 @@ std::string KissImport::Open(const std::string& path, std::uint64_t from, std::s
     return {};
 }
 
-bool KissImport::ReadMore() {
+bool ArchiveImport::ReadMore() {
     if (atEnd_) return false;
     in_.read(reinterpret_cast<char*>(buffer_.data()), static_cast<std::streamsize>(buffer_.size()));
     const auto n = static_cast<std::size_t>(in_.gcount());
@@ -44,7 +44,7 @@ bool KissImport::ReadMore() {
     return n > 0 || !records_.empty();
 }
 
-void KissImport::Take(const KissRecord& record) {
+void ArchiveImport::Take(const KissRecord& record) {
     const std::uint64_t offset = base_ + record.offset;
     if (record.kind == KissRecord::Kind::Timestamp) {
         time_.assign(ReceptionTime(record.bytes));
@@ -82,7 +82,7 @@ void KissImport::Take(const KissRecord& record) {
     a.kissOffset = static_cast<std::int64_t>(offset);
 }
 
-bool KissImport::Slice(Archive& archive, std::size_t maxFrames, WriteResult& result) {
+bool ArchiveImport::Slice(Archive& archive, std::size_t maxFrames, WriteResult& result) {
     batch_.clear();
     bool done = false;
     while (batch_.size() < maxFrames) {

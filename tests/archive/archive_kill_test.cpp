@@ -1,0 +1,144 @@
+// The real program with ARCHIVE=YES, fed by agw-replay, killed (SIGKILL) in the
+// middle of a burst and started again, in a folder that also holds a log of an
+// earlier run that was never archived: afterwards every telemetry frame of the
+// KISS logs is in the archive once, and tavrik-archive export gives exactly
+// what tavrik-decode gives for the logs.
+#include <QDir>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "archive/Archive.h"
+#include "soak_support.h"
+
+using namespace tavrik;
+using namespace tavrik::soak;
+
+namespace {
+
+QByteArray RunTool(const QString& program, const QStringList& args, int* status = nullptr) {
+    QProcess p;
+    p.start(qEnvironmentVariable("TAVRIK_BIN_DIR") + "/" + program, args);
+    p.waitForFinished(120000);
+    if (status) *status = p.exitCode();
+    return p.readAllStandardOutput();
+}
+
+bool WaitUntil(const std::function<bool()>& done, int limitMs) {
+    QEventLoop loop;
+    QTimer check;
+    QElapsedTimer t;
+    t.start();
+    bool met = done();
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        met = done();
+        if (met || t.elapsed() > limitMs) loop.quit();
+    });
+    check.start(50);
+    if (!met) loop.exec();
+    return met;
+}
+
+// Telemetry frames in the folder's KISS logs.
+std::size_t Logged(const QString& folder) {
+    std::size_t n = 0;
+    const Bytes header = TelemetryHeader();
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList({QStringLiteral("*.kss")}, QDir::Files))
+        for (const KissRecord& r : KissReader().Feed(ReadAll(dir.filePath(name).toStdString())))
+            n += r.kind == KissRecord::Kind::Frame && r.bytes.size() >= header.size() &&
+                 std::equal(header.begin(), header.end(), r.bytes.begin());
+    return n;
+}
+
+std::int64_t Archived(const std::string& path) {
+    Archive a;
+    ArchiveExtent e;
+    if (!a.Open(path, Archive::Access::Read).empty() || !a.Extent({}, e).empty()) return -1;
+    return e.count;
+}
+
+} // namespace
+
+TEST(ArchiveKill, EveryTelemetryFrameOfTheLogsIsArchivedOnceAfterAKillAndARestart) {
+    const long part = EnvLong("ARCHIVE_KILL_FRAMES", 150);
+    const Feed feed(2 * part), old(40);
+    QTemporaryDir work, folder;
+    const QString partA = work.filePath("a.kss"), partB = work.filePath("b.kss");
+    ASSERT_TRUE(feed.WriteKiss(partA, 0, static_cast<std::size_t>(part)));
+    ASSERT_TRUE(feed.WriteKiss(partB, static_cast<std::size_t>(part)));
+    // A log of a run before the archive was turned on.
+    ASSERT_TRUE(old.WriteKiss(folder.filePath("N0CALL_05032024_1400.kss")));
+    const QString exe = folder.filePath("tavrik-decoder");
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TAVRIK_BIN_DIR") + "/tavrik-decoder", exe));
+    const quint16 port = tavrik::test::ClosedPort();
+    {
+        QFile ini(folder.filePath("online_conf.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("PORT=127.0.0.1:%1\r\nMYCALL=N0CALL\r\nAGW_RECONNECT=YES\r\n"
+                                 "ARCHIVE=YES\r\n")
+                      .arg(port)
+                      .toLatin1());
+    }
+    QProcess program;
+    program.setProgram(exe);
+    program.setArguments({"-platform", "offscreen"});
+    program.setWorkingDirectory(folder.path());
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const std::string archive = folder.filePath("tavrik-archive.sqlite").toStdString();
+
+    auto replay = std::make_unique<Replay>();
+    ASSERT_TRUE(replay->Start(partA, 10, port));
+    program.start();
+    ASSERT_TRUE(program.waitForStarted(10000));
+    const std::size_t inOld = static_cast<std::size_t>(old.Telemetry());
+    ASSERT_TRUE(WaitUntil([&] { return Logged(folder.path()) >= inOld + part / 2; }, 60000));
+    program.kill(); // SIGKILL, in the middle of the burst
+    program.waitForFinished(10000);
+    const std::size_t beforeKill = Logged(folder.path());
+
+    replay = std::make_unique<Replay>();
+    ASSERT_TRUE(replay->Start(partB, 10, port));
+    program.start();
+    ASSERT_TRUE(program.waitForStarted(10000));
+    const Bytes header = TelemetryHeader();
+    const auto inB = static_cast<std::size_t>(
+        std::count_if(feed.frames.begin() + part, feed.frames.end(), [&](const Bytes& f) {
+            return std::equal(header.begin(), header.end(), f.begin());
+        }));
+    ASSERT_TRUE(WaitUntil([&] { return Logged(folder.path()) >= beforeKill + inB; }, 60000));
+    const auto logged = static_cast<std::int64_t>(Logged(folder.path()));
+    EXPECT_TRUE(WaitUntil([&] { return Archived(archive) >= logged; }, 30000))
+        << Archived(archive) << " of " << logged;
+    program.kill();
+    program.waitForFinished(10000);
+    EXPECT_LT(beforeKill, inOld + static_cast<std::size_t>(part) * 9 / 10)
+        << "killed after the burst";
+    EXPECT_EQ(Archived(archive), logged);
+
+    // The logs as the archive names them, oldest frames first: what tavrik-decode is given.
+    Archive a;
+    ASSERT_EQ(a.Open(archive, Archive::Access::Read), "");
+    std::vector<KissMark> marks;
+    ASSERT_EQ(a.Marks(marks), "");
+    QStringList logs;
+    for (const KissMark& m : marks) {
+        EXPECT_TRUE(QFileInfo(QString::fromStdString(m.file)).dir() == QDir(folder.path()))
+            << m.file;
+        logs << QString::fromStdString(m.file);
+    }
+    std::sort(logs.begin(), logs.end(), [](const QString& x, const QString& y) {
+        return (x.contains("2024") ? "0" : "1") + x < (y.contains("2024") ? "0" : "1") + y;
+    });
+    ASSERT_GE(logs.size(), 2);
+    int status = -1;
+    const QByteArray exported =
+        RunTool("tavrik-archive", {"export", QString::fromStdString(archive)}, &status);
+    EXPECT_EQ(status, 0);
+    const QByteArray decoded = RunTool("tavrik-decode", logs);
+    EXPECT_EQ(exported.count('\n'), logged + 1);
+    EXPECT_TRUE(exported == decoded) << "export:\n"
+                                     << exported.left(2000).toStdString() << "\ndecode:\n"
+                                     << decoded.left(2000).toStdString();
+}
