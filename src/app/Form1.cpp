@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <cstdio>
 
+#include "app/ArchiveChart.h"
 #include "app/EventLogView.h"
 #include "app/Info.h"
 #include "app/Look.h"
@@ -109,6 +110,8 @@ void Form1::Form_Load() {
         // After the modem and the log: a queue that fails never keeps frames from being heard.
         inet1_.OpenQueues(PathBytes(programFolder_));
         archive_.Start(config_, programFolder_); // and catches up with the KISS logs
+        history_.SetRolling(config_.archive);    // the newest 10000: the archive keeps the rest
+        AttachArchiveChart(this, *this, archive_.Service(), *clock_);
 
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size

@@ -20,6 +20,7 @@
 #include "app/TelemetryExportAction.h"
 #include "archive/Archive.h"
 #include "archive/qt/ArchiveService.h"
+#include "files/Kiss.h"
 #include "form_fixture.h"
 #include "telemetry_frames.h"
 #include "time/TimeArgument.h"
@@ -229,39 +230,69 @@ TEST(TimeTicks, RoundUtcTimesNamedByTheirStep) {
     }
 }
 
-class ArchiveWindowTest : public FormFixture {};
-
-TEST_F(ArchiveWindowTest, TheExportOffersTheArchiveRangeTheChartShows) {
-    WriteConfig("PORT=127.0.0.1:1\r\nMYCALL=N0CALL\r\n");
-    clock.Set(Reading(2026, 12, 9, 18, 0));
-    Form1& f = Start();
-    ArchiveService service(clock);
-    ASSERT_TRUE(service.Start(dir.path()).startsWith("archive: "));
-    const std::int64_t now = UnixMilliseconds({2026, 12, 9, 18, 0, 0, 0});
-    for (const std::int64_t ago : {30 * kDay, 6 * kDay, 2 * kDay, kHour}) {
-        ArchiveFrame frame;
-        frame.timeMs = now - ago;
-        frame.source = "TAVRIK";
-        frame.data = TelemetryFrame({});
-        ASSERT_TRUE(service.Post(frame));
+class ArchiveWindowTest : public FormFixture {
+  protected:
+    // A KISS file of telemetry frames a second apart whose Uptime is their number.
+    QString KissFile(int frames) {
+        std::vector<std::uint8_t> bytes;
+        for (int i = 1; i <= frames; ++i) {
+            const std::string ts = FormatTimestamp(UtcDateTime(now - (frames - i) * 1000LL));
+            for (const auto& record :
+                 {KissTimestampRecord(ts), KissFrameRecord(TelemetryFrame({0, 0, 0, 0, 0, i}))})
+                bytes.insert(bytes.end(), record.begin(), record.end());
+        }
+        const QString path = dir.filePath("old.kss");
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        return path;
     }
-    service.Writer()->Flush();
-    ArchiveChart* chart = AttachArchiveChart(&f, f, service, clock);
+    const std::int64_t now = UnixMilliseconds({2026, 12, 9, 18, 0, 0, 0});
+};
+
+TEST_F(ArchiveWindowTest, WithTheArchiveTheRunGoesOnPast10000AndTheExportOffersTheRange) {
+    WriteConfig("PORT=127.0.0.1:1\r\nMYCALL=N0CALL\r\nARCHIVE=YES\r\n");
+    clock.Set(Reading(2026, 12, 9, 18, 0));
+    const QString file = KissFile(10005);
+    Form1& f = Start();
+    auto* chart = f.findChild<ArchiveChart*>();
     ASSERT_NE(chart, nullptr);
     EXPECT_EQ(chart->Box()->parentWidget(), f.Frame5);
+    f.ImportFiles({file});
+    ASSERT_TRUE(WaitFor([&] { return !f.ImportRunning(); }, 120000));
+    // The panel shows the newest frame, the run's chart the newest 10000.
+    EXPECT_EQ(f.Text1[5]->text(), "10005");
+    ASSERT_EQ(f.ChartValues().size(), 10000u);
+    EXPECT_EQ(f.ChartValues().front(), 6);
+    EXPECT_EQ(f.ChartValues().back(), 10005);
 
     QSignalSpy drawn(chart, &ArchiveChart::Drawn);
-    chart->Box()->SetRange(ChartRange::Week);
-    ASSERT_TRUE(drawn.wait(10000));
+    chart->Box()->SetRange(ChartRange::Day);
+    ASSERT_TRUE(drawn.wait(20000));
+    ASSERT_TRUE(WaitFor([&] { return Frames(chart->View()->Shown()) == 10005; }, 20000));
     f.MnuExport->trigger();
     auto* exporter = f.findChild<TelemetryExportAction*>();
     ASSERT_NE(exporter->Dialog(), nullptr);
-    EXPECT_EQ(exporter->Dialog()->windowTitle(), "export telemetry (CSV): 7 days from the archive");
+    EXPECT_EQ(exporter->Dialog()->windowTitle(),
+              "export telemetry (CSV): 24 hours from the archive");
     const QString out = exporter->Dialog()->selectedFiles().value(0);
     QMetaObject::invokeMethod(exporter->Dialog(), "accept");
-    ASSERT_TRUE(WaitFor([&] { return !exporter->Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return !exporter->Running(); }, 60000));
     EXPECT_EQ(EntryText(0), "telemetry export " + QDir::toNativeSeparators(out).toStdString() +
-                                ": 3 archived frames written");
+                                ": 10005 archived frames written");
+}
+
+TEST_F(ArchiveWindowTest, WithoutTheKeyTheRunStopsAt10000AsBefore) {
+    WriteConfig("PORT=127.0.0.1:1\r\nMYCALL=N0CALL\r\n");
+    const QString file = KissFile(10005);
+    Form1& f = Start();
+    EXPECT_EQ(f.findChild<ArchiveChart*>(), nullptr);
+    EXPECT_EQ(f.findChild<ChartRangeBox*>(), nullptr);
+    f.ImportFiles({file});
+    ASSERT_TRUE(WaitFor([&] { return !f.ImportRunning(); }, 120000));
+    EXPECT_EQ(f.Text1[5]->text(), ""); // record 10005 is not stored, so not shown
+    EXPECT_EQ(f.ChartValues().size(), 10000u);
+    EXPECT_EQ(f.ChartValues().back(), 10000);
 }
 
 TEST(ArchiveChartView, NothingIsDrawnBetweenPassesAndALoneBucketHasItsWidth) {
