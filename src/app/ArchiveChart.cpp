@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QGroupBox>
+#include <QLabel>
 #include <QtCharts/QChart>
 #include <algorithm>
 #include <limits>
@@ -35,9 +36,17 @@ ArchiveChart::ArchiveChart(QGroupBox* frame, TelemetryChart* runChart, ArchiveCh
                            const Clock& clock)
     : QObject(frame), clock_(clock), runChart_(runChart), box_(new ChartRangeBox(frame)),
       view_(new ArchiveChartView(frame)), source_(new ArchiveChartSource(std::move(query), this)) {
-    // Right of the caption, over the chart's empty top margin.
+    // Right of the caption, over the chart's empty top margin. The label is
+    // what screen readers announce the box by (its name there is its text).
     box_->setGeometry(frame->width() - 112, 0, 104, 18);
+    box_->setAccessibleDescription(QStringLiteral("the stretch of time the chart shows"));
     box_->raise();
+    auto* label = new QLabel(QStringLiteral("chart range:"), frame);
+    label->setFont(box_->font());
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setGeometry(frame->width() - 200, 0, 84, 18);
+    label->setBuddy(box_);
+    label->raise();
     view_->setGeometry(runChart->geometry());
     view_->hide();
     follow_.setSingleShot(true);
