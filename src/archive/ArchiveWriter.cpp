@@ -34,6 +34,7 @@ struct ArchiveWriter::CatchUpState {
     std::uint64_t doneBytes = 0; // of the logs finished
     ImportCounts counts;         // of the logs finished
     std::size_t logsRead = 0;
+    bool imports = false; // files the window imports, not the start-up catch-up
     std::chrono::steady_clock::time_point started, lastProgress;
 };
 
@@ -90,7 +91,16 @@ void ArchiveWriter::CatchUp(std::vector<std::string> kissLogs) {
     {
         std::lock_guard lock(mutex_);
         for (std::string& log : kissLogs)
-            catchUpFiles_.push_back(std::move(log));
+            catchUpFiles_.push_back({std::move(log), false});
+    }
+    wake_.notify_one();
+}
+
+void ArchiveWriter::Import(std::vector<std::string> kissFiles) {
+    {
+        std::lock_guard lock(mutex_);
+        for (std::string& file : kissFiles)
+            catchUpFiles_.push_back({std::move(file), true});
     }
     wake_.notify_one();
 }
@@ -188,25 +198,26 @@ void ArchiveWriter::Run() {
 bool ArchiveWriter::CatchUpSlice() {
     using Clock = std::chrono::steady_clock;
     if (!catchUp_) {
-        std::vector<std::string> files;
+        std::vector<FileRequest> files;
         {
             std::lock_guard lock(mutex_);
             files.swap(catchUpFiles_);
         }
         auto c = std::make_unique<CatchUpState>();
         c->started = c->lastProgress = Clock::now();
-        for (const std::string& f : files) {
+        c->imports = std::all_of(files.begin(), files.end(), [](auto& f) { return f.whole; });
+        for (const FileRequest& f : files) {
             std::error_code ec;
-            const auto size = std::filesystem::file_size(f, ec);
+            const auto size = std::filesystem::file_size(f.path, ec);
             if (ec) continue;
-            std::uint64_t from = archive_.ArchivedTo(f);
+            std::uint64_t from = f.whole ? 0 : archive_.ArchivedTo(f.path);
             if (from > size) from = 0; // replaced or cut: read again
             if (from < size) {
-                c->logs.push_back({f, from, size});
+                c->logs.push_back({f.path, from, size});
                 c->total += size - from;
             }
         }
-        if (!c->logs.empty()) {
+        if (!c->logs.empty() && !c->imports) {
             char mb[32];
             std::snprintf(mb, sizeof mb, "%.1f", static_cast<double>(c->total) / 1e6);
             Report({ArchiveNews::Kind::CatchUpProgress,
@@ -222,10 +233,13 @@ bool ArchiveWriter::CatchUpSlice() {
         const double seconds = std::chrono::duration<double>(Clock::now() - c.started).count();
         char took[32];
         std::snprintf(took, sizeof took, "%.1f", seconds);
-        std::string line = "archive catch-up ";
-        line += stopped.empty() ? "done: " : "stopped (" + stopped + "; the next start goes on): ";
+        std::string line = c.imports ? "archive import " : "archive catch-up ";
+        line += stopped.empty() ? "done: "
+                : c.imports     ? "stopped (" + stopped + "; import the file again): "
+                                : "stopped (" + stopped + "; the next start goes on): ";
         line += std::to_string(c.logsRead) + " of " + std::to_string(c.logs.size()) +
-                " KISS log(s) read, " + std::to_string(c.counts.added) + " frame(s) added, " +
+                (c.imports ? " KISS file(s) read, " : " KISS log(s) read, ") +
+                std::to_string(c.counts.added) + " frame(s) added, " +
                 std::to_string(c.counts.duplicates) + " already there";
         if (c.counts.withoutTime > 0)
             line +=
@@ -245,7 +259,9 @@ bool ArchiveWriter::CatchUpSlice() {
         if (c.next >= c.logs.size()) return finish({});
         const LogToDo& log = c.logs[c.next];
         if (std::string why = c.import.Open(log.path, log.from); !why.empty()) {
-            Report({ArchiveNews::Kind::Error, "archive catch-up: " + log.path + ": " + why});
+            Report(
+                {ArchiveNews::Kind::Error,
+                 (c.imports ? "archive import: " : "archive catch-up: ") + log.path + ": " + why});
             c.doneBytes += log.size - log.from;
             ++c.next;
             return true;

@@ -72,6 +72,9 @@ class ArchiveWriter {
     // of the run before, whose last frames may never have been archived. Its
     // own frames are found there already (or soon) and count as duplicates.
     void CatchUp(std::vector<std::string> kissLogs);
+    // Reads KISS files the window imports, whole, the same way: an import
+    // reads frames far faster than they could be queued one by one.
+    void Import(std::vector<std::string> kissFiles);
     // Called on the writer's thread whenever news is waiting; keep it short
     // (post an event to the owner's thread).
     void SetNotify(std::function<void()> notify);
@@ -93,7 +96,11 @@ class ArchiveWriter {
     std::condition_variable wake_;
     std::condition_variable idle_;
     std::deque<ArchiveFrame> queue_;
-    std::vector<std::string> catchUpFiles_;
+    struct FileRequest {
+        std::string path;
+        bool whole = false; // from the start (an import), else from its mark (a catch-up)
+    };
+    std::vector<FileRequest> catchUpFiles_;
     std::vector<ArchiveNews> news_;
     std::function<void()> notify_;
     ArchiveWriterCounts counts_;

@@ -22,6 +22,16 @@ std::optional<ArchiveFrame> ToArchiveFrame(const DecodedFrame& frame) {
 }
 
 void ArchiveConsumer::TelemetryDecoded(const DecodedFrame& frame) {
+    const HeardFrame& heard = frame.heard;
+    if (heard.imported && !heard.kissFile.empty()) {
+        // A new file, or the same one imported again (its offsets start over).
+        if (heard.kissFile != importFile_ || heard.kissOffset <= importOffset_) {
+            importFile_ = heard.kissFile;
+            writer_.Import({importFile_});
+        }
+        importOffset_ = heard.kissOffset;
+        return;
+    }
     std::optional<ArchiveFrame> a = ToArchiveFrame(frame);
     if (!a) {
         ++withoutTime_;

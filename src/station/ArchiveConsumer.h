@@ -4,6 +4,7 @@
 // the frame; the writer's thread does the rest.
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "archive/ArchiveTypes.h"
 #include "station/StationConsumer.h"
@@ -16,6 +17,10 @@ class ArchiveWriter;
 // not a timestamp (a frame imported without a timestamp record).
 std::optional<ArchiveFrame> ToArchiveFrame(const DecodedFrame& frame);
 
+// Live frames are queued one by one. An import reads frames faster than
+// they could be written one by one (a full queue would drop them, and an
+// imported file is not among the logs a catch-up reads), so for imported
+// frames the writer is asked, once per file, to read that file itself.
 class ArchiveConsumer final : public StationConsumer {
   public:
     explicit ArchiveConsumer(ArchiveWriter& writer) : writer_(writer) {}
@@ -28,6 +33,8 @@ class ArchiveConsumer final : public StationConsumer {
     ArchiveWriter& writer_;
     std::int64_t withoutTime_ = 0;
     std::int64_t refused_ = 0; // queue full or writer stopped: the next catch-up takes them
+    std::string importFile_;   // the file an import is reading, and how far
+    std::int64_t importOffset_ = -1;
 };
 
 } // namespace tavrik

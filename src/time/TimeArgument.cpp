@@ -157,10 +157,12 @@ TimeArgument ParseTimeArgument(std::string_view text, std::int64_t nowMs) {
         out.unixMs = UnixMilliseconds(*t);
         return out;
     }
-    out.error = "\"" + std::string(text) +
-                "\" is not a time: give a UTC date and time (2026-12-09, 2026-12-09T15:46, "
-                "2026-12-09T15:46:05.250Z), now, or a span back from now (-90s, -30m, -24h, "
-                "-7d, -2w)";
+    // Appended piece by piece: assigning a literal trips a false GCC 12 warning here.
+    out.error.push_back('"');
+    out.error.append(text);
+    out.error += "\" is not a time: give a UTC date and time (2026-12-09, 2026-12-09T15:46, "
+                 "2026-12-09T15:46:05.250Z), now, or a span back from now (-90s, -30m, -24h, "
+                 "-7d, -2w)";
     return out;
 }
 

@@ -1,13 +1,14 @@
 // The real program with ARCHIVE=YES, fed by agw-replay, killed (SIGKILL) in the
-// middle of a burst and started again, in a folder that also holds a log of an
-// earlier run that was never archived: afterwards every telemetry frame of the
-// KISS logs is in the archive once, and tavrik-archive export gives exactly
-// what tavrik-decode gives for the logs.
+// middle of a burst while frames it logged wait for the archive, and started again, in a folder
+// that also holds a log of an earlier run that was never archived: afterwards every telemetry frame
+// of the KISS logs is in the archive once, and tavrik-archive export gives exactly what
+// tavrik-decode gives for the logs.
 #include <QDir>
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "archive/Archive.h"
 #include "soak_support.h"
@@ -92,11 +93,20 @@ TEST(ArchiveKill, EveryTelemetryFrameOfTheLogsIsArchivedOnceAfterAKillAndARestar
     ASSERT_TRUE(replay->Start(partA, 10, port));
     program.start();
     ASSERT_TRUE(program.waitForStarted(10000));
-    const std::size_t inOld = static_cast<std::size_t>(old.Telemetry());
+    const auto inOld = static_cast<std::size_t>(old.Telemetry());
+    ASSERT_TRUE(
+        WaitUntil([&] { return Archived(archive) >= static_cast<std::int64_t>(inOld); }, 30000));
+    // Another program holds the lock: frames heard now wait in the queue, and die with the kill.
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(archive.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     ASSERT_TRUE(WaitUntil([&] { return Logged(folder.path()) >= inOld + part / 2; }, 60000));
     program.kill(); // SIGKILL, in the middle of the burst
     program.waitForFinished(10000);
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
     const std::size_t beforeKill = Logged(folder.path());
+    EXPECT_LT(Archived(archive), static_cast<std::int64_t>(beforeKill)) << "none was left behind";
 
     replay = std::make_unique<Replay>();
     ASSERT_TRUE(replay->Start(partB, 10, port));

@@ -1,5 +1,4 @@
-// The archive beside the event loop: a file that is not an archive is left
-// alone with one line, and the catch-up's news reaches the loop's thread.
+// The archive beside the event loop: the catch-up's news reaches the loop's thread.
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -16,22 +15,6 @@ void Write(const QString& path, const std::string& bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes.data(), static_cast<qint64>(bytes.size()));
-}
-
-TEST(ArchiveService, AForeignFileIsLeftAloneAndTheProgramGoesOnWithoutIt) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("tavrik-archive.sqlite");
-    Write(path, "a spreadsheet, not an archive");
-    SystemClock clock;
-    ArchiveService service(clock);
-    const QString line = service.Start(dir.path());
-    EXPECT_TRUE(line.startsWith("archive not used: ")) << line.toStdString();
-    EXPECT_TRUE(line.contains("left as it is")) << line.toStdString();
-    EXPECT_FALSE(service.Running());
-    EXPECT_FALSE(service.Post(ArchiveFrame{}));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("a spreadsheet, not an archive"));
 }
 
 TEST(ArchiveService, TheCatchUpSummaryArrivesOnTheLoopsThread) {
