@@ -72,11 +72,27 @@ bool IsInstalledProgramFolder(const std::string& exeFolder) {
         std::filesystem::path(exeFolder) / ".." / "share" / kFolderName, ec);
 }
 
+namespace {
+
+// Writes the default online_conf.ini into a folder that has none, and says so.
+void WriteDefaultConfigWhenMissing(StationFolder& s) {
+    const std::string conf = s.path + "/online_conf.ini";
+    struct stat st {};
+    if (::stat(conf.c_str(), &st) == 0 || errno != ENOENT) return;
+    if (const std::string why = CreateFileWith(conf, DefaultStationConfigText()); why.empty())
+        s.notes.push_back("no online_conf.ini in the station folder: wrote a working default "
+                          "(PORT=127.0.0.1:8000, no upload servers); edit it for your station");
+    else
+        s.notes.push_back("the default online_conf.ini cannot be written to " + conf + ": " + why);
+}
+
+} // namespace
+
 StationFolder ChooseStationFolder(const std::string& exeFolder, const std::string& perUserFolder) {
     const bool writable = ::access(exeFolder.c_str(), W_OK) == 0;
-    if (writable && !IsInstalledProgramFolder(exeFolder)) return {exeFolder, false, {}};
+    if (writable && !IsInstalledProgramFolder(exeFolder)) return {exeFolder, false, {}, {}};
 
-    StationFolder s{perUserFolder, true, {}};
+    StationFolder s{perUserFolder, true, {}, {}};
     s.notes.push_back("station folder " + perUserFolder + " (the program folder " + exeFolder +
                       (writable ? " belongs to an installed program)" : " is not writable)"));
     std::error_code ec;
@@ -86,14 +102,47 @@ StationFolder ChooseStationFolder(const std::string& exeFolder, const std::strin
                           " cannot be created: " + ec.message());
         return s;
     }
-    const std::string conf = perUserFolder + "/online_conf.ini";
-    struct stat st {};
-    if (::stat(conf.c_str(), &st) == 0 || errno != ENOENT) return s;
-    if (const std::string why = CreateFileWith(conf, DefaultStationConfigText()); why.empty())
-        s.notes.push_back("no online_conf.ini in the station folder: wrote a working default "
-                          "(PORT=127.0.0.1:8000, no upload servers); edit it for your station");
-    else
-        s.notes.push_back("the default online_conf.ini cannot be written to " + conf + ": " + why);
+    WriteDefaultConfigWhenMissing(s);
+    return s;
+}
+
+std::string StationFolderPath(const std::string& exeFolder, const std::string& perUserFolder) {
+    const bool writable = ::access(exeFolder.c_str(), W_OK) == 0;
+    return writable && !IsInstalledProgramFolder(exeFolder) ? exeFolder : perUserFolder;
+}
+
+std::string NamedStationFolderPath(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::absolute(folder, ec);
+    if (ec) path = folder;
+    path = path.lexically_normal();
+    if (path.has_relative_path() && !path.has_filename()) path = path.parent_path(); // "dir/"
+    return path.string();
+}
+
+StationFolder NamedStationFolder(const std::string& folder) {
+    namespace fs = std::filesystem;
+    StationFolder s{NamedStationFolderPath(folder), false, {}, {}};
+    const fs::path path = s.path;
+    std::error_code ec;
+
+    const bool existed = fs::exists(path, ec);
+    if (existed && !fs::is_directory(path, ec)) {
+        s.error = "station folder " + s.path + " is a file, not a folder";
+        return s;
+    }
+    if (!existed && !fs::create_directories(path, ec) && ec) {
+        s.error = "station folder " + s.path + " cannot be created: " + ec.message();
+        return s;
+    }
+    // Checked here, so the reason comes first and not as a failed KISS log later.
+    if (::access(s.path.c_str(), W_OK | X_OK) != 0) {
+        s.error = "station folder " + s.path + " is not writable: " + std::strerror(errno);
+        return s;
+    }
+    s.notes.push_back("station folder " + s.path +
+                      (existed ? " (--station)" : " (--station): created"));
+    WriteDefaultConfigWhenMissing(s);
     return s;
 }
 

@@ -2,6 +2,7 @@
 // The station folder: where online_conf.ini, the KISS logs, the debug files
 // and the screenshots live. It is the program's own folder, unless the program
 // is installed or its folder is not writable: then each user gets one of their own.
+// A folder named on the command line overrides both.
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct StationFolder {
     bool perUser = false;
     // Event-log lines saying which folder was taken and what was done in it.
     std::vector<std::string> notes;
+    // Why a folder named on the command line cannot be used; empty when it can.
+    std::string error;
 };
 
 // $XDG_DATA_HOME/tavrik-decoder; ~/.local/share/tavrik-decoder when XDG_DATA_HOME
@@ -30,5 +33,15 @@ bool IsInstalledProgramFolder(const std::string& exeFolder);
 // (nothing is created or written then). Otherwise perUserFolder: created when
 // missing, with the default online_conf.ini written when it has none.
 StationFolder ChooseStationFolder(const std::string& exeFolder, const std::string& perUserFolder);
+
+// The folder ChooseStationFolder would take, without creating or writing anything.
+std::string StationFolderPath(const std::string& exeFolder, const std::string& perUserFolder);
+
+// The folder the user named (made absolute): created when missing, the default
+// online_conf.ini written when it has none. error says why when it is a file,
+// cannot be created or is not writable; nothing is written then.
+StationFolder NamedStationFolder(const std::string& folder);
+// The folder NamedStationFolder takes, without creating anything.
+std::string NamedStationFolderPath(const std::string& folder);
 
 } // namespace tavrik

@@ -43,5 +43,17 @@ TEST(StationFolder, InstalledProgramGetsAPerUserFolderWithAWorkingDefaultOnce) {
     EXPECT_EQ(test::ReadAll(station + "/online_conf.ini").size(), 13u);
 }
 
+TEST(StationFolder, NamedFolderIsCreatedWithADefaultAndKeepsTheUsersSettings) {
+    TempDir dir;
+    const StationFolder fresh = NamedStationFolder(dir.File("a/vhf/")); // trailing slash, nested
+    EXPECT_EQ(fresh.path, dir.File("a/vhf"));
+    EXPECT_EQ(fresh.notes.size(), 2u); // created, default written
+    EXPECT_FALSE(ReadStationConfigFile(fresh.path + "/online_conf.ini").error);
+    test::WriteAll(fresh.path + "/online_conf.ini", "PORT=host:1\r\n");
+    const StationFolder again = NamedStationFolder(fresh.path);
+    EXPECT_EQ(again.notes.size(), 1u);
+    EXPECT_EQ(test::ReadAll(fresh.path + "/online_conf.ini").size(), 13u);
+}
+
 } // namespace
 } // namespace tavrik

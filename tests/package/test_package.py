@@ -47,6 +47,15 @@ class UnpackedPackage(unittest.TestCase):
         usr = os.path.join(root, "usr")
         subprocess.run(["desktop-file-validate",
                         os.path.join(usr, "share/applications/tavrik-decoder.desktop")], check=True)
+        # The units name the installed program; the template gives each instance a folder.
+        with open(os.path.join(usr, "lib/systemd/user/tavrik-decoder@.service")) as f:
+            self.assertIn("ExecStart=/usr/bin/tavrik-decoder -platform offscreen "
+                          "--station %h/.local/share/tavrik-decoder-%i\n", f.read())
+        with open(os.path.join(usr, "lib/systemd/user/tavrik-decoder.service")) as f:
+            self.assertIn("ExecStart=/usr/bin/tavrik-decoder -platform offscreen\n", f.read())
+        for program in ("tavrik-decoder", "agw-replay", "tavrik-decode", "nconvert"):
+            completion = os.path.join(usr, "share/bash-completion/completions", program)
+            self.assertIn(program, open(completion).read(), completion)
 
         home = os.path.join(tmp, "home")
         os.mkdir(home)

@@ -440,7 +440,9 @@ TEST_P(FailingServer, EveryFrameStillReachesTheOtherServerOneLinePerFailedTransf
     run.Configure(modem.Port(), badUrl, good.Url(QStringLiteral("/good")));
     long errors = 0, completed = 0;
     Form1& form = run.Start([&](Form1& f) {
-        f.Inet1().SetTimeout(std::chrono::milliseconds(150));
+        // Long enough that the good server's answer never misses it on a loaded
+        // machine, short enough that the hanging server costs seconds, not minutes.
+        f.Inet1().SetTimeout(std::chrono::milliseconds(600));
         QObject::connect(&f.Inet1(), &Uploader::stateChanged, [&](const TransferReport& r) {
             if (r.state == TransferState::Error) ++errors;
             if (r.state == TransferState::ResponseCompleted) ++completed;

@@ -4,6 +4,7 @@
 //   agw-replay --port N [--host 127.0.0.1] [--interval-ms MS] [--loop] [--count N] FILE.kss
 #include "ReplayServer.h"
 #include "files/Kiss.h"
+#include "files/Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -79,11 +80,14 @@ std::vector<QByteArray> LoadFrames(const QByteArray& bytes, const QString& name)
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("agw-replay"));
+    QCoreApplication::setApplicationVersion(
+        QString::fromLatin1(tavrik::kVersionText.data(), tavrik::kVersionText.size()));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Replays the frames of a KISS file over the AGW Packet Engine TCP interface."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("port"), QStringLiteral("TCP port to listen on (0: any free one)."),
          QStringLiteral("N")},
@@ -100,8 +104,13 @@ int main(int argc, char** argv) {
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The KISS file to replay."));
     if (!parser.parse(QCoreApplication::arguments())) return Fail(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("agw-replay (tavrik-decoder) %s\n",
+                    QCoreApplication::applicationVersion().toLocal8Bit().constData());
         return 0;
     }
     const QStringList files = parser.positionalArguments();

@@ -11,16 +11,33 @@
 #include <QSaveFile>
 #include <cstdio>
 
+#include "files/Version.h"
+
 namespace {
 
 void Complain(const QString& text) {
     std::fprintf(stderr, "nconvert: %s\n", text.toLocal8Bit().constData());
 }
 
-void Usage() {
+void Usage(std::FILE* to) {
     std::fputs("usage: nconvert -out png [-transpcolor r g b] [-colors n] [-crop x y w h]\n"
                "                [-quiet] [-D] [-o outname] file...\n",
-               stderr);
+               to);
+}
+
+void Help() {
+    Usage(stdout);
+    std::fputs("Converts BMP screenshots of tavrik-decoder into cropped palette PNGs.\n"
+               "  -out png              the output format (only png)\n"
+               "  -transpcolor r g b    the colour that becomes transparent\n"
+               "  -colors n             at most n palette colours (2 to 256)\n"
+               "  -crop x y w h         the part of the picture to keep\n"
+               "  -quiet                no progress line\n"
+               "  -D                    delete the input once converted\n"
+               "  -o outname            the output file (default: the input's name, .png)\n"
+               "  -help, --help         this text;  --version  the version\n"
+               "More in man nconvert.\n",
+               stdout);
 }
 
 bool ConvertOne(const nconvert::Options& o, const QString& input) {
@@ -80,11 +97,22 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    // Asked alone, as every program answers them; among options they are errors.
+    if (args.size() == 1 && (args[0] == QLatin1String("--help") ||
+                             args[0] == QLatin1String("-help") || args[0] == QLatin1String("-h"))) {
+        Help();
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == QLatin1String("--version")) {
+        std::printf("nconvert (tavrik-decoder) %.*s\n",
+                    static_cast<int>(tavrik::kVersionText.size()), tavrik::kVersionText.data());
+        return 0;
+    }
     QString error;
     const auto options = nconvert::ParseArguments(args, error);
     if (!options) {
         Complain(error);
-        Usage();
+        Usage(stderr);
         return 2;
     }
     bool ok = true;

@@ -13,6 +13,7 @@
 
 #include "files/KissExport.h"
 #include "files/KissFileReader.h"
+#include "files/Version.h"
 
 namespace {
 
@@ -25,7 +26,9 @@ constexpr std::string_view kUsage =
     "  --format json  one JSON object per telemetry frame and line (JSON Lines)\n"
     "  --format hex   every frame as hexadecimal text, one per line\n"
     "  --all          a row for every frame, with its hex text; values only where decoded\n"
-    "  -              reads standard input\n";
+    "  -              reads standard input\n"
+    "  --help         this text;  --version  the version\n"
+    "More in man tavrik-decode.\n";
 
 constexpr std::size_t kReadPiece = 256 * 1024;
 constexpr std::size_t kFlushAt = 1 << 20;
@@ -65,6 +68,10 @@ int Parse(int argc, char** argv, Options& o) {
             optionsEnd = true;
         } else if (a == "--help" || a == "-h") {
             std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("tavrik-decode (tavrik-decoder) %.*s\n",
+                        static_cast<int>(kVersionText.size()), kVersionText.data());
             return 0;
         } else if (a == "--all") {
             o.all = true;
