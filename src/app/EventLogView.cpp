@@ -1,5 +1,7 @@
 #include "app/EventLogView.h"
 
+#include <cstdio>
+
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -45,6 +47,14 @@ void EventLogView::EntryAdded(const std::string& entry, bool onTop) {
     c.insertText(DisplayLine(entry));
     c.endEditBlock();
     if (keepPlace) v->setValue(v->value() + 1);
+}
+
+void EventLogView::Follow(EventLog& log) {
+    log.onAdded = [this](const std::string& entry, bool onTop) {
+        EntryAdded(entry, onTop);
+        // Mirrored to stderr, so an unattended station's log survives in its journal.
+        std::fprintf(stderr, "%s\n", entry.c_str());
+    };
 }
 
 } // namespace tavrik

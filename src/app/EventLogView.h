@@ -6,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <string>
 
+#include "app/EventLog.h"
+
 namespace tavrik {
 
 class EventLogView : public QPlainTextEdit {
@@ -14,6 +16,8 @@ class EventLogView : public QPlainTextEdit {
     explicit EventLogView(QWidget* parent = nullptr);
     // Shows an entry just added to the log, on top or at the very end.
     void EntryAdded(const std::string& entry, bool onTop);
+    // Shows every entry added to log from now on, and mirrors it to stderr.
+    void Follow(EventLog& log);
 };
 
 } // namespace tavrik

@@ -5,10 +5,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
-#include <cstdio>
 
 #include "app/ArchiveChart.h"
 #include "app/EventLogView.h"
+#include "app/ImportMenu.h"
 #include "app/Info.h"
 #include "app/Look.h"
 #include "app/Screenshot.h"
@@ -16,7 +16,6 @@
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
 #include "intake/qt/ArrivedFrames.h"
-#include "station/qt/KissImport.h"
 #include "support/qt/QtText.h"
 #include "telemetry/FrameText.h"
 #include "upload/UploadStatus.h"
@@ -37,7 +36,7 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
     // After the KISS log record, in this order: the upload route, the archive, the window.
     pipeline_.AddConsumer(uploads_);
     pipeline_.AddConsumer(archive_);
-    pipeline_.AddConsumer(*this);
+    pipeline_.AddConsumer(view_);
     uploads_.SetAllowed(Check1->isChecked());
     connect(Check1, &QCheckBox::toggled, this, [this](bool on) { uploads_.SetAllowed(on); });
 
@@ -47,21 +46,15 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
     connect(&inet1_, &UploadRoute::logLine, this, [this](const QString& t) { Log(t); });
 
     Timer1 = new QTimer(this);
-    Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    Timer1->start();
+    Timer1->start(1000);
 
     arrived_ = new ArrivedFrames([this](const AgwFrame& frame) { HandleArrivedFrame(frame); },
                                  [this](bool paused) { modem_.Link().SetPaused(paused); }, this);
 
-    import_ = new KissImport(pipeline_, this);
-    connect(import_, &KissImport::logLine, this, [this](const QString& t) { Log(t); });
-    connect(import_, &KissImport::status, Label5, &QLabel::setText);
-    connect(import_, &KissImport::fileFinished, this, &Form1::ImportFileFinished);
-    connect(import_, &KissImport::finished, this, [this] {
-        MnuImport->setEnabled(true);
-        unsetCursor();
-    });
+    import_ = new ImportMenu(MnuImport, this, Label5, pipeline_, programFolder_,
+                             [this](const QString& t) { Log(t); });
+    connect(import_, &ImportMenu::fileFinished, this, &Form1::ImportFileFinished);
 
     Form_Load();
 }
@@ -81,14 +74,8 @@ void Form1::BuildWindow() {
     new TelemetryExportAction(MnuExport, this, history_, programFolder_, *clock_, config_,
                               [this](const QString& t) { Log(t); });
     connect(MnuAbout, &QAction::triggered, this, &Form1::MnuAbout_Click);
-    eventLog_.onAdded = [this](const std::string& entry, bool onTop) {
-        Text3->EntryAdded(entry, onTop);
-        // Mirrored to stderr, so an unattended station's log survives in its journal.
-        std::fprintf(stderr, "%s\n", entry.c_str());
-    };
+    Text3->Follow(eventLog_);
 }
-
-// ------------------------------------------------------------------ start-up
 
 void Form1::Form_Load() {
     // 1. counters and handshake flag: their initial values are set by construction.
@@ -100,10 +87,8 @@ void Form1::Form_Load() {
     // 3.-9., any failure ends the sequence with one message.
     try {
         ReadStationConfig();
-
         modem_.SetReconnect(config_.agwReconnect);
-        modem_.Open(
-            config_.modem.value()); // the two "Winsock Remote..." lines, then the connection
+        modem_.Open(config_.modem.value()); // "Winsock Remote..." lines, then the connection
 
         if (std::string why = OpenKissLog(); !why.empty())
             throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
@@ -153,8 +138,6 @@ void Form1::resizeEvent(QResizeEvent* event) {
     Form_Resize();
 }
 
-// ------------------------------------------------------------------ shutdown
-
 void Form1::Form_QueryUnload() {
     inet1_.CancelAll();
     import_->Stop();
@@ -200,8 +183,6 @@ void Form1::Log(const std::string& text) {
 }
 
 // ------------------------------------------------------------------ modem link
-// Its connection, handshake and reconnecting: ModemConnection.
-
 void Form1::Command1_Click() {
     modem_.Handshake();
 }
@@ -213,24 +194,6 @@ void Form1::Winsock1_DataArrival() {
 void Form1::HandleArrivedFrame(const AgwFrame& frame) {
     if (frame.Kind() == 'K') pipeline_.ProcessRawFrame(frame.data);
     if (frame.Kind() == 'G') Log(PortInfoLine(frame));
-}
-
-void Form1::FrameHeard(const HeardFrame& heard) {
-    if (!heard.imported) Label4->setText(Latin1Text(CallSignText(heard.data)));
-}
-
-void Form1::TelemetryDecoded(const DecodedFrame& decoded) {
-    if (!decoded.heard.imported) ShowLatest(decoded.number); // an import shows its end per file
-}
-
-void Form1::TelemetryRefused(const HeardFrame& heard) {
-    if (!heard.imported) ShowLatest(history_.RxPacketCount());
-}
-
-void Form1::ShowLatest(std::int32_t number) {
-    RefreshChart(chartField_);
-    ShowTelemetryRecord(number);
-    ShowCounters();
 }
 
 void Form1::ShowCounters() {
@@ -247,8 +210,6 @@ std::string Form1::OpenKissLog() {
     return why;
 }
 
-// ------------------------------------------------------------------ uploads
-
 void Form1::Post_Packet_Click() {
     inet1_.Post(pipeline_.UploadBody());
 }
@@ -264,8 +225,6 @@ void Form1::Inet1_StateChanged(const TransferReport& report) {
             eventLog_.PrependRaw(std::string(kAccessDeniedLine));
     }
 }
-
-// ------------------------------------------------------------------ panel, chart, clock
 
 void Form1::Option1_Click(int index) {
     if (index < 0 || index >= kFieldCount) return;
@@ -298,21 +257,12 @@ void Form1::SetLamp(bool green) {
     Image3->setVisible(!green);
 }
 
-// ------------------------------------------------------------------ files
-
 void Form1::MnuImport_Click() {
-    if (import_->Running() || importDialog_) return;
-    importDialog_ = ImportDialog(this, programFolder_);
-    connect(importDialog_, &QFileDialog::filesSelected, this, &Form1::ImportFiles);
-    importDialog_->open(); // a cancelled dialog imports nothing
+    import_->Open();
 }
 
 void Form1::ImportFiles(const QStringList& paths) {
-    if (import_->Running() || paths.isEmpty()) return;
-    list2_ = paths;
-    MnuImport->setEnabled(false);
-    setCursor(Qt::WaitCursor);
-    import_->Start(list2_);
+    import_->Start(paths);
 }
 
 void Form1::ImportFileFinished() {

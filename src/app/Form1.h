@@ -21,6 +21,8 @@
 
 #include "app/AppEnvironment.h"
 #include "app/EventLog.h"
+#include "app/ImportMenu.h"
+#include "app/StationView.h"
 #include "app/TelemetryChart.h"
 #include "app/TelemetryPanel.h"
 #include "app/WindowWidgets.h"
@@ -29,8 +31,6 @@
 #include "intake/qt/AgwClient.h"
 #include "intake/qt/ModemConnection.h"
 #include "station/FramePipeline.h"
-#include "station/StationConsumer.h"
-#include "station/qt/KissImport.h"
 #include "station/qt/StationArchive.h"
 #include "station/qt/StationUploads.h"
 #include "telemetry/FrameLayout.h"
@@ -49,7 +49,7 @@ class ArrivedFrames;
 class EventLogView;
 class Info;
 
-class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer {
+class Form1 : public QMainWindow, public WindowWidgets {
     Q_OBJECT
   public:
     explicit Form1(AppEnvironment env = {}, QWidget* parent = nullptr);
@@ -76,6 +76,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     std::string OpenKissLog(); // empty on success
     void RefreshChart(int field);
     void ShowTelemetryRecord(std::int32_t number);
+    void ShowCounters(); // Label7
     // The import of the files chosen in the dialog, in order; runs in slices.
     void ImportFiles(const QStringList& paths);
     bool ImportRunning() const { return import_->Running(); }
@@ -101,7 +102,7 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     ModemLink& Winsock1() { return modem_.Link(); }
     Uploader& Inet1() { return inet1_.Plain(); }
     const std::string& Text2() const { return import_->Listing(); } // every imported frame's text
-    const QStringList& List2() const { return list2_; }
+    const QStringList& List2() const { return import_->Files(); }
     const QStringList& List3() const { return list3_; }
     const QImage& Picture2() const { return picture2_; }
     // The chart as last built: one value and one row label per stored record.
@@ -123,13 +124,6 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    // The window as a consumer of the station: call signs, chart, panel, counters.
-    void FrameHeard(const HeardFrame& heard) override;
-    void TelemetryDecoded(const DecodedFrame& decoded) override;
-    void TelemetryRefused(const HeardFrame& heard) override;
-    void ShowLatest(std::int32_t number);
-    void ShowCounters();
-
     void BuildWindow();
     void ReadStationConfig();
     void ShowOpenError(const ConfigError& failure);
@@ -158,17 +152,16 @@ class Form1 : public QMainWindow, public WindowWidgets, private StationConsumer 
     ModemConnection modem_{[this](const std::string& text) { Log(text); }};
     UploadRoute inet1_{config_};
     StationUploads uploads_{inet1_};
+    StationView view_{*this};
     EventLog eventLog_;
     StationArchive archive_{*clock_, [this](const QString& t) { Log(t); }};
     bool unloaded_ = false;
 
     // working widgets, as plain data
-    QStringList list2_;
     QStringList list3_;
     QImage picture2_;
-    KissImport* import_ = nullptr;
+    ImportMenu* import_ = nullptr;
     ArrivedFrames* arrived_ = nullptr;
-    QPointer<QFileDialog> importDialog_;
 };
 
 } // namespace tavrik

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+#include "app/Look.h"
 #include "support/qt/QtText.h"
 
 namespace tavrik::screenshot {
@@ -24,9 +25,11 @@ Outcome Take(QWidget* area, QImage& picture, const QString& imagePath, const Clo
                    QStringLiteral(".bmp");
     outcome.saved = picture.save(outcome.name, "BMP");
     if (!outcome.saved) return outcome;
+    // The window's background becomes the transparent colour.
+    const QColor clear = look::kBackground;
     const QStringList args = {QStringLiteral("-out"),         QStringLiteral("png"),
-                              QStringLiteral("-transpcolor"), QStringLiteral("240"),
-                              QStringLiteral("240"),          QStringLiteral("240"),
+                              QStringLiteral("-transpcolor"), QString::number(clear.red()),
+                              QString::number(clear.green()), QString::number(clear.blue()),
                               QStringLiteral("-colors"),      QStringLiteral("256"),
                               QStringLiteral("-crop"),        QStringLiteral("1"),
                               QStringLiteral("37"),           QStringLiteral("707"),

@@ -7,9 +7,9 @@
 
 #include "app/CommandLine.h"
 #include "app/Form1.h"
-#include "app/StopSignals.h"
 #include "files/StationConfig.h"
 #include "files/StationFolder.h"
+#include "support/qt/StopSignals.h"
 
 namespace {
 

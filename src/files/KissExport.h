@@ -28,6 +28,8 @@ class KissExport {
     // takes the reception time of the timestamp record just before it; a
     // timestamp record is used by one frame at most.
     void Add(const KissRecord& record, std::string& out);
+    // A record left out of the file: the timestamp before it stamps no later frame.
+    void Skipped() { hasTime_ = false; }
 
   private:
     DecodeOutput output_;

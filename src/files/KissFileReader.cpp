@@ -31,4 +31,26 @@ bool KissFileReader::ReadSome(std::vector<KissRecord>& out, std::size_t maxBytes
     return !in_.eof() && got > 0;
 }
 
+const KissRecord* KissFileReader::Next(const SkipReport& skipped) {
+    for (;;) {
+        while (index_ < records_.size()) {
+            const KissRecord& r = records_[index_++];
+            if (r.kind != KissRecord::Kind::TooLong) return &r;
+            skipped({.kind = KissSkip::Kind::TooLong, .offset = r.offset, .length = r.length});
+        }
+        if (ended_) return nullptr;
+        if (atEnd_) {
+            ended_ = true;
+            if (!error_.empty())
+                skipped({.kind = KissSkip::Kind::ReadError, .offset = position_, .error = error_});
+            else if (EndedInsideRecord())
+                skipped({.kind = KissSkip::Kind::EndsInsideRecord, .offset = RecordOffset()});
+            return nullptr;
+        }
+        records_.clear();
+        index_ = 0;
+        atEnd_ = !ReadSome(records_, piece_);
+    }
+}
+
 } // namespace tavrik

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "time/Duration.h"
+
 namespace tavrik {
 
 class ReconnectPolicy {
@@ -52,8 +54,5 @@ class ReconnectPolicy {
     int attempts_ = 0; // of the whole wait, which a short connection does not end
     int downAttempts_ = 0;
 };
-
-// A duration for the event log: "850 ms", "12 s", "3 min 5 s", "2 h 4 min".
-std::string DurationText(std::int64_t ms);
 
 } // namespace tavrik

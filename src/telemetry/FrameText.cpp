@@ -5,8 +5,6 @@
 namespace tavrik {
 
 namespace {
-constexpr char kHex[] = "0123456789ABCDEF";
-
 char HalfToEven(std::uint8_t b) {
     unsigned q = b / 2u;
     if ((b & 1u) && (q & 1u)) ++q; // an exact half goes to the even neighbour
@@ -22,15 +20,15 @@ std::string AddressText(std::span<const std::uint8_t> frame, std::size_t from, s
 } // namespace
 
 std::string HexByte(std::uint8_t b) {
-    return {kHex[b >> 4], kHex[b & 15]};
+    return {kHexDigits[b >> 4], kHexDigits[b & 15]};
 }
 
 std::string TelemetryFrameText(std::span<const std::uint8_t> bytes) {
     const std::size_t n = std::min<std::size_t>(bytes.size(), FrameBuffer::kCapacity);
     std::string s(3 * n, ' ');
     for (std::size_t i = 0; i < n; ++i) {
-        s[3 * i] = kHex[bytes[i] >> 4];
-        s[3 * i + 1] = kHex[bytes[i] & 15];
+        s[3 * i] = kHexDigits[bytes[i] >> 4];
+        s[3 * i + 1] = kHexDigits[bytes[i] & 15];
     }
     return s;
 }
@@ -44,8 +42,8 @@ bool HasTelemetryHeader(std::span<const std::uint8_t> frame) {
     constexpr std::size_t n = (kTelemetryHeaderText.size() + 1) / 3; // 17 bytes
     if (frame.size() < n) return false;
     for (std::size_t i = 0; i < n; ++i)
-        if (kHex[frame[i] >> 4] != kTelemetryHeaderText[3 * i] ||
-            kHex[frame[i] & 15] != kTelemetryHeaderText[3 * i + 1])
+        if (kHexDigits[frame[i] >> 4] != kTelemetryHeaderText[3 * i] ||
+            kHexDigits[frame[i] & 15] != kTelemetryHeaderText[3 * i + 1])
             return false;
     return true;
 }

@@ -14,6 +14,9 @@ namespace tavrik {
 inline constexpr std::string_view kTelemetryHeaderText =
     "00 A8 82 AC A4 92 96 00 A8 82 AC A4 92 96 00 03 F0";
 
+// Upper-case hexadecimal digits, for the frame text and the upload body alike.
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 std::string HexByte(std::uint8_t b);
 // Each byte as two upper-case hex digits and one blank, at most 512 bytes.
 std::string TelemetryFrameText(std::span<const std::uint8_t> bytes);

@@ -63,8 +63,13 @@ ClockReading SystemClock::Read() const {
     localtime_r(&secs, &tm);
 
     ClockReading r;
-    r.local = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-               tm.tm_min,         tm.tm_sec,     static_cast<int>(ms - FloorDiv(ms, 1000) * 1000)};
+    r.local = {tm.tm_year + 1900,
+               tm.tm_mon + 1,
+               tm.tm_mday,
+               tm.tm_hour,
+               tm.tm_min,
+               tm.tm_sec,
+               static_cast<int>(ms - FloorDiv(ms, 1000) * 1000)};
     if (r.local.second > 59) r.local.second = 59; // a leap second shows as :59
     // ::timezone is seconds west of Greenwich for standard time; tm_gmtoff is
     // seconds east for the time in force now.
@@ -95,9 +100,31 @@ DateTime UtcNow(const Clock& clock) {
     return AddMinutes(r.local, -static_cast<std::int64_t>(UtcOffsetMinutes(r.zone)));
 }
 
-std::string UtcTimestamp(const Clock& clock) { return FormatTimestamp(UtcNow(clock)); }
+std::string UtcTimestamp(const Clock& clock) {
+    return FormatTimestamp(UtcNow(clock));
+}
 
 std::string FormatTimestamp(const DateTime& t) {
+    // Written by hand when every field has its usual width: it is read for
+    // every frame, and formatting it was the largest share of an import.
+    const auto within = [](int v, int digits) { return v >= 0 && v < digits; };
+    if (within(t.year, 10000) && within(t.month, 100) && within(t.day, 100) &&
+        within(t.hour, 100) && within(t.minute, 100) && within(t.second, 100) &&
+        within(t.millisecond, 1000)) {
+        std::string s = "0000-00-00 00:00:00.000";
+        const auto put = [&s](std::size_t end, int v) {
+            for (std::size_t i = end; v > 0; --i, v /= 10)
+                s[i] = static_cast<char>('0' + v % 10);
+        };
+        put(3, t.year);
+        put(6, t.month);
+        put(9, t.day);
+        put(12, t.hour);
+        put(15, t.minute);
+        put(18, t.second);
+        put(22, t.millisecond);
+        return s;
+    }
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second, t.millisecond);

@@ -1,17 +1,18 @@
 #include "upload/UploadBody.h"
 
+#include "telemetry/FrameText.h"
+
 namespace tavrik {
 
 std::string FormValue(std::string_view value) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(value.size());
     for (char ch : value) {
         const auto u = static_cast<unsigned char>(ch);
         if (u == '&' || u == '=' || u == '+' || u == '%' || u < 0x20 || u >= 0x7F) {
             out += '%';
-            out += kHex[u >> 4];
-            out += kHex[u & 15];
+            out += kHexDigits[u >> 4];
+            out += kHexDigits[u & 15];
         } else {
             out += ch;
         }

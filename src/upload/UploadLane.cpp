@@ -2,17 +2,10 @@
 
 #include <algorithm>
 
+#include "time/Duration.h"
 #include "upload/UploadStatus.h"
 
 namespace tavrik {
-
-namespace {
-
-std::string SecondsText(std::chrono::milliseconds ms) {
-    return std::to_string((ms.count() + 999) / 1000) + " s";
-}
-
-} // namespace
 
 UploadOutcome JudgeAnswer(int httpStatus) {
     if (IsSuccessStatus(httpStatus)) return UploadOutcome::Delivered;
@@ -82,11 +75,11 @@ void UploadLane::Finish(UploadOutcome outcome) {
             sentSinceGrowth_ = droppedSinceGrowth_ = 0;
             lastGrowthLine_ = now;
             log_("Upload queue for " + server_ + " growing: " + std::to_string(Count()) +
-                 " waiting, next try in " + SecondsText(pause));
+                 " waiting, next try in " + DurationText(pause.count(), DurationStyle::SecondsUp));
         } else if (now - lastGrowthLine_ >= std::chrono::minutes(1)) {
             lastGrowthLine_ = now; // how far behind, once a minute at most
             log_("Upload queue for " + server_ + ": " + std::to_string(Count()) +
-                 " waiting, next try in " + SecondsText(pause));
+                 " waiting, next try in " + DurationText(pause.count(), DurationStyle::SecondsUp));
         }
         return;
     }

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "time/Clock.h"
+#include "time/Duration.h"
 
 using namespace tavrik;
 
@@ -225,4 +228,38 @@ TEST(SystemClock, GivesTrueUtcInEveryZoneAndFollowsAZoneChange) {
             << zone;
         EXPECT_EQ(UtcOffsetMinutes(r.zone) * 60, lt.tm_gmtoff) << zone;
     }
+}
+
+TEST(DurationText, EachStyleAsTheEventLogWritesIt) {
+    struct Case {
+        std::int64_t ms;
+        DurationStyle style;
+        const char* text;
+    } cases[] = {
+        {150, DurationStyle::Exact, "150 ms"},        {60000, DurationStyle::Exact, "60 s"},
+        {1500, DurationStyle::Exact, "1500 ms"},      {1001, DurationStyle::SecondsUp, "2 s"},
+        {30000, DurationStyle::SecondsUp, "30 s"},    {90500, DurationStyle::Units, "1 min 30 s"},
+        {7260000, DurationStyle::Units, "2 h 1 min"}, {-5, DurationStyle::Units, "0 ms"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(DurationText(c.ms, c.style), c.text) << c.ms;
+}
+
+TEST(FormatTimestamp, WrittenAsPrintfWouldWriteItForAnyFieldValues) {
+    const auto printf23 = [](const DateTime& t) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day,
+                      t.hour, t.minute, t.second, t.millisecond);
+        return std::string(buf);
+    };
+    std::mt19937 rng(7);
+    std::vector<DateTime> cases = {{0, 0, 0, 0, 0, 0, 0},       {9999, 12, 31, 23, 59, 59, 999},
+                                   {2024, 3, 5, 14, 7, 9, 250}, {10000, 1, 1, 0, 0, 0, 0},
+                                   {-1, 1, 1, 0, 0, 0, 0},      {2024, 1, 1, 0, 0, 0, 1000}};
+    for (int i = 0; i < 2000; ++i)
+        cases.push_back({static_cast<int>(rng() % 10000), static_cast<int>(rng() % 100),
+                         static_cast<int>(rng() % 100), static_cast<int>(rng() % 100),
+                         static_cast<int>(rng() % 100), static_cast<int>(rng() % 100),
+                         static_cast<int>(rng() % 1000)});
+    for (const DateTime& t : cases)
+        ASSERT_EQ(FormatTimestamp(t), printf23(t)) << t.year << " " << t.millisecond;
 }

@@ -7,6 +7,7 @@
 
 #include "core_test_support.h"
 #include "files/Kiss.h"
+#include "files/KissFileReader.h"
 
 using namespace tavrik;
 using tavrik::test::Bytes;
@@ -203,5 +204,38 @@ TEST(KissRoundTrip, ALogReadsBackRecordForRecordInAnyPieces) {
                 }
             }
         }
+    }
+}
+
+TEST(KissFileReader, NextHandsRecordsAndTellsWhatWasLeftOutInFileOrder) {
+    tavrik::test::TempDir dir;
+    const Bytes small(20, 0x41), big(600, 0x42);
+    const Bytes file = Concat({KissTimestampRecord("2024-03-05 14:07:09.250"), KissFrameRecord(big),
+                               KissFrameRecord(small), Bytes{0xC0, 0x01, 0x02}});
+    const std::string path = dir.File("f.kss");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+    // Pieces smaller than a record, so that records span reads.
+    for (std::size_t piece : {7u, 64u * 1024u}) {
+        KissFileReader reader(kMaxImportFrame, piece);
+        ASSERT_EQ(reader.Open(path), "");
+        std::vector<std::string> seen;
+        const auto skipped = [&](const KissSkip& s) {
+            seen.push_back("skip " + std::to_string(static_cast<int>(s.kind)) + " at " +
+                           std::to_string(s.offset) + " len " + std::to_string(s.length));
+        };
+        while (const KissRecord* r = reader.Next(skipped))
+            seen.push_back("record " + std::to_string(r->bytes.size()) + " at " +
+                           std::to_string(r->offset));
+        const std::size_t frameAt = 30 + KissFrameRecord(big).size();
+        EXPECT_EQ(seen, (std::vector<std::string>{"record 28 at 0", "skip 0 at 30 len 600",
+                                                  "record 20 at " + std::to_string(frameAt),
+                                                  "skip 2 at " + std::to_string(file.size() - 3) +
+                                                      " len 0"}))
+            << piece;
+        EXPECT_EQ(reader.Next(skipped), nullptr); // the end is told once
+        EXPECT_EQ(seen.size(), 4u);
     }
 }

@@ -4,28 +4,20 @@
 //   agw-replay --port N [--host 127.0.0.1] [--interval-ms MS] [--loop] [--count N] FILE.kss
 #include "ReplayServer.h"
 #include "files/Kiss.h"
+#include "files/KissFileReader.h"
 #include "files/Version.h"
+#include "support/qt/QtText.h"
+#include "support/qt/StopSignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
 #include <limits>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char b = 1;
-    // Only an async-signal-safe write here; the event loop does the rest.
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &b, 1);
-}
 
 int Fail(const QString& text) {
     std::fprintf(stderr, "agw-replay: %s\n", text.toLocal8Bit().constData());
@@ -48,30 +40,38 @@ bool ReadInt(const QCommandLineParser& p, const QString& name, qint64 lo, qint64
 
 // The frame records of the file, timestamp records left out. Records longer
 // than an AGW frame may carry are reported and left out.
-std::vector<QByteArray> LoadFrames(const QByteArray& bytes, const QString& name) {
-    tavrik::KissReader reader(tavrik::kAgwMaxDataLength);
-    const auto records = reader.Feed({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                      static_cast<std::size_t>(bytes.size())});
+std::vector<QByteArray> LoadFrames(const QString& path) {
+    tavrik::KissFileReader reader(tavrik::kAgwMaxDataLength);
     std::vector<QByteArray> frames;
-    for (const tavrik::KissRecord& r : records) {
-        switch (r.kind) {
-        case tavrik::KissRecord::Kind::Frame:
-            frames.emplace_back(reinterpret_cast<const char*>(r.bytes.data()),
-                                static_cast<qsizetype>(r.bytes.size()));
-            break;
-        case tavrik::KissRecord::Kind::Timestamp:
-            break;
-        case tavrik::KissRecord::Kind::TooLong:
+    const std::string why = reader.Open(tavrik::PathBytes(path));
+    if (!why.empty()) {
+        Say(QStringLiteral("%1: cannot be read: %2")
+                .arg(path, QString::fromLocal8Bit(why.c_str())));
+        return frames;
+    }
+    const tavrik::KissFileReader::SkipReport skipped = [&path](const tavrik::KissSkip& skip) {
+        switch (skip.kind) {
+        case tavrik::KissSkip::Kind::TooLong:
             Say(QStringLiteral("%1: record at offset %2 has %3 bytes, more than an AGW frame "
                                "carries; left out")
-                    .arg(name)
-                    .arg(r.offset)
-                    .arg(r.length));
+                    .arg(path)
+                    .arg(skip.offset)
+                    .arg(skip.length));
+            break;
+        case tavrik::KissSkip::Kind::ReadError:
+            Say(QStringLiteral("%1: %2; the rest of the file is left out")
+                    .arg(path, QString::fromLocal8Bit(skip.error.c_str())));
+            break;
+        case tavrik::KissSkip::Kind::EndsInsideRecord:
+            Say(QStringLiteral("%1: the file ends inside a record; that record is left out")
+                    .arg(path));
             break;
         }
-    }
-    if (reader.InsideRecord())
-        Say(QStringLiteral("%1: the file ends inside a record; that record is left out").arg(name));
+    };
+    while (const tavrik::KissRecord* r = reader.Next(skipped))
+        if (r->kind == tavrik::KissRecord::Kind::Frame)
+            frames.emplace_back(reinterpret_cast<const char*>(r->bytes.data()),
+                                static_cast<qsizetype>(r->bytes.size()));
     return frames;
 }
 
@@ -142,29 +142,18 @@ int main(int argc, char** argv) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Fail(QStringLiteral("%1: cannot open (%2)").arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
     file.close();
-    std::vector<QByteArray> frames = LoadFrames(bytes, path);
+    std::vector<QByteArray> frames = LoadFrames(path);
     // Nothing to send would make --loop spin without end.
     if (frames.empty()) return Fail(QStringLiteral("%1: holds no frame records").arg(path));
     const std::size_t frameCount = frames.size();
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return Fail(QStringLiteral("cannot set up signal handling"));
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
-        char b = 0;
-        [[maybe_unused]] const auto n = ::read(signalPipe[0], &b, 1);
-        notifier.setEnabled(false);
+    tavrik::StopSignals stopSignals;
+    if (!stopSignals.Installed()) return Fail(QStringLiteral("cannot set up signal handling"));
+    QObject::connect(&stopSignals, &tavrik::StopSignals::stopRequested, &app, [](int) {
         Say(QStringLiteral("stopping"));
         QCoreApplication::quit();
     });
-    struct sigaction sa = {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     ReplayServer server(std::move(frames), QFileInfo(path).fileName(), options);
@@ -181,7 +170,5 @@ int main(int argc, char** argv) {
     const int rc = app.exec();
     server.Shutdown();
     Say(QStringLiteral("stopped"));
-    ::close(signalPipe[0]);
-    ::close(signalPipe[1]);
     return rc;
 }

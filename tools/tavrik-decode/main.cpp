@@ -124,36 +124,36 @@ void Report(const std::string& file, std::uint64_t offset, const std::string& wh
 
 // Decodes one file into out (flushed as it grows). Returns whether it was read whole.
 bool DecodeFile(const std::string& name, KissExport& exporter, std::string& out, Output& stdOut) {
-    KissFileReader reader;
+    KissFileReader reader(kMaxImportFrame, kReadPiece);
     const std::string why = reader.Open(name == "-" ? "/dev/stdin" : name);
     if (!why.empty()) {
         Report(name, 0, "cannot be read: " + why);
         return false;
     }
     bool whole = true;
-    exporter.StartFile(name);
-    std::vector<KissRecord> records;
-    bool more = true;
-    while (more && stdOut.Ok()) {
-        records.clear();
-        more = reader.ReadSome(records, kReadPiece);
-        for (const KissRecord& r : records) {
-            if (r.kind == KissRecord::Kind::TooLong) {
-                Report(name, r.offset,
-                       "frame of " + std::to_string(r.length) + " bytes skipped (longer than " +
-                           std::to_string(kMaxImportFrame) + " bytes)");
-                whole = false;
-            }
-            exporter.Add(r, out);
+    const KissFileReader::SkipReport skipped = [&](const KissSkip& skip) {
+        whole = false;
+        switch (skip.kind) {
+        case KissSkip::Kind::TooLong:
+            exporter.Skipped();
+            Report(name, skip.offset,
+                   "frame of " + std::to_string(skip.length) + " bytes skipped (longer than " +
+                       std::to_string(kMaxImportFrame) + " bytes)");
+            break;
+        case KissSkip::Kind::ReadError:
+            Report(name, skip.offset, skip.error + ", rest of the file skipped");
+            break;
+        case KissSkip::Kind::EndsInsideRecord:
+            Report(name, skip.offset, "the file ends inside a frame, which was dropped");
+            break;
         }
+    };
+    exporter.StartFile(name);
+    while (stdOut.Ok()) {
+        const KissRecord* record = reader.Next(skipped);
+        if (!record) break;
+        exporter.Add(*record, out);
         if (out.size() >= kFlushAt) stdOut.Write(out);
-    }
-    if (!reader.Error().empty()) {
-        Report(name, reader.Position(), reader.Error() + ", rest of the file skipped");
-        whole = false;
-    } else if (reader.EndedInsideRecord()) {
-        Report(name, reader.RecordOffset(), "the file ends inside a frame, which was dropped");
-        whole = false;
     }
     return whole;
 }

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "files/KissFileReader.h"
 #include "files/TelemetryExport.h"
@@ -44,9 +45,9 @@ void KissImport::StartNextFile() {
         hasReceived_ = false;
         emit logLine(QStringLiteral("processing ") + path_);
         reader_ = std::make_unique<KissFileReader>();
-        records_.clear();
-        recordIndex_ = 0;
         readingDone_ = false;
+        fresh_ = true;
+        endSkip_.reset();
         const std::string why = reader_->Open(pathBytes_);
         if (why.empty()) {
             timer_->start(); // the event loop runs once before the file is read
@@ -58,6 +59,20 @@ void KissImport::StartNextFile() {
     Stop();
 }
 
+void KissImport::Skipped(const KissSkip& skip) {
+    hasReceived_ = false; // the timestamp before a record left out stamps nothing
+    if (skip.kind != KissSkip::Kind::TooLong) {
+        endSkip_ = skip; // told when the file is finished
+        return;
+    }
+    emit logLine(QStringLiteral("import of %1: frame of %2 bytes at byte %3 skipped (longer "
+                                "than %4 bytes)")
+                     .arg(path_)
+                     .arg(skip.length)
+                     .arg(skip.offset)
+                     .arg(kMaxImportFrame));
+}
+
 void KissImport::ProcessRecord(const KissRecord& record) {
     if (record.kind == KissRecord::Kind::Timestamp) {
         received_.assign(ReceptionTime(record.bytes)); // keeps its capacity
@@ -67,15 +82,6 @@ void KissImport::ProcessRecord(const KissRecord& record) {
     // A timestamp record stamps the frame right after it, and no other.
     const std::string_view received = hasReceived_ ? std::string_view(received_) : "";
     hasReceived_ = false;
-    if (record.kind == KissRecord::Kind::TooLong) {
-        emit logLine(QStringLiteral("import of %1: frame of %2 bytes at byte %3 skipped (longer "
-                                    "than %4 bytes)")
-                         .arg(path_)
-                         .arg(record.length)
-                         .arg(record.offset)
-                         .arg(kMaxImportFrame));
-        return;
-    }
     const bool telemetry =
         pipeline_.ProcessImportedFrame(record.bytes, received, pathBytes_, record.offset);
     listing_ += pipeline_.TelemetryFrame();
@@ -88,7 +94,7 @@ void KissImport::Slice() {
     // Work for a few milliseconds, then let the loop run.
     QElapsedTimer budget;
     budget.start();
-    if (reader_->Position() == 0 && records_.empty()) {
+    if (std::exchange(fresh_, false)) {
         // A frame's text takes at most three characters per file byte. Room for
         // the whole file is made once, instead of the listing being copied at
         // every doubling (tens of milliseconds each past 20 MB) while the loop waits.
@@ -97,20 +103,19 @@ void KissImport::Slice() {
                                   3 * reader_->Size(), std::uint64_t{256} << 20));
         if (listing_.capacity() < want) listing_.reserve(want);
     }
+    const KissFileReader::SkipReport skipped = [this](const KissSkip& skip) { Skipped(skip); };
     while (budget.elapsed() < 8) {
-        if (recordIndex_ < records_.size()) {
-            ProcessRecord(records_[recordIndex_++]);
-            continue;
+        if (!readingDone_) {
+            if (const KissRecord* record = reader_->Next(skipped)) {
+                ProcessRecord(*record);
+                continue;
+            }
+            readingDone_ = true;
         }
-        if (readingDone_) {
-            // The chart and panel of the end get a slice of their own.
-            if (budget.elapsed() > 1) break;
-            FinishFile();
-            return;
-        }
-        records_.clear();
-        recordIndex_ = 0;
-        if (!reader_->ReadSome(records_)) readingDone_ = true;
+        // The chart and panel of the end get a slice of their own.
+        if (budget.elapsed() > 1) break;
+        FinishFile();
+        return;
     }
     if (reader_->Size() > 0) {
         const int percent = static_cast<int>(100.0 * static_cast<double>(reader_->Position()) /
@@ -122,10 +127,10 @@ void KissImport::Slice() {
 }
 
 void KissImport::FinishFile() {
-    if (!reader_->Error().empty())
+    if (endSkip_ && endSkip_->kind == KissSkip::Kind::ReadError)
         emit logLine(QStringLiteral("import of ") + path_ + QStringLiteral(": ") +
-                     Latin1Text(reader_->Error()) + QStringLiteral(", rest of the file skipped"));
-    else if (reader_->EndedInsideRecord())
+                     Latin1Text(endSkip_->error) + QStringLiteral(", rest of the file skipped"));
+    else if (endSkip_)
         emit logLine(QStringLiteral("import of ") + path_ +
                      QStringLiteral(": the file ends inside a frame, which was dropped"));
     reader_.reset();

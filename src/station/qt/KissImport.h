@@ -7,17 +7,18 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "files/Kiss.h"
+#include "files/KissFileReader.h"
 
 class QTimer;
 
 namespace tavrik {
 
 class FramePipeline;
-class KissFileReader;
 
 class KissImport : public QObject {
     Q_OBJECT
@@ -46,6 +47,7 @@ class KissImport : public QObject {
     void StartNextFile();
     void Slice();
     void ProcessRecord(const KissRecord& record);
+    void Skipped(const KissSkip& skip);
     void FinishFile();
 
     FramePipeline& pipeline_;
@@ -58,9 +60,9 @@ class KissImport : public QObject {
     std::string received_;     // the last timestamp record's time
     bool hasReceived_ = false; // until a frame takes it
     std::unique_ptr<KissFileReader> reader_;
-    std::vector<KissRecord> records_;
-    std::size_t recordIndex_ = 0;
     bool readingDone_ = false;
+    bool fresh_ = false; // nothing of the file read yet
+    std::optional<KissSkip> endSkip_;
     std::string listing_;
 };
 

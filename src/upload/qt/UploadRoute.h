@@ -27,7 +27,6 @@ class UploadRoute : public QObject {
     // nothing is kept on disk.
     void OpenQueues(const std::filesystem::path& programFolder);
     void Post(const std::string& body);
-    bool KeepsOnDisk() const { return retry_ != nullptr; }
     // Stops the transfers; queued uploads stay on disk.
     void CancelAll();
     // Responses with a 2xx status, since start-up: the "HTTP POST OK" counter.

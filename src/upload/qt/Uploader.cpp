@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "time/Duration.h"
 #include "upload/UploadStatus.h"
 
 namespace tavrik {
@@ -25,11 +26,6 @@ bool IsTransportFailure(QNetworkReply::NetworkError error) {
         return true;
     return error == QNetworkReply::ContentReSendError ||
            error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
-}
-
-QString DurationText(std::chrono::milliseconds ms) {
-    if (ms.count() % 1000 == 0) return QStringLiteral("%1 s").arg(ms.count() / 1000);
-    return QStringLiteral("%1 ms").arg(ms.count());
 }
 
 } // namespace
@@ -221,8 +217,10 @@ void Uploader::OnFinished() {
 
 void Uploader::OnTimeout() {
     if (reply_ == nullptr) return;
-    EndWithError(QNetworkReply::TimeoutError,
-                 QStringLiteral("No complete response within %1").arg(DurationText(timeout_)));
+    EndWithError(
+        QNetworkReply::TimeoutError,
+        QStringLiteral("No complete response within %1")
+            .arg(QString::fromStdString(DurationText(timeout_.count(), DurationStyle::Exact))));
 }
 
 void Uploader::EndWithError(int code, const QString& text) {

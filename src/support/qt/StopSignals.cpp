@@ -1,4 +1,4 @@
-#include "app/StopSignals.h"
+#include "support/qt/StopSignals.h"
 
 #include <QSocketNotifier>
 #include <csignal>

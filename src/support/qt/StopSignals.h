@@ -13,6 +13,8 @@ class StopSignals : public QObject {
     // Installs the handlers; at most one instance may exist at a time.
     explicit StopSignals(QObject* parent = nullptr);
     ~StopSignals() override;
+    // False when the handlers could not be set up (no socket pair).
+    bool Installed() const { return notifier_ != nullptr; }
 
   signals:
     // Once, for the first signal; later ones are ignored while the program ends.
