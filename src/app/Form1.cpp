@@ -12,7 +12,6 @@
 #include "app/Info.h"
 #include "app/Look.h"
 #include "app/Screenshot.h"
-#include "app/TelemetryChart.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
 #include "intake/qt/ArrivedFrames.h"
@@ -95,9 +94,7 @@ void Form1::Form_Load() {
         // After the modem and the log: a queue that fails never keeps frames from being heard.
         inet1_.OpenQueues(PathBytes(programFolder_));
         archive_.Start(config_, programFolder_); // and catches up with the KISS logs
-        history_.SetRolling(config_.archive);    // the newest 10000: the archive keeps the rest
-        AttachArchiveChart(this, *this, archive_.Service(), *clock_);
-
+        AttachArchiveChart(this, *this, history_, archive_.Service(), *clock_);
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size
         Option1_Click(kDefaultChartField);
