@@ -6,12 +6,12 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 
+#include "app/ArchiveChart.h"
 #include "app/EventLogView.h"
 #include "app/ImportMenu.h"
 #include "app/Info.h"
 #include "app/Look.h"
 #include "app/Screenshot.h"
-#include "app/TelemetryChart.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
 #include "intake/qt/ArrivedFrames.h"
@@ -94,7 +94,7 @@ void Form1::Form_Load() {
         // After the modem and the log: a queue that fails never keeps frames from being heard.
         inet1_.OpenQueues(PathBytes(programFolder_));
         archive_.Start(config_, programFolder_); // and catches up with the KISS logs
-
+        AttachArchiveChart(this, *this, history_, archive_.Service(), *clock_);
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size
         Option1_Click(kDefaultChartField);
