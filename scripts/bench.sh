@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BENCH=ON -DTAVRIK_TESTS=OFF >/dev/null
-cmake --build "$build" --target bench_core bench_window bench_event_log bench_import bench_memory bench_decode bench_web tavrik-decoder agw-replay
+cmake --build "$build" --target bench_core bench_window bench_event_log bench_import bench_memory bench_decode bench_web bench_archive_chart bench_influx tavrik-decoder agw-replay
 
 bin="$build/bin"
 out="$build/bench-results"
@@ -37,6 +37,9 @@ run import "$bin/bench_import"
 run memory_decode "$bin/bench_memory" decode
 run memory_pipeline "$bin/bench_memory" pipeline
 run decode "$bin/bench_decode"
+# The archive of 10 million frames is made once (a few minutes) and kept for later runs.
+run archive_chart "$bin/bench_archive_chart" "$build/archive_chart_bench.sqlite"
+run influx "$bin/bench_influx"
 
 python3 - "$out" <<'PY'
 import glob, json, os, sys

@@ -15,6 +15,7 @@ packages=(
   xvfb xauth fonts-dejavu-core fonts-liberation
   dbus-daemon at-spi2-core python3-pyatspi xdotool xclip x11-apps imagemagick
   dpkg-dev file desktop-file-utils
+  influxdb influxdb-client
 )
 
 missing=()

@@ -36,7 +36,7 @@ ChartLimitLines::ChartLimitLines(TelemetryChart* chart) : QObject(chart), chart_
         line->hide();
         lines_[i] = line;
     }
-    connect(chart, &TelemetryChart::rebuilt, this, &ChartLimitLines::Draw);
+    connect(chart, &TelemetryChart::Rebuilt, this, &ChartLimitLines::Draw);
 }
 
 void ChartLimitLines::SetLimits(const LimitsTable& table) {

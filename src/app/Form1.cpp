@@ -6,12 +6,12 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 
+#include "app/ArchiveChart.h"
 #include "app/EventLogView.h"
 #include "app/ImportMenu.h"
 #include "app/Info.h"
 #include "app/Look.h"
 #include "app/Screenshot.h"
-#include "app/TelemetryChart.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
 #include "intake/qt/ArrivedFrames.h"
@@ -32,7 +32,7 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
       findConverter_(std::move(env.findConverter)), startupNotes_(std::move(env.startupNotes)),
       pipeline_(*clock_, config_, history_, [this](const std::string& t) { Log(t); }) {
     BuildWindow();
-    // After the KISS log record, in this order: the upload route, the archive, the window.
+    // After the KISS log record (InfluxDB first, from its member): uploads, archive, window.
     pipeline_.AddConsumer(uploads_);
     pipeline_.AddConsumer(archive_);
     pipeline_.AddConsumer(view_);
@@ -95,7 +95,7 @@ void Form1::Form_Load() {
         inet1_.OpenQueues(PathBytes(programFolder_));
         limits_.Start(pipeline_, config_, programFolder_, panel_, *MSChart1);
         archive_.Start(config_, programFolder_); // and catches up with the KISS logs
-
+        AttachArchiveChart(this, *this, history_, archive_.Service(), *clock_);
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size
         Option1_Click(kDefaultChartField);

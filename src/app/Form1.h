@@ -33,6 +33,7 @@
 #include "intake/qt/ModemConnection.h"
 #include "station/FramePipeline.h"
 #include "station/qt/StationArchive.h"
+#include "station/qt/StationInflux.h"
 #include "station/qt/StationUploads.h"
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
@@ -97,6 +98,7 @@ class Form1 : public QMainWindow, public WindowWidgets {
     const TelemetryPanel& Panel() const { return panel_; }
     const StationLimits& Limits() const { return limits_; }
     std::int32_t PostOkCount() const { return inet1_.PostOkCount(); }
+    InfluxStatus Influx() const { return influx_.Status(); } // the InfluxDB lane, as values
     bool HandshakePending() const { return modem_.HandshakePending(); }
     const QString& ConfigPath() const { return configPath_; }
     const QString& ImagePath() const { return imagePath_; }
@@ -155,6 +157,8 @@ class Form1 : public QMainWindow, public WindowWidgets {
     ModemConnection modem_{[this](const std::string& text) { Log(text); }};
     UploadRoute inet1_{config_};
     StationUploads uploads_{inet1_};
+    StationInflux influx_{pipeline_, config_, programFolder_, *clock_,
+                          [this](const QString& t) { Log(t); }};
     StationView view_{*this};
     StationLimits limits_{[this](const std::string& t) { Log(t); }};
     EventLog eventLog_;

@@ -62,7 +62,12 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
         if (r == 0 || v < lo) lo = v;
         if (r == 0 || v > hi) hi = v;
     }
-    // Stored records never change: only the rows new since the last refresh get a label.
+    // Stored records never change: only the rows new since the last refresh get
+    // a label, and those of records a rolling history let go are dropped.
+    const std::int32_t first = history_.FirstStored();
+    if (first > labelsFirst_)
+        labels_.remove(0, std::min<qsizetype>(first - labelsFirst_, labels_.size()));
+    labelsFirst_ = first;
     if (static_cast<std::size_t>(labels_.size()) > n) labels_.clear();
     labels_.reserve(static_cast<qsizetype>(n));
     for (auto r = static_cast<std::size_t>(labels_.size()); r < n; ++r) {
@@ -100,8 +105,19 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
     axisY_->setRange(ticks.low, ticks.high);
 
     setAccessibleName(caption);
-    setAccessibleDescription(n > 0 ? ShownValue(n - 1) : QString());
-    emit rebuilt(field);
+    Describe();
+    emit Rebuilt(field, caption);
+}
+
+void TelemetryChart::SetRangeName(const QString& name) {
+    rangeName_ = name;
+    Describe();
+}
+
+void TelemetryChart::Describe() {
+    const QString value = values_.empty() ? QString() : ShownValue(values_.size() - 1);
+    setAccessibleDescription(rangeName_.isEmpty() ? value
+                                                  : rangeName_ + QStringLiteral(": ") + value);
 }
 
 QString TelemetryChart::ShownValue(std::size_t row) const {

@@ -24,13 +24,19 @@ class TelemetryChart : public QChartView {
     // ("Uptime [s]") names the chart to assistive tools.
     void Rebuild(int field, const QString& caption);
 
+    // Where a range choice stands beside the chart, its name leads the
+    // description assistive tools read ("this run: 7400 mV").
+    void SetRangeName(const QString& name);
+
+    int ChartedField() const { return field_; }
+
     // The chart as last built: one value and one row label per stored record.
     const std::vector<double>& Values() const { return values_; }
     const QStringList& RowLabels() const { return labels_; }
 
   signals:
-    // After every rebuild: drawings over the chart follow the field and the rows.
-    void rebuilt(int field);
+    // After every rebuild: the field charted, with its caption.
+    void Rebuilt(int field, const QString& caption);
 
   protected:
     bool viewportEvent(QEvent* event) override;
@@ -39,6 +45,7 @@ class TelemetryChart : public QChartView {
     void LabelRows();
     // A row's value as the panel writes it, with its unit.
     QString ShownValue(std::size_t row) const;
+    void Describe();
 
     const TelemetryHistory& history_;
     QLineSeries* series_ = nullptr;
@@ -47,6 +54,8 @@ class TelemetryChart : public QChartView {
     int field_ = 0;
     std::vector<double> values_;
     QStringList labels_;
+    QString rangeName_;
+    std::int32_t labelsFirst_ = 1; // the record number of labels_[0]
 };
 
 } // namespace tavrik

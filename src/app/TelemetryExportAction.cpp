@@ -27,6 +27,22 @@ TelemetryExportAction::TelemetryExportAction(QAction* trigger, QWidget* window,
                     log_(QStringLiteral("telemetry export %1 could not be written: %2")
                              .arg(name, error));
             });
+    connect(&archiveExport_, &ArchiveCsvExport::Finished, this,
+            [this](const QString& path, qint64 rows, const QString& error) {
+                const QString name = QDir::toNativeSeparators(path);
+                if (error.isEmpty())
+                    log_(QStringLiteral("telemetry export %1: %2 archived frames written")
+                             .arg(name)
+                             .arg(rows));
+                else
+                    log_(QStringLiteral("telemetry export %1 from the archive could not be "
+                                        "written: %2")
+                             .arg(name, error));
+            });
+}
+
+void TelemetryExportAction::OfferArchive(std::function<std::optional<ArchiveExportOffer>()> offer) {
+    offer_ = std::move(offer);
 }
 
 void TelemetryExportAction::Open() {
@@ -36,7 +52,11 @@ void TelemetryExportAction::Open() {
     }
     const QString proposedPath = PathFromBytes(
         TelemetryExportFileName(PathBytes(programFolder_), config_.mycall, UtcNow(clock_)));
-    auto* dialog = new QFileDialog(window_, QStringLiteral("export telemetry (CSV)"));
+    offered_ = offer_ ? offer_() : std::nullopt;
+    QString title = QStringLiteral("export telemetry (CSV)");
+    if (offered_)
+        title += QStringLiteral(": ") + offered_->rangeName + QStringLiteral(" from the archive");
+    auto* dialog = new QFileDialog(window_, title);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
@@ -51,6 +71,13 @@ void TelemetryExportAction::Open() {
 }
 
 void TelemetryExportAction::ExportTo(const QString& path) {
+    if (offered_) {
+        if (!archiveExport_.Start(offered_->archivePath, offered_->span, path))
+            log_(QStringLiteral("telemetry export %1 not started: the previous export is still "
+                                "running")
+                     .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
     if (!export_.Start(path))
         log_(QStringLiteral("telemetry export %1 not started: the previous export is still running")
                  .arg(QDir::toNativeSeparators(path)));

@@ -6,7 +6,9 @@
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <optional>
 
+#include "app/ArchiveCsvExport.h"
 #include "files/StationConfig.h"
 #include "files/qt/TelemetryCsvExport.h"
 #include "time/Clock.h"
@@ -14,6 +16,14 @@
 class QAction;
 
 namespace tavrik {
+
+// A stretch of the archive an export writes instead of the run's records:
+// what the chart shows when it shows an archive range.
+struct ArchiveExportOffer {
+    QString archivePath;
+    QString rangeName; // "7 days"
+    TimeSpan span;
+};
 
 class TelemetryExportAction : public QObject {
     Q_OBJECT
@@ -25,12 +35,16 @@ class TelemetryExportAction : public QObject {
                           const QString& programFolder, const Clock& clock,
                           const StationConfig& config, LogLine log);
 
+    // Asked at every opening of the dialog: the archive's stretch to offer, if any.
+    void OfferArchive(std::function<std::optional<ArchiveExportOffer>()> offer);
+
     // Shows the save dialog; returns at once.
     void Open();
-    // Writes the records to path (what the dialog's confirmation does).
+    // Writes the records, or the stretch of the archive offered when the
+    // dialog opened, to path (what the dialog's confirmation does).
     void ExportTo(const QString& path);
     QFileDialog* Dialog() const { return dialog_; }
-    bool Running() const { return export_.Running(); }
+    bool Running() const { return export_.Running() || archiveExport_.Running(); }
 
   private:
     QWidget* window_;
@@ -39,6 +53,9 @@ class TelemetryExportAction : public QObject {
     const StationConfig& config_;
     LogLine log_;
     TelemetryCsvExport export_;
+    ArchiveCsvExport archiveExport_;
+    std::function<std::optional<ArchiveExportOffer>()> offer_;
+    std::optional<ArchiveExportOffer> offered_; // as the open dialog says
     QPointer<QFileDialog> dialog_;
 };
 

@@ -44,7 +44,9 @@ DebugFileOutcome WriteDebugFile(const std::string& name, std::string_view eventL
         configBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     else
         outcome.configRead = false;
-    const std::string text = DebugFileText(eventLog, importedFrames, configBytes);
+    // A debug file is made to be sent to others: the tokens stay at home.
+    const std::string text =
+        DebugFileText(eventLog, importedFrames, HideSecretSettings(configBytes));
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();

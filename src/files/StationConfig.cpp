@@ -152,6 +152,10 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.web = value;
         else if (key == "WEB_TOKEN")
             c.webToken = value;
+        else if (key == "INFLUX")
+            c.influx = value;
+        else if (key == "INFLUX_TOKEN")
+            c.influxToken = value;
     }
     if (!r.config.port.empty()) r.config.modem = ParseModemPort(r.config.port);
     if (r.config.port.empty())
@@ -189,6 +193,30 @@ ConfigReadResult ReadStationConfigFile(const std::string& path, StationConfig de
             std::move(defaults),
             ConfigError{kOpenErrorTooLarge, "is larger than 1 MiB, not a settings file: " + path}};
     return ParseStationConfig(content, std::move(defaults));
+}
+
+std::string HideSecretSettings(std::string_view content) {
+    std::string out;
+    while (!content.empty()) {
+        const std::size_t eol = content.find('\n');
+        const std::string_view whole =
+            content.substr(0, eol == std::string_view::npos ? eol : eol + 1);
+        content.remove_prefix(whole.size());
+        std::string_view line = whole;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.remove_suffix(1);
+        const std::size_t eq = line.find('=');
+        const std::string_view key =
+            eq == std::string_view::npos ? std::string_view() : TrimBlanks(line.substr(0, eq));
+        if (line.starts_with('#') || (key != "INFLUX_TOKEN" && key != "WEB_TOKEN")) {
+            out += whole;
+            continue;
+        }
+        out += line.substr(0, eq + 1);
+        out += "(not copied)";
+        out += whole.substr(line.size()); // the line's own ending
+    }
+    return out;
 }
 
 std::string SettingsLine(const StationConfig& c) {

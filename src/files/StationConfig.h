@@ -49,6 +49,8 @@ struct StationConfig {
     std::size_t eventLogLines = 0;
     std::string web;           // WEB=HOST:PORT: the web page and API served there
     std::string webToken;      // WEB_TOKEN: needed by every web request when set
+    std::string influx;        // INFLUX: InfluxDB write URL for the decoded values; empty: none
+    std::string influxToken;   // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
 };
 inline constexpr std::size_t kMaxEventLogLines = 10'000'000;
 // A settings file is a few lines; anything larger is refused unread.
@@ -84,6 +86,10 @@ struct ConfigReadResult {
 ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defaults = {});
 // Reads the file at path and parses it.
 ConfigReadResult ReadStationConfigFile(const std::string& path, StationConfig defaults = {});
+
+// The file's bytes with the values of the secret keys (INFLUX_TOKEN, WEB_TOKEN)
+// replaced by "(not copied)", for copies that leave the station (the debug file).
+std::string HideSecretSettings(std::string_view content);
 
 // PORT | SERVER | MYCALL | QTH_LAT | QTH_LONG
 std::string SettingsLine(const StationConfig& c);

@@ -53,6 +53,8 @@ std::string DefaultStationConfigText() {
         "ARCHIVE=YES",
         "EVENT_LOG_LINES=20000",
         "WEB=127.0.0.1:8080",
+        "# InfluxDB 1.x: INFLUX=http://127.0.0.1:8086/write?db=tavrik",
+        "INFLUX=",
     };
     std::string text;
     for (const char* line : kLines)

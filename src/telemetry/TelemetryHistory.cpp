@@ -9,10 +9,6 @@
 
 namespace tavrik {
 
-TelemetryHistory::TelemetryHistory() {
-    records_.reserve(kCapacity);
-}
-
 namespace {
 
 // The last frame position any field reads.
@@ -89,14 +85,18 @@ bool TelemetryHistory::DecodeTelemetryFrame(const FrameBuffer& frame,
     if (!IsDecodable(frame)) return false;
     if (rxPacketCount_ == std::numeric_limits<std::int32_t>::max()) return false;
     ++rxPacketCount_;
-    if (rxPacketCount_ > kCapacity) return true;
+    if (StoredCount() == kCapacity) {
+        if (!rolling_) return true;
+        records_.pop_front();
+        ++firstStored_;
+    }
     records_.push_back({timestamp, DecodeValues(frame)});
     return true;
 }
 
 const TelemetryRecord& TelemetryHistory::Record(std::int32_t n) const {
     if (!IsStored(n)) throw std::out_of_range("no such telemetry record");
-    return records_[static_cast<std::size_t>(n - 1)];
+    return records_[static_cast<std::size_t>(n - firstStored_)];
 }
 
 } // namespace tavrik

@@ -1,8 +1,8 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
-#include <vector>
 
 #include "telemetry/FrameBuffer.h"
 #include "telemetry/FrameLayout.h"
@@ -15,12 +15,15 @@ struct TelemetryRecord {
 };
 
 // All records decoded since start-up, numbered from 1, live and imported
-// frames alike. Holds 10000; frames past that are counted, not stored.
+// frames alike. Holds 10000; frames past that are counted, not stored. In
+// rolling mode (a station that keeps its history elsewhere) the newest 10000
+// are held instead: the oldest record gives way to each new one.
 class TelemetryHistory {
 public:
     static constexpr std::int32_t kCapacity = 10000;
 
-    TelemetryHistory();
+    void SetRolling(bool rolling) { rolling_ = rolling; }
+    bool Rolling() const { return rolling_; }
 
     // Decodes the frame when it is long enough and its two fixed bytes hold 1.
     // Returns whether the frame was counted (a record is stored while there is room).
@@ -28,14 +31,22 @@ public:
 
     std::int32_t RxPacketCount() const { return rxPacketCount_; }
     std::int32_t StoredCount() const { return static_cast<std::int32_t>(records_.size()); }
-    bool IsStored(std::int32_t n) const { return n >= 1 && n <= StoredCount(); }
-    // Record n, 1 to StoredCount(); throws std::out_of_range otherwise.
+    // The number of the oldest stored record: 1 unless rolling mode let records go.
+    std::int32_t FirstStored() const { return firstStored_; }
+    bool IsStored(std::int32_t n) const {
+        return n >= firstStored_ && n < firstStored_ + StoredCount();
+    }
+    // Record n, FirstStored() to FirstStored() + StoredCount() - 1; throws
+    // std::out_of_range otherwise.
     const TelemetryRecord& Record(std::int32_t n) const;
-    const std::vector<TelemetryRecord>& Records() const { return records_; }
+    // The stored records, oldest first.
+    const std::deque<TelemetryRecord>& Records() const { return records_; }
 
 private:
-    std::vector<TelemetryRecord> records_;
+    std::deque<TelemetryRecord> records_;
     std::int32_t rxPacketCount_ = 0;
+    std::int32_t firstStored_ = 1;
+    bool rolling_ = false;
 };
 
 // Whether the decoder takes the frame: it reaches the last field and its two

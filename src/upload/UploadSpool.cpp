@@ -343,6 +343,38 @@ const std::string* UploadSpool::Front() {
     return nullptr;
 }
 
+std::size_t UploadSpool::PeekFront(std::size_t count, std::size_t maxBytes, std::string& out) {
+    const std::string* front = Front();
+    if (!front || count == 0) return 0;
+    out += *front;
+    std::size_t taken = 1;
+    std::size_t seg = 0;
+    std::uint64_t offset = frontEnd_;
+    int fd = readFd_; // Front() left the front segment open there
+    int opened = -1;
+    std::string payload;
+    while (taken < count && taken < count_) {
+        std::uint64_t id = 0;
+        const RecordRead r = ReadSpoolRecord(fd, offset, segments_[seg].size, id, payload);
+        if (r != RecordRead::Ok) {
+            // Damage is left for Front() to meet; the end of a segment leads to the next.
+            if (r != RecordRead::End || ++seg >= segments_.size()) break;
+            CloseFd(opened);
+            fd = opened = ::open(segments_[seg].path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) break;
+            offset = 0;
+            continue;
+        }
+        offset += kSpoolHeader + payload.size();
+        if (id <= head_) continue;
+        if (out.size() + payload.size() > maxBytes) break;
+        out += payload;
+        ++taken;
+    }
+    CloseFd(opened);
+    return taken;
+}
+
 // Damage at the read position: the next whole record is looked for and the
 // ids between are counted as lost, with one line saying where.
 void UploadSpool::SkipDamage(const Segment& seg, bool last) {

@@ -55,6 +55,10 @@ class UploadSpool {
     AddResult Append(std::string_view body);
     // The oldest unacknowledged body, or nullptr when none is left.
     const std::string* Front();
+    // Appends the bodies of up to count entries from the front on, none of them
+    // acknowledged, to send several in one request: the front one always, the
+    // others while out stays within maxBytes. Returns how many.
+    std::size_t PeekFront(std::size_t count, std::size_t maxBytes, std::string& out);
     // Acknowledges the front entry; false only when there is none. An
     // acknowledgement the journal cannot take is kept in memory (AckBehind)
     // and written with the next one that can be.

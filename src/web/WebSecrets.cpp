@@ -26,18 +26,6 @@ std::size_t UrlEnd(std::string_view text, std::size_t from) {
 
 } // namespace
 
-std::string ShownUrl(std::string_view url) {
-    const std::size_t cut = url.find_first_of("?#");
-    if (cut != std::string_view::npos) url = url.substr(0, cut);
-    const std::size_t sep = url.find("://");
-    if (sep == std::string_view::npos) return std::string(url);
-    const std::size_t hostStart = sep + 3;
-    const std::size_t authEnd = std::min(url.find('/', hostStart), url.size());
-    const std::size_t at = url.substr(0, authEnd).rfind('@');
-    if (at == std::string_view::npos || at < hostStart) return std::string(url);
-    return std::string(url.substr(0, hostStart)) + std::string(url.substr(at + 1));
-}
-
 void Redactor::AddSecret(std::string_view text) {
     if (text.size() < 4) return;
     if (std::find(secrets_.begin(), secrets_.end(), text) == secrets_.end())

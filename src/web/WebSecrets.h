@@ -6,10 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tavrik {
+#include "upload/ServerAddress.h" // ShownUrl
 
-// A URL as it may be shown: "https://user:pw@host/path?key=x#f" -> "https://host/path".
-std::string ShownUrl(std::string_view url);
+namespace tavrik {
 
 class Redactor {
   public:

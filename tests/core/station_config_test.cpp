@@ -248,3 +248,12 @@ TEST(FileNameSafe, OnlyLettersDigitsDashAndUnderscoreSurvive) {
     for (const Case& c : cases)
         EXPECT_EQ(FileNameSafe(c.in), c.out) << c.in;
 }
+
+TEST(StationConfig, SecretsAreNotCopied) {
+    EXPECT_EQ(HideSecretSettings("A=1\r\n INFLUX_TOKEN = t=x\r\r\n#WEB_TOKEN=c\nWEB_TOKEN=w"),
+              "A=1\r\n INFLUX_TOKEN =(not copied)\r\r\n#WEB_TOKEN=c\nWEB_TOKEN=(not copied)");
+    const StationConfig c =
+        Parsed(kPort + "INFLUX=http://h:8086/write?db=t\r\nINFLUX_TOKEN= t \r\n");
+    EXPECT_EQ(c.influx, "http://h:8086/write?db=t");
+    EXPECT_EQ(c.influxToken, "t");
+}

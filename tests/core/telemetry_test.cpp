@@ -259,6 +259,23 @@ TEST(DecodeTelemetryFrame, CountGoesOnPastTheStoreWithoutStoring) {
     EXPECT_EQ(h.Record(10000).timestamp, "10000");
 }
 
+TEST(TelemetryHistory, RollingModeKeepsTheNewestUnderTheirNumbers) {
+    TelemetryHistory h;
+    h.SetRolling(true);
+    const FrameBuffer f = Buffer(FrameBuilder(111).U16(29, 7).Get());
+    for (int i = 1; i <= TelemetryHistory::kCapacity + 2; ++i)
+        ASSERT_TRUE(h.DecodeTelemetryFrame(f, std::to_string(i)));
+    EXPECT_EQ(h.RxPacketCount(), 10002);
+    EXPECT_EQ(h.StoredCount(), 10000);
+    EXPECT_EQ(h.FirstStored(), 3);
+    EXPECT_FALSE(h.IsStored(2));
+    EXPECT_THROW(h.Record(2), std::out_of_range);
+    EXPECT_EQ(h.Record(3).timestamp, "3");
+    EXPECT_EQ(h.Record(10002).timestamp, "10002");
+    EXPECT_EQ(h.Records().front().timestamp, "3");
+    EXPECT_THROW(h.Record(10003), std::out_of_range);
+}
+
 TEST(TelemetryHistory, RecordsAreNumberedFromOneInDecodingOrder) {
     TelemetryHistory h;
     EXPECT_EQ(h.RxPacketCount(), 0);

@@ -1,6 +1,7 @@
 #include "files/qt/TelemetryCsvExport.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 
 #include "telemetry/FrameText.h"
 
@@ -34,8 +35,9 @@ TelemetryCsvExport::TelemetryCsvExport(const TelemetryHistory& history, QObject*
 bool TelemetryCsvExport::Start(const QString& path) {
     if (Running()) return false;
     file_ = std::make_unique<QSaveFile>(path);
-    next_ = 1;
-    last_ = history_.StoredCount();
+    next_ = history_.FirstStored();
+    last_ = next_ + history_.StoredCount() - 1;
+    written_ = 0;
     buffer_.clear();
     writer_.AppendHeader(buffer_);
     // The result is always delivered from the event loop, after Start returns.
@@ -49,8 +51,10 @@ bool TelemetryCsvExport::Start(const QString& path) {
 void TelemetryCsvExport::Slice() {
     QElapsedTimer budget;
     budget.start();
+    // A rolling history may have let the oldest records go between slices.
+    next_ = std::max(next_, history_.FirstStored());
     while (next_ <= last_ && budget.elapsed() < kSliceMs) {
-        for (int i = 0; i < 64 && next_ <= last_; ++i, ++next_) {
+        for (int i = 0; i < 64 && next_ <= last_; ++i, ++next_, ++written_) {
             const TelemetryRecord& r = history_.Record(next_);
             writer_.AppendRow({.record = next_,
                                .receptionTime = r.timestamp,
@@ -73,7 +77,7 @@ void TelemetryCsvExport::End(const QString& error) {
     const QString path = file_->fileName();
     if (!error.isEmpty()) file_->cancelWriting();
     file_.reset();
-    emit Finished(path, last_, error);
+    emit Finished(path, written_, error);
 }
 
 } // namespace tavrik

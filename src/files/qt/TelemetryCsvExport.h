@@ -19,7 +19,8 @@ class TelemetryCsvExport : public QObject {
   public:
     explicit TelemetryCsvExport(const TelemetryHistory& history, QObject* parent = nullptr);
 
-    // Starts writing the records stored now (later ones are not included).
+    // Starts writing the records stored now (later ones are not included; in a
+    // rolling history those that give way meanwhile are left out).
     // False when an export is still running; the result comes by Finished.
     bool Start(const QString& path);
     bool Running() const { return file_ != nullptr; }
@@ -40,6 +41,7 @@ class TelemetryCsvExport : public QObject {
     std::string buffer_;
     std::int32_t next_ = 0;
     std::int32_t last_ = 0;
+    std::int32_t written_ = 0;
 };
 
 } // namespace tavrik

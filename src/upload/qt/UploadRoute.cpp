@@ -1,6 +1,7 @@
 #include "upload/qt/UploadRoute.h"
 
 #include "support/qt/QtText.h"
+#include "upload/ServerAddress.h"
 
 namespace tavrik {
 
@@ -42,6 +43,11 @@ void UploadRoute::Report(const TransferReport& report) {
         JudgeResponse(report.httpStatus).countAsOk)
         ++postOk_;
     emit stateChanged(report);
+    if (report.state != TransferState::ResponseCompleted) return;
+    const bool backup = report.server == config_.serverBackup && report.server != config_.server;
+    if (const auto moved = MovedLine(report.httpStatus, report.header, report.server,
+                                     backup ? "SERVER_BACKUP" : "SERVER"))
+        emit logLine(Latin1Text(*moved));
 }
 
 } // namespace tavrik

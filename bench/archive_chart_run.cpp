@@ -1,0 +1,148 @@
+// A measured range switch of the chart on a big archive: frames every few
+// seconds over a year (10 million by default, made once and kept in the file
+// given), the real chart frame offscreen, and for each range the time from
+// the choice to its chart drawn, while a 1 ms heartbeat records the longest
+// time the window's thread was kept from running.
+//   bench_archive_chart [ARCHIVE] [FRAMES]
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "app/ArchiveChart.h"
+#include "app/ArchiveChartQuery.h"
+#include "app/ArchiveChartView.h"
+#include "app/TelemetryChart.h"
+#include "archive/Archive.h"
+#include "bench_data.h"
+#include "time/TimeArgument.h"
+
+using namespace tavrik;
+using namespace tavrik::bench;
+
+namespace {
+
+constexpr std::int64_t kYearMs = 365LL * 24 * 3600 * 1000;
+
+// Fills the archive with frames evenly over the year before endMs, in
+// transactions of 10 000; returns why not, or "".
+std::string Fill(const std::string& path, std::int64_t frames, std::int64_t endMs) {
+    Archive archive;
+    if (std::string why = archive.Open(path, Archive::Access::Write); !why.empty()) return why;
+    Lcg rng(99);
+    const std::int64_t stepMs = kYearMs / frames;
+    std::vector<ArchiveFrame> batch;
+    QElapsedTimer t;
+    t.start();
+    for (std::int64_t i = 0; i < frames;) {
+        batch.clear();
+        for (; i < frames && batch.size() < 10000; ++i) {
+            ArchiveFrame f;
+            f.timeMs = endMs - kYearMs + i * stepMs;
+            f.source = "BENCH";
+            f.data = VaryingTelemetryFrame(rng);
+            batch.push_back(std::move(f));
+        }
+        const WriteResult r = archive.Insert(batch);
+        if (!r.Ok()) return r.error;
+        if (i % 1000000 == 0)
+            std::fprintf(stderr, "%lld frames archived, %.0f s\n", static_cast<long long>(i),
+                         static_cast<double>(t.elapsed()) / 1000);
+    }
+    return {};
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const std::string path = argc > 1 ? argv[1] : "archive_chart_bench.sqlite";
+    const std::int64_t frames = argc > 2 ? std::stoll(argv[2]) : 10'000'000;
+    const std::int64_t endMs = UnixMilliseconds({2026, 12, 9, 18, 0, 0, 0});
+
+    {
+        Archive archive;
+        ArchiveExtent extent;
+        if (archive.Open(path, Archive::Access::Read).empty()) archive.Extent({}, extent);
+        if (extent.count < frames) {
+            archive.Close();
+            std::remove(path.c_str());
+            std::fprintf(stderr, "making an archive of %lld frames: %s\n",
+                         static_cast<long long>(frames), path.c_str());
+            if (std::string why = Fill(path, frames, endMs); !why.empty()) {
+                std::fprintf(stderr, "cannot fill the archive: %s\n", why.c_str());
+                return 1;
+            }
+        }
+    }
+
+    FixedClock clock({{2026, 12, 9, 18, 0, 0, 0}, {}});
+    TelemetryHistory history;
+    QGroupBox frame;
+    frame.setGeometry(0, 0, 689, 273);
+    auto* run = new TelemetryChart(history, &frame);
+    run->setGeometry(8, 16, 673, 249);
+    ArchiveChart chart(&frame, run, ArchiveChartQueryFor(path), clock);
+    chart.Refresh(21, QStringLiteral("Batt volts [mV]"));
+    frame.show();
+    QApplication::processEvents();
+
+    QElapsedTimer clockNs;
+    clockNs.start();
+    qint64 last = -1, longest = 0;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    heartbeat.setInterval(1);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clockNs.nsecsElapsed();
+        if (last >= 0) longest = std::max(longest, now - last);
+        last = now;
+    });
+    heartbeat.start();
+
+    const double fileMB = static_cast<double>(QFileInfo(QString::fromStdString(path)).size()) / 1e6;
+    std::printf("archive: %lld frames over a year, %.0f MB\n", static_cast<long long>(frames),
+                fileMB);
+    for (const ChartRange range : {ChartRange::Day, ChartRange::Week, ChartRange::Month,
+                                   ChartRange::Year, ChartRange::All, ChartRange::LastPass}) {
+        std::vector<double> ms;
+        qint64 stall = 0;
+        std::size_t buckets = 0;
+        for (int i = 0; i < 5; ++i) {
+            chart.Box()->SetRange(ChartRange::ThisRun);
+            QApplication::processEvents();
+            last = -1;
+            longest = 0;
+            QEventLoop wait;
+            QObject::connect(&chart, &ArchiveChart::Drawn, &wait, &QEventLoop::quit);
+            QElapsedTimer t;
+            t.start();
+            chart.Box()->SetRange(range);
+            wait.exec(); // until the answer is applied; then its paint
+            chart.View()->repaint();
+            ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+            stall = std::max(stall, longest);
+            buckets = chart.View()->Shown().buckets.size();
+        }
+        const QString name = ChartRangeName(range);
+        std::printf(
+            "RESULT\tchart range switch to \"%s\", %lld frames archived (median of 5)\t%.1f\tms\n",
+            qPrintable(name), static_cast<long long>(frames), Median(ms));
+        std::printf("RESULT\tchart range switch to \"%s\": slowest of 5\t%.1f\tms\n",
+                    qPrintable(name), *std::max_element(ms.begin(), ms.end()));
+        std::printf("RESULT\tchart range switch to \"%s\": window's longest stall\t%.1f\tms\n",
+                    qPrintable(name), static_cast<double>(stall) / 1e6);
+        std::printf("  (%zu buckets drawn)\n", buckets);
+    }
+    return 0;
+}
