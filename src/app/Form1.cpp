@@ -16,7 +16,6 @@
 #include "files/DebugFile.h"
 #include "intake/qt/ArrivedFrames.h"
 #include "support/qt/QtText.h"
-#include "telemetry/FrameText.h"
 #include "upload/UploadStatus.h"
 
 namespace tavrik {
