@@ -32,13 +32,7 @@ Outcome Write(const QString& archivePath, TimeSpan span, const QString& path,
     bool written = true;
     const std::string why = archive.Export({span.fromMs, span.toMs}, [&](const ArchiveRow& row) {
         time = FormatTimestamp(UtcDateTime(row.timeMs));
-        writer.AppendRow({.record = 0,
-                          .receptionTime = time,
-                          .file = row.kissFile,
-                          .source = row.source,
-                          .values = row.values,
-                          .frame = {}},
-                         buffer);
+        writer.AppendRow(AsExportRow(row, time), buffer);
         ++outcome.rows;
         if (buffer.size() >= (1u << 16)) {
             const auto size = static_cast<qint64>(buffer.size());

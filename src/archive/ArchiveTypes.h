@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files/TelemetryExport.h"
 #include "telemetry/FrameLayout.h"
 
 namespace tavrik {
@@ -88,6 +89,13 @@ struct ArchiveRow {
     std::span<const std::uint8_t> data;
     const std::array<double, kFieldCount>* values = nullptr;
 };
+
+// A stored frame as tavrik-decode writes one, so an export of the archive and
+// a decode of its KISS logs give the same rows; time is its reception time text.
+inline ExportRow AsExportRow(const ArchiveRow& row, std::string_view time) {
+    return {.record = 0, .receptionTime = time, .file = row.kissFile, .source = row.source,
+            .values = row.values, .frame = {}};
+}
 
 // How far a KISS file has been archived: every telemetry frame whose record
 // begins before archivedTo is in the archive.

@@ -249,13 +249,7 @@ int Export(Archive& archive, const Options& o) {
         if (influx)
             AppendInfluxLine(buf, row.source, time, *row.values);
         else
-            writer.AppendRow({.record = 0,
-                              .receptionTime = time,
-                              .file = row.kissFile,
-                              .source = row.source,
-                              .values = row.values,
-                              .frame = {}},
-                             buf);
+            writer.AppendRow(AsExportRow(row, time), buf);
         return buf.size() < kFlushAt || out.Write(buf);
     });
     out.Write(buf);
