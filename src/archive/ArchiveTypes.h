@@ -93,8 +93,12 @@ struct ArchiveRow {
 // A stored frame as tavrik-decode writes one, so an export of the archive and
 // a decode of its KISS logs give the same rows; time is its reception time text.
 inline ExportRow AsExportRow(const ArchiveRow& row, std::string_view time) {
-    return {.record = 0, .receptionTime = time, .file = row.kissFile, .source = row.source,
-            .values = row.values, .frame = {}};
+    return {.record = 0,
+            .receptionTime = time,
+            .file = row.kissFile,
+            .source = row.source,
+            .values = row.values,
+            .frame = {}};
 }
 
 // How far a KISS file has been archived: every telemetry frame whose record
