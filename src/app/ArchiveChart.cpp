@@ -118,10 +118,9 @@ void ArchiveChart::Answered(const ArchiveChartData& data) {
     emit Drawn();
 }
 
-ArchiveChart* AttachArchiveChart(QWidget* window, WindowWidgets& widgets, TelemetryHistory& history,
-                                 ArchiveService& archive, const Clock& clock) {
+ArchiveChart* AttachArchiveChart(QWidget* window, WindowWidgets& widgets, ArchiveService& archive,
+                                 const Clock& clock) {
     if (!archive.Running()) return nullptr;
-    history.SetRolling(true);
     const QString path = archive.ArchivePath();
     auto* chart = new ArchiveChart(widgets.Frame5, widgets.MSChart1,
                                    ArchiveChartQueryFor(PathBytes(path)), clock);

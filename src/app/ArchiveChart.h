@@ -66,11 +66,10 @@ class ArchiveChart : public QObject {
     QString caption_;
 };
 
-// With a running archive: the run's history keeps its newest records (the
-// archive keeps the rest), the range choice on the window's chart, following
+// With a running archive: the range choice on the window's chart, following
 // the archive's catch-up, and Options, "export telemetry (CSV)" offering the
 // archive range shown. Without one, nothing changes.
-ArchiveChart* AttachArchiveChart(QWidget* window, WindowWidgets& widgets, TelemetryHistory& history,
-                                 ArchiveService& archive, const Clock& clock);
+ArchiveChart* AttachArchiveChart(QWidget* window, WindowWidgets& widgets, ArchiveService& archive,
+                                 const Clock& clock);
 
 } // namespace tavrik

@@ -85,8 +85,14 @@ CommandLine ReadCommandLine(int argc, char** argv, const QString& exeFolder) {
     const QCommandLineOption defaultConfig(
         QStringLiteral("default-config"),
         QStringLiteral("Print the working default online_conf.ini and exit."));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Run the station without a window and without a display: it logs, "
+                       "decodes, uploads, archives and serves its page as with one (the "
+                       "service units use it)."));
     parser.addOption(station);
     parser.addOption(defaultConfig);
+    parser.addOption(headless);
     const auto addHidden = [&parser](const char* names, const QString& valueName) {
         for (const QString& name : QString::fromLatin1(names).split(u' ')) {
             QCommandLineOption o(name, QString(), valueName);
@@ -100,6 +106,7 @@ CommandLine ReadCommandLine(int argc, char** argv, const QString& exeFolder) {
     CommandLine c;
     const bool parsed = parser.parse(args);
     c.station = parser.value(station);
+    c.headless = parser.isSet(headless);
     c.platformChosen =
         parser.isSet(QStringLiteral("platform")) || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     c.displayNamed = parser.isSet(QStringLiteral("display")) ||
@@ -110,8 +117,8 @@ CommandLine ReadCommandLine(int argc, char** argv, const QString& exeFolder) {
     // Without a QCoreApplication the parser cannot know the program's name.
     help.replace(QStringLiteral("<executable_name>"), QStringLiteral("tavrik-decoder"));
     help += QStringLiteral(
-        "\nQt's own options work too, for example -platform offscreen (a station without a\n"
-        "screen) or -display HOST:N.\n\n");
+        "\nQt's own options work too, for example -display HOST:N or -platform offscreen\n"
+        "(the window drawn off screen; --headless runs without one).\n\n");
     help += StationLines(c.station, exeFolder);
     help += QStringLiteral("\nMore in man tavrik-decoder.\n");
 

@@ -13,6 +13,7 @@ struct CommandLine {
     QString station;             // --station DIR, empty when not given
     bool platformChosen = false; // -platform or QT_QPA_PLATFORM
     bool displayNamed = false;   // -display, DISPLAY or WAYLAND_DISPLAY
+    bool headless = false;       // --headless: the station without a window
 };
 
 // argv as main() got it; exeFolder is the program's own folder (for the
@@ -24,8 +25,9 @@ QString ExecutableFolder(const char* argv0);
 
 // The one line written when the program would need a display and has none.
 inline constexpr const char* kNoDisplayLine =
-    "no display found: to run this station without a screen, start it with -platform offscreen "
-    "(see man tavrik-decoder, A station without a screen)";
+    "no display found: to run this station without a screen, start it with --headless "
+    "(or with -platform offscreen for the window drawn off screen; see man tavrik-decoder, "
+    "A station without a screen)";
 
 // While it lives, a platform plugin that cannot start ends the program with
 // kNoDisplayLine and exit status 1 instead of an abort; Qt's own platform

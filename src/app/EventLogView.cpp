@@ -51,7 +51,7 @@ void EventLogView::EntryAdded(const std::string& entry, bool onTop) {
     if (keepPlace) v->setValue(v->value() + 1);
 }
 
-void EventLogView::SetLimit(std::size_t limit) {
+void EventLogView::LimitSet(std::size_t limit) {
     limit_ = limit;
     Trim(0);
 }
@@ -68,15 +68,6 @@ void EventLogView::Trim(std::size_t room) {
         c.setPosition(trailing.position(), QTextCursor::KeepAnchor);
         c.removeSelectedText();
     }
-}
-
-void EventLogView::Follow(EventLog& log) {
-    log.onLimit = [this](std::size_t limit) { SetLimit(limit); };
-    log.onAdded = [this](const std::string& entry, bool onTop) {
-        EntryAdded(entry, onTop);
-        // Mirrored to stderr, so an unattended station's log survives in its journal.
-        std::fprintf(stderr, "%s\n", EscapeControls(entry).c_str());
-    };
 }
 
 } // namespace tavrik

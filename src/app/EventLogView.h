@@ -6,20 +6,18 @@
 #include <QPlainTextEdit>
 #include <string>
 
-#include "app/EventLog.h"
+#include "station/EventLog.h"
 
 namespace tavrik {
 
-class EventLogView : public QPlainTextEdit {
+class EventLogView : public QPlainTextEdit, public EventLogListener {
     Q_OBJECT
   public:
     explicit EventLogView(QWidget* parent = nullptr);
     // Shows an entry just added to the log, on top or at the very end.
-    void EntryAdded(const std::string& entry, bool onTop);
-    // Shows every entry added to log from now on, and mirrors it to stderr.
-    void Follow(EventLog& log);
+    void EntryAdded(const std::string& entry, bool onTop) override;
     // Shows the newest limit entries only, as the log keeps them; 0 shows all.
-    void SetLimit(std::size_t limit);
+    void LimitSet(std::size_t limit) override;
 
   private:
     void Trim(std::size_t room);

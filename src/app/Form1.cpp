@@ -10,48 +10,53 @@
 #include "app/EventLogView.h"
 #include "app/ImportMenu.h"
 #include "app/Info.h"
+#include "app/LimitsView.h"
 #include "app/Look.h"
 #include "app/Screenshot.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
-#include "intake/qt/ArrivedFrames.h"
 #include "support/qt/QtText.h"
+#include "telemetry/FrameText.h"
 #include "upload/UploadStatus.h"
 
 namespace tavrik {
 
+namespace {
+
+std::unique_ptr<Station> OwnStation(const AppEnvironment& env) {
+    StationEnvironment own;
+    own.programFolder = env.programFolder;
+    own.clock = env.clock;
+    own.startupNotes = env.startupNotes;
+    return std::make_unique<Station>(std::move(own));
+}
+
+} // namespace
+
 Form1::Form1(AppEnvironment env, QWidget* parent)
-    : QMainWindow(parent),
-      programFolder_(env.programFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                 : env.programFolder),
-      ownClock_(env.clock ? nullptr : std::make_unique<SystemClock>()),
-      clock_(env.clock ? env.clock : ownClock_.get()),
+    : Form1(OwnStation(env), nullptr, env, parent) {} // a copy: the order of arguments is free
+
+Form1::Form1(Station& station, AppEnvironment env, QWidget* parent)
+    : Form1(nullptr, &station, std::move(env), parent) {}
+
+Form1::Form1(std::unique_ptr<Station>&& own, Station* station, AppEnvironment env, QWidget* parent)
+    : QMainWindow(parent), ownStation_(std::move(own)), station_(station ? *station : *ownStation_),
+      clock_(station_.Time()),
       ownMessages_(env.messages ? nullptr : std::make_unique<BoxPresenter>(this)),
       messages_(env.messages ? env.messages : ownMessages_.get()),
-      findConverter_(std::move(env.findConverter)), startupNotes_(std::move(env.startupNotes)),
-      pipeline_(*clock_, config_, history_, [this](const std::string& t) { Log(t); }) {
+      findConverter_(std::move(env.findConverter)) {
     BuildWindow();
-    // After the KISS log record (InfluxDB first, from its member): uploads, archive, window.
-    pipeline_.AddConsumer(uploads_);
-    pipeline_.AddConsumer(archive_);
-    pipeline_.AddConsumer(view_);
-    uploads_.SetAllowed(Check1->isChecked());
-    connect(Check1, &QCheckBox::toggled, this, [this](bool on) { uploads_.SetAllowed(on); });
-
-    connect(&modem_, &ModemConnection::dataArrived, this, &Form1::Winsock1_DataArrival);
-    connect(&inet1_, &UploadRoute::runStarted, this, [this] { list3_.clear(); });
-    connect(&inet1_, &UploadRoute::stateChanged, this, &Form1::Inet1_StateChanged);
-    connect(&inet1_, &UploadRoute::logLine, this, [this](const QString& t) { Log(t); });
+    station_.SetView(&view_); // last of the station's consumers
+    station_.SetUploadsAllowed(Check1->isChecked());
+    connect(Check1, &QCheckBox::toggled, &station_, &Station::SetUploadsAllowed);
+    connect(&station_, &Station::uploadRunStarted, this, [this] { list3_.clear(); });
+    connect(&station_, &Station::uploadReported, this, &Form1::Inet1_StateChanged);
 
     Timer1 = new QTimer(this);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     Timer1->start(1000);
 
-    arrived_ = new ArrivedFrames([this](const AgwFrame& frame) { HandleArrivedFrame(frame); },
-                                 [this](bool paused) { modem_.Link().SetPaused(paused); }, this);
-
-    import_ = new ImportMenu(MnuImport, this, Label5, pipeline_, programFolder_,
-                             [this](const QString& t) { Log(t); });
+    import_ = new ImportMenu(MnuImport, this, Label5, station_.Import(), station_.ProgramFolder());
     connect(import_, &ImportMenu::fileFinished, this, &Form1::ImportFileFinished);
 
     Form_Load();
@@ -59,66 +64,41 @@ Form1::Form1(AppEnvironment env, QWidget* parent)
 
 Form1::~Form1() {
     Form_Unload();
-    eventLog_.onAdded = nullptr;
+    station_.Events().RemoveListener(*Text3);
+    station_.SetView(nullptr);
 }
 
 void Form1::BuildWindow() {
-    BuildWidgets(this, history_);
+    BuildWidgets(this, station_.History());
     connect(panel_.Choices(), &QButtonGroup::idClicked, this, &Form1::Option1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(MnuImport, &QAction::triggered, this, &Form1::MnuImport_Click);
     connect(MnuExit, &QAction::triggered, this, &Form1::MnuExit_Click);
     connect(MnuDebug, &QAction::triggered, this, &Form1::MnuDebug_Click);
-    new TelemetryExportAction(MnuExport, this, history_, programFolder_, *clock_, config_,
-                              [this](const QString& t) { Log(t); });
+    new TelemetryExportAction(MnuExport, this, station_.History(), station_.ProgramFolder(), clock_,
+                              station_.Config(), [this](const QString& t) { Log(t); });
     connect(MnuAbout, &QAction::triggered, this, &Form1::MnuAbout_Click);
-    Text3->Follow(eventLog_);
+    station_.Events().AddListener(*Text3, true); // the box shows what the log has, and follows it
 }
 
 void Form1::Form_Load() {
-    // 1. counters and handshake flag: their initial values are set by construction.
-    // 2. paths
-    configPath_ = programFolder_ + QStringLiteral("/online_conf.ini");
-    imagePath_ = programFolder_ + QStringLiteral("/");
-    for (const std::string& note : startupNotes_)
-        Log(note);
-    // 3.-9., any failure ends the sequence with one message.
+    // 1.-2. counters, handshake flag and paths: the station's, set as it was made.
+    // 3.-6. the settings, the modem connection, the KISS log (and the station's
+    // own parts after them); any failure ends the sequence with one message.
+    const std::optional<ConfigError> failure = station_.Start();
+    if (const auto& screenshot = station_.Config().screenshot) Command2->setEnabled(*screenshot);
+    if (failure) return ShowOpenError(*failure);
+    // 7.-9.
     try {
-        ReadStationConfig();
-        modem_.SetReconnect(config_.agwReconnect);
-        modem_.Open(config_.modem.value()); // "Winsock Remote..." lines, then the connection
-
-        if (std::string why = OpenKissLog(); !why.empty())
-            throw ConfigError{kOpenErrorKissLog, "KISS log cannot be created: " + why};
-        // After the modem and the log: a queue that fails never keeps frames from being heard.
-        inet1_.OpenQueues(PathBytes(programFolder_));
-        limits_.Start(pipeline_, config_, programFolder_, panel_, *MSChart1);
-        archive_.Start(config_, programFolder_); // and catches up with the KISS logs
-        AttachArchiveChart(this, *this, history_, archive_.Service(), *clock_);
+        if (station_.Limits().Started())
+            limitsView_ = new LimitsView(station_.Limits(), panel_, *MSChart1, this);
+        AttachArchiveChart(this, *this, station_.Archive().Service(), clock_);
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size
         Option1_Click(kDefaultChartField);
-    } catch (const ConfigError& failure) {
-        ShowOpenError(failure);
     } catch (const std::exception& e) {
         ShowOpenError({kOpenErrorOther, e.what()});
     }
-}
-
-void Form1::ReadStationConfig() {
-    StationConfig defaults;
-    defaults.imagePath = PathBytes(imagePath_);
-    ConfigReadResult r = ReadStationConfigFile(PathBytes(configPath_), defaults);
-    eventLog_.SetLimit((config_ = r.config).eventLogLines); // the box follows the log
-    imagePath_ = PathFromBytes(config_.imagePath);
-    if (config_.screenshot) Command2->setEnabled(*config_.screenshot);
-    // A bad PORT still means the file was read: its settings line is written first.
-    if (!r.error || r.error->number == kOpenErrorBadPort) {
-        Log(SettingsLine(config_));
-        if (const std::string extensions = ExtensionsLine(config_); !extensions.empty())
-            Log(extensions);
-    }
-    if (r.error) throw *r.error;
 }
 
 void Form1::ShowOpenError(const ConfigError& failure) {
@@ -136,18 +116,14 @@ void Form1::resizeEvent(QResizeEvent* event) {
 }
 
 void Form1::Form_QueryUnload() {
-    inet1_.CancelAll();
-    import_->Stop();
+    station_.CancelTransfers();
 }
 
 void Form1::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     Timer1->stop();
-    modem_.Close();
-    LogArrivedFrames();
-    kissLog_.Close();
-    kissLog_.RemoveIfEmpty();
+    station_.Stop();
     if (InfoWindow) InfoWindow->close();
 }
 
@@ -157,17 +133,8 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void Form1::LogArrivedFrames() {
-    // Frames received but not yet handled still go to the log: none is lost.
-    for (const AgwFrame& frame : arrived_->TakeRest())
-        if (frame.Kind() == 'K' && kissLog_.IsOpen())
-            kissLog_.AppendFrame(UtcTimestamp(*clock_), frame.data);
-}
-
 void Form1::MnuExit_Click() {
-    LogArrivedFrames();
-    kissLog_.Close();
-    kissLog_.RemoveIfEmpty();
+    station_.CloseKissLog();
     close();
 }
 
@@ -175,52 +142,29 @@ void Form1::MnuAbout_Click() {
     Info::ShowOne(InfoWindow);
 }
 
-void Form1::Log(const std::string& text) {
-    eventLog_.Prepend(UtcTimestamp(*clock_), text);
-}
-
 // ------------------------------------------------------------------ modem link
 void Form1::Command1_Click() {
-    modem_.Handshake();
+    station_.Handshake();
 }
 
-void Form1::Winsock1_DataArrival() {
-    arrived_->Add(modem_.Link().TakeFrames());
-}
-
-void Form1::HandleArrivedFrame(const AgwFrame& frame) {
-    if (frame.Kind() == 'K') pipeline_.ProcessRawFrame(frame.data);
-    if (frame.Kind() == 'G') Log(PortInfoLine(frame));
+void Form1::Winsock1_DataArrival(const HeardFrame& heard) {
+    Label4->setText(Latin1Text(CallSignText(heard.data)));
 }
 
 void Form1::ShowCounters() {
     Label7->setText(QStringLiteral("RX packets: %1 | HTTP POST OK: %2")
-                        .arg(history_.RxPacketCount())
-                        .arg(inet1_.PostOkCount()));
-}
-
-std::string Form1::OpenKissLog() {
-    const std::string name =
-        KissLogName(PathBytes(programFolder_), config_.mycall, UtcNow(*clock_));
-    std::string why = kissLog_.Open(name);
-    if (why.empty()) pipeline_.SetKissLog(&kissLog_);
-    return why;
+                        .arg(station_.History().RxPacketCount())
+                        .arg(station_.PostOkCount()));
 }
 
 void Form1::Post_Packet_Click() {
-    inet1_.Post(pipeline_.UploadBody());
+    station_.PostLatest();
 }
 
 void Form1::Inet1_StateChanged(const TransferReport& report) {
+    // The station has logged it; the window lists the state and counts.
     list3_.append(Latin1Text(TransferStateName(report.state)));
-    if (report.state == TransferState::Error) {
-        Log(report.logLine);
-    } else if (report.state == TransferState::ResponseCompleted) {
-        ShowCounters(); // the route counted it
-        Log(report.logLine);
-        if (JudgeResponse(report.httpStatus).addAccessDeniedLine)
-            eventLog_.PrependRaw(std::string(kAccessDeniedLine));
-    }
+    if (report.state == TransferState::ResponseCompleted) ShowCounters();
 }
 
 void Form1::Option1_Click(int index) {
@@ -238,15 +182,15 @@ void Form1::RefreshChart(int field) {
 }
 
 void Form1::ShowTelemetryRecord(std::int32_t number) {
-    if (!history_.IsStored(number)) return;
-    const TelemetryRecord& record = history_.Record(number);
+    if (!station_.History().IsStored(number)) return;
+    const TelemetryRecord& record = station_.History().Record(number);
     panel_.ShowRecord(record);
     Label5->setText(QStringLiteral("last packet: ") + Latin1Text(record.timestamp));
 }
 
 void Form1::Timer1_Timer() {
-    Label1->setText(Latin1Text(FormatClockLabel(UtcNow(*clock_))));
-    SetLamp(modem_.LampGreen());
+    Label1->setText(Latin1Text(FormatClockLabel(UtcNow(clock_))));
+    SetLamp(station_.Modem().LampGreen());
 }
 
 void Form1::SetLamp(bool green) {
@@ -265,18 +209,18 @@ void Form1::ImportFiles(const QStringList& paths) {
 void Form1::ImportFileFinished() {
     // Selects the default field and rebuilds its chart: no second refresh needed.
     Option1_Click(kDefaultChartField);
-    ShowTelemetryRecord(history_.RxPacketCount());
-    Label7->setText(QStringLiteral("KISS packets: ") + QString::number(history_.RxPacketCount()) +
-                    QStringLiteral(" "));
+    ShowTelemetryRecord(station_.History().RxPacketCount());
+    Label7->setText(QStringLiteral("KISS packets: ") +
+                    QString::number(station_.History().RxPacketCount()) + QStringLiteral(" "));
 }
 
 void Form1::MnuDebug_Click() {
-    const std::string name =
-        DebugFileName(PathBytes(programFolder_), config_.mycall, UtcNow(*clock_));
-    const DebugFileOutcome outcome =
-        WriteDebugFile(name, eventLog_.DebugText(), import_->Listing(), PathBytes(configPath_));
+    const std::string name = DebugFileName(PathBytes(station_.ProgramFolder()),
+                                           station_.Config().mycall, UtcNow(clock_));
+    const DebugFileOutcome outcome = WriteDebugFile(name, station_.Events().DebugText(),
+                                                    import_->Listing(), PathBytes(ConfigPath()));
     if (!outcome.configRead)
-        Log("debug file: the configuration " + Latin1Bytes(configPath_) +
+        Log("debug file: the configuration " + Latin1Bytes(ConfigPath()) +
             " cannot be read; written without it");
     if (!outcome.written) Log("debug file " + name + " could not be written");
 }
@@ -286,12 +230,12 @@ QString Form1::ConverterProgram() const {
 }
 
 void Form1::Command2_Click() {
-    const screenshot::Outcome shot = screenshot::Take(centralWidget(), picture2_, imagePath_,
-                                                      clock_->Read(), ConverterProgram());
+    const screenshot::Outcome shot = screenshot::Take(centralWidget(), picture2_, ImagePath(),
+                                                      clock_.Read(), ConverterProgram());
     if (!shot.saved) return Log("screenshot " + Latin1Bytes(shot.name) + " could not be saved");
     Label1->setText(shot.name + QStringLiteral(" saved")); // until the next tick
     if (shot.converterStarted) // at the end of the log, without timestamp
-        eventLog_.AppendRaw(Latin1Bytes(screenshot::ConvertedLine(shot.name)));
+        station_.Events().AppendRaw(Latin1Bytes(screenshot::ConvertedLine(shot.name)));
     else
         messages_->Show(MessagePresenter::Icon::Information, QStringLiteral("Error"),
                         QStringLiteral("nconvert.exe not found"));

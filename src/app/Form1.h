@@ -1,7 +1,7 @@
 #pragma once
-// The main window: the start-up sequence, shutdown and the handlers. It wires
-// the window's parts (widgets, panel, chart, import) to the logic and owns the
-// run's state.
+// The main window, a view over the station: it shows what the station reports
+// and hands it the user's commands. The start-up sequence, shutdown and the
+// handlers keep their names; the run's state is the station's.
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -20,26 +20,13 @@
 #include <vector>
 
 #include "app/AppEnvironment.h"
-#include "app/EventLog.h"
 #include "app/ImportMenu.h"
-#include "app/StationLimits.h"
 #include "app/StationView.h"
 #include "app/TelemetryChart.h"
 #include "app/TelemetryPanel.h"
 #include "app/WindowWidgets.h"
-#include "files/KissLog.h"
-#include "files/StationConfig.h"
-#include "intake/qt/AgwClient.h"
-#include "intake/qt/ModemConnection.h"
-#include "station/FramePipeline.h"
-#include "station/qt/StationArchive.h"
-#include "station/qt/StationInflux.h"
-#include "station/qt/StationUploads.h"
+#include "station/run/Station.h"
 #include "telemetry/FrameLayout.h"
-#include "telemetry/TelemetryHistory.h"
-#include "time/Clock.h"
-#include "upload/qt/UploadRoute.h"
-#include "web/StationWeb.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;
@@ -48,13 +35,16 @@ QT_END_NAMESPACE
 
 namespace tavrik {
 
-class ArrivedFrames;
 class EventLogView;
 class Info;
+class LimitsView;
 
 class Form1 : public QMainWindow, public WindowWidgets {
     Q_OBJECT
   public:
+    // A view over the station, which outlives it.
+    Form1(Station& station, AppEnvironment env, QWidget* parent = nullptr);
+    // With a station of its own, made from env (tests, benchmarks).
     explicit Form1(AppEnvironment env = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -72,11 +62,11 @@ class Form1 : public QMainWindow, public WindowWidgets {
     void Post_Packet_Click();
     void Option1_Click(int index);
     void Timer1_Timer();
-    void Winsock1_DataArrival();
+    // A live frame heard: its call signs (the frame itself went its way in the station).
+    void Winsock1_DataArrival(const HeardFrame& heard);
     void Inet1_StateChanged(const TransferReport& report);
 
     // ---- operations other parts call
-    std::string OpenKissLog(); // empty on success
     void RefreshChart(int field);
     void ShowTelemetryRecord(std::int32_t number);
     void ShowCounters(); // Label7
@@ -85,27 +75,27 @@ class Form1 : public QMainWindow, public WindowWidgets {
     bool ImportRunning() const { return import_->Running(); }
 
     // ---- the event log
-    void Log(const std::string& text);
+    void Log(const std::string& text) { station_.Log(text); }
     void Log(const QString& text) { Log(text.toLatin1().toStdString()); }
-    const EventLog& Events() const { return eventLog_; }
+    const EventLog& Events() const { return station_.Events(); }
 
-    // ---- state, read by the tests and the benchmarks
-    const StationConfig& Config() const { return config_; }
-    const TelemetryHistory& History() const { return history_; }
-    const FramePipeline& Pipeline() const { return pipeline_; }
-    FramePipeline& Pipeline() { return pipeline_; }
+    // ---- what the window shows, read by the tests and the benchmarks
+    Station& Run() { return station_; }
+    const StationConfig& Config() const { return station_.Config(); }
+    const TelemetryHistory& History() const { return station_.History(); }
+    const FramePipeline& Pipeline() const { return station_.Pipeline(); }
+    FramePipeline& Pipeline() { return station_.Pipeline(); }
     int ChartField() const { return chartField_; }
     const TelemetryPanel& Panel() const { return panel_; }
-    const StationLimits& Limits() const { return limits_; }
-    std::int32_t PostOkCount() const { return inet1_.PostOkCount(); }
-    InfluxStatus Influx() const { return influx_.Status(); } // the InfluxDB lane, as values
-    bool HandshakePending() const { return modem_.HandshakePending(); }
-    const QString& ConfigPath() const { return configPath_; }
-    const QString& ImagePath() const { return imagePath_; }
-    const QString& ProgramFolder() const { return programFolder_; }
-    const KissLog& Kiss() const { return kissLog_; }
-    ModemLink& Winsock1() { return modem_.Link(); }
-    Uploader& Inet1() { return inet1_.Plain(); }
+    const StationLimits& Limits() const { return station_.Limits(); }
+    std::int32_t PostOkCount() const { return station_.PostOkCount(); }
+    bool HandshakePending() const { return station_.Modem().HandshakePending(); }
+    const QString& ConfigPath() const { return station_.ConfigPath(); }
+    const QString& ImagePath() const { return station_.ImagePath(); }
+    const QString& ProgramFolder() const { return station_.ProgramFolder(); }
+    const KissLog& Kiss() const { return station_.Kiss(); }
+    ModemLink& Winsock1() { return station_.Modem().Link(); }
+    Uploader& Inet1() { return station_.Route().Plain(); }
     const std::string& Text2() const { return import_->Listing(); } // every imported frame's text
     const QStringList& List2() const { return import_->Files(); }
     const QStringList& List3() const { return list3_; }
@@ -129,51 +119,29 @@ class Form1 : public QMainWindow, public WindowWidgets {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    Form1(std::unique_ptr<Station>&& own, Station* station, AppEnvironment env, QWidget* parent);
     void BuildWindow();
-    void ReadStationConfig();
     void ShowOpenError(const ConfigError& failure);
-    void HandleArrivedFrame(const AgwFrame& frame);
-    void LogArrivedFrames();
     void ImportFileFinished();
     void SetLamp(bool green);
 
-    // environment
-    QString programFolder_;
-    std::unique_ptr<Clock> ownClock_;
-    const Clock* clock_;
+    // The station: its own (tests) or the program's.
+    std::unique_ptr<Station> ownStation_;
+    Station& station_;
+    const Clock& clock_;
     std::unique_ptr<MessagePresenter> ownMessages_;
     MessagePresenter* messages_;
     std::function<QString()> findConverter_;
-    std::vector<std::string> startupNotes_;
 
-    // the run's state
-    StationConfig config_;
-    TelemetryHistory history_;
-    QString configPath_;
-    QString imagePath_;
     int chartField_ = kDefaultChartField;
-    KissLog kissLog_;
-    FramePipeline pipeline_;
-    ModemConnection modem_{[this](const std::string& text) { Log(text); }};
-    UploadRoute inet1_{config_};
-    StationUploads uploads_{inet1_};
-    StationInflux influx_{pipeline_, config_, programFolder_, *clock_,
-                          [this](const QString& t) { Log(t); }};
     StationView view_{*this};
-    StationLimits limits_{[this](const std::string& t) { Log(t); }};
-    EventLog eventLog_;
-    StationArchive archive_{*clock_, [this](const QString& t) { Log(t); }};
-    // The web page: consumer, modem, uploads, archive and event log wired in, served
-    // once the start-up sequence has read the settings.
-    StationWeb web_{*clock_, [this](const std::string& t) { Log(t); }, config_,
-                    StationWeb::Station{pipeline_, modem_, inet1_, archive_}, eventLog_};
+    LimitsView* limitsView_ = nullptr;
     bool unloaded_ = false;
 
     // working widgets, as plain data
     QStringList list3_;
     QImage picture2_;
     ImportMenu* import_ = nullptr;
-    ArrivedFrames* arrived_ = nullptr;
 };
 
 } // namespace tavrik

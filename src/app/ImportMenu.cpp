@@ -7,11 +7,10 @@
 
 namespace tavrik {
 
-ImportMenu::ImportMenu(QAction* entry, QWidget* window, QLabel* status, FramePipeline& pipeline,
-                       QString programFolder, LogLine log)
+ImportMenu::ImportMenu(QAction* entry, QWidget* window, QLabel* status, KissImport& import,
+                       QString programFolder)
     : QObject(window), entry_(entry), window_(window), programFolder_(std::move(programFolder)),
-      import_(new KissImport(pipeline, this)) {
-    connect(import_, &KissImport::logLine, this, std::move(log));
+      import_(&import) {
     connect(import_, &KissImport::status, status, &QLabel::setText);
     connect(import_, &KissImport::fileFinished, this, &ImportMenu::fileFinished);
     connect(import_, &KissImport::finished, this, [this] {

@@ -17,14 +17,13 @@ class QWidget;
 
 namespace tavrik {
 
-class FramePipeline;
-
 class ImportMenu : public QObject {
     Q_OBJECT
   public:
-    using LogLine = std::function<void(const QString&)>;
-    ImportMenu(QAction* entry, QWidget* window, QLabel* status, FramePipeline& pipeline,
-               QString programFolder, LogLine log);
+    // The import is the station's (its notes go to the station's log); the
+    // menu opens the dialog and shows the progress.
+    ImportMenu(QAction* entry, QWidget* window, QLabel* status, KissImport& import,
+               QString programFolder);
 
     // Shows the open dialog (not while an import runs); a cancelled one imports nothing.
     void Open();

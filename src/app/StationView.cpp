@@ -1,13 +1,11 @@
 #include "app/StationView.h"
 
 #include "app/Form1.h"
-#include "support/qt/QtText.h"
-#include "telemetry/FrameText.h"
 
 namespace tavrik {
 
 void StationView::FrameHeard(const HeardFrame& heard) {
-    if (!heard.imported) form_.Label4->setText(Latin1Text(CallSignText(heard.data)));
+    if (!heard.imported) form_.Winsock1_DataArrival(heard);
 }
 
 void StationView::TelemetryDecoded(const DecodedFrame& decoded) {

@@ -1,7 +1,7 @@
 #pragma once
-// The window as a consumer of the station: the call signs of every live frame
-// (Label4); after a live telemetry frame, decoded or refused, the chart, the
-// panel and the counter line. An import shows its end once per file instead.
+// The window as the station's last consumer: every live frame heard goes to
+// its data-arrival reaction (the call signs); after a live telemetry frame, decoded or refused, the
+// chart, the panel and the counter line. An import shows its end once per file instead.
 #include <cstdint>
 
 #include "station/StationConsumer.h"

@@ -10,6 +10,7 @@
 #include "app/Form1.h"
 #include "files/StationConfig.h"
 #include "files/StationFolder.h"
+#include "station/run/Station.h"
 #include "support/qt/StopSignals.h"
 
 namespace {
@@ -37,6 +38,46 @@ int StationFolderUnusable(const std::string& why, tavrik::StopSignals& stopSigna
     return 1;
 }
 
+tavrik::StationFolder ChosenStationFolder(const tavrik::CommandLine& cmd) {
+    return cmd.station.isEmpty()
+               ? tavrik::ChooseStationFolder(
+                     QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString(),
+                     tavrik::PerUserStationFolder(Env("XDG_DATA_HOME"), Env("HOME")))
+               : tavrik::NamedStationFolder(QFile::encodeName(cmd.station).toStdString());
+}
+
+// --headless: the station alone on a QCoreApplication. No platform plugin is
+// loaded and no widget made, so there is no screenshot (nothing to picture)
+// and no debug file (a menu entry of the window); the event log goes to
+// standard error as always, where the journal keeps it.
+int RunHeadless(int argc, char** argv, const tavrik::CommandLine& cmd) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tavrik-decoder"));
+    tavrik::StopSignals stopSignals;
+    const tavrik::StationFolder folder = ChosenStationFolder(cmd);
+    if (!folder.error.empty()) {
+        std::fprintf(stderr, "tavrik-decoder: %s\n", folder.error.c_str());
+        return 1;
+    }
+    tavrik::StationEnvironment env;
+    env.programFolder = QFile::decodeName(QByteArray::fromStdString(folder.path));
+    env.startupNotes = folder.notes;
+    tavrik::Station station(env);
+    if (const std::optional<tavrik::ConfigError> failure = station.Start()) {
+        // As the window's "Open Error" box would say it; a service manager sees the failure.
+        tavrik::HeadlessPresenter().Show(tavrik::MessagePresenter::Icon::Critical,
+                                         QStringLiteral("Open Error"),
+                                         QString::fromLatin1(tavrik::OpenErrorText(*failure)));
+        station.Stop();
+        return 1;
+    }
+    QObject::connect(&stopSignals, &tavrik::StopSignals::stopRequested, &station, [&station](int) {
+        station.Stop();
+        QCoreApplication::quit();
+    });
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -56,6 +97,7 @@ int main(int argc, char** argv) {
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    if (cmd.headless) return RunHeadless(argc, argv, cmd);
     if (!cmd.platformChosen && !cmd.displayNamed) {
         std::fprintf(stderr, "%s\n", tavrik::kNoDisplayLine);
         return 1;
@@ -69,19 +111,16 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("tavrik-decoder"));
     tavrik::StopSignals stopSignals;
 
-    const tavrik::StationFolder station =
-        cmd.station.isEmpty()
-            ? tavrik::ChooseStationFolder(
-                  QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString(),
-                  tavrik::PerUserStationFolder(Env("XDG_DATA_HOME"), Env("HOME")))
-            : tavrik::NamedStationFolder(QFile::encodeName(cmd.station).toStdString());
-    if (!station.error.empty()) return StationFolderUnusable(station.error, stopSignals);
+    const tavrik::StationFolder folder = ChosenStationFolder(cmd);
+    if (!folder.error.empty()) return StationFolderUnusable(folder.error, stopSignals);
+    tavrik::StationEnvironment stationEnv;
+    stationEnv.programFolder = QFile::decodeName(QByteArray::fromStdString(folder.path));
+    stationEnv.startupNotes = folder.notes;
+    tavrik::Station station(stationEnv);
     tavrik::AppEnvironment env;
-    env.programFolder = QFile::decodeName(QByteArray::fromStdString(station.path));
-    env.startupNotes = station.notes;
     tavrik::HeadlessPresenter headless;
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) env.messages = &headless;
-    tavrik::Form1 window(env);
+    tavrik::Form1 window(station, env);
 
     // A stop signal ends the run the way File, Exit does; quit() as well, in
     // case a message box still stands when the main window has closed.

@@ -32,6 +32,10 @@ void FramePipeline::HandDecoded(const std::string& timestamp) {
     current_.source = SourceCallSign(frameBytes_.Bytes());
     while (!current_.source.empty() && current_.source.back() == ' ')
         current_.source.pop_back();
+    // The judgements first, once: every consumer sees the same ones.
+    current_.limits.reset();
+    for (FrameAnnotator* annotator : annotators_)
+        annotator->Annotate(current_);
     for (StationConsumer* consumer : consumers_)
         consumer->TelemetryDecoded(current_);
 }

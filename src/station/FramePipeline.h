@@ -27,8 +27,12 @@ class FramePipeline {
                   LogLine log)
         : clock_(clock), config_(config), history_(history), log_(std::move(log)) {}
 
+    // Annotators judge every decoded frame, in the order they were added,
+    // before any consumer sees it.
+    void AddAnnotator(FrameAnnotator& annotator) { annotators_.push_back(&annotator); }
     // Consumers are handed every frame in the order they were added.
     void AddConsumer(StationConsumer& consumer) { consumers_.push_back(&consumer); }
+    void RemoveConsumer(StationConsumer& consumer) { std::erase(consumers_, &consumer); }
     // The log the frames go to; none (or a closed one) means frames are not logged.
     void SetKissLog(KissLog* log) { kissLog_ = log; }
 
@@ -60,6 +64,7 @@ class FramePipeline {
     TelemetryHistory& history_;
     LogLine log_;
     KissLog* kissLog_ = nullptr;
+    std::vector<FrameAnnotator*> annotators_;
     std::vector<StationConsumer*> consumers_;
 
     FrameBuffer frameBytes_;

@@ -10,8 +10,11 @@ void LimitsConsumer::SetLimits(LimitsTable table) {
     Tell({});
 }
 
-void LimitsConsumer::TelemetryDecoded(const DecodedFrame& frame) {
-    if (frame.heard.imported) return;
+void LimitsConsumer::Annotate(DecodedFrame& frame) {
+    if (frame.heard.imported) { // old data: judged, but no state moves
+        frame.limits = FrameLimits{Classify(frame.record), checker_.Current()};
+        return;
+    }
     const LimitsChecker::Result r = checker_.Check(frame.record.values);
     lastValues_ = frame.record.values;
     LimitsNews news;
@@ -20,6 +23,18 @@ void LimitsConsumer::TelemetryDecoded(const DecodedFrame& frame) {
         if (RaisesAlarm(c, level_))
             news.alarms.push_back(MakeAlarmCall(c, frame.heard.received, frame.source));
     }
+    pending_ = std::move(news);
+    frame.limits = FrameLimits{r.frame, checker_.Current()};
+}
+
+void LimitsConsumer::TelemetryDecoded(const DecodedFrame& frame) {
+    if (frame.heard.imported) return;
+    if (!pending_) { // handed a frame without the annotation step (a station without it)
+        DecodedFrame judged = frame;
+        Annotate(judged);
+    }
+    LimitsNews news = std::move(*pending_);
+    pending_.reset();
     Tell(std::move(news));
 }
 

@@ -5,6 +5,7 @@
 // raises an alarm. Anyone may ask where a frame's values stand (Classify),
 // live or imported, without touching the states.
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,10 @@ struct LimitsNews {
     PanelLook look;                    // every field, as the window should show it now
 };
 
-class LimitsConsumer : public StationConsumer {
+// Both steps of the limits: as the frame's annotator it checks the values
+// once and writes the frame's limit states; as a consumer, in its place in
+// the list, it tells what changed.
+class LimitsConsumer : public FrameAnnotator, public StationConsumer {
   public:
     // news: told whenever the states or their words change; never for an imported frame.
     LimitsConsumer(AlarmLevel level, std::function<void(const LimitsNews&)> news);
@@ -44,6 +48,7 @@ class LimitsConsumer : public StationConsumer {
         return ClassifyAll(checker_.Table(), record.values);
     }
 
+    void Annotate(DecodedFrame& frame) override;
     void TelemetryDecoded(const DecodedFrame& frame) override;
 
     // The states in force.
@@ -57,6 +62,7 @@ class LimitsConsumer : public StationConsumer {
     LimitsChecker checker_;
     std::array<double, kFieldCount> lastValues_{};
     PanelLook shown_{};
+    std::optional<LimitsNews> pending_; // a live frame checked, not yet told
 };
 
 } // namespace tavrik

@@ -1,12 +1,14 @@
 #pragma once
-// What the station core hands to each consumer of a received frame (the KISS
-// log, the upload route, the window, the archive, the limits, the web page):
-// values, in order, once. A consumer keeps what it needs; nothing here is
-// valid only during the call.
+// What the station core hands to each consumer of a received frame (the
+// upload route, the archive, the limits, the web page, the InfluxDB lane, the
+// window): values, in order, once, with the judgements made on them first. A consumer keeps what it
+// needs; nothing here is valid only during the call.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "limits/LimitState.h"
 #include "telemetry/TelemetryHistory.h"
 
 namespace tavrik {
@@ -23,12 +25,32 @@ struct HeardFrame {
     bool imported = false;          // from an import: never uploaded, never raises alarms
 };
 
+// The limits' judgement of one decoded frame, made once before any consumer sees it.
+struct FrameLimits {
+    FrameLimitStates values;  // this frame's values alone: what the archive keeps
+    FrameLimitStates inForce; // the states in force after it (persistence counted):
+                              // what the window, the page and the metrics show
+};
+
 // A telemetry frame the decoder took.
 struct DecodedFrame {
     HeardFrame heard;
     std::string source;      // the source call sign
     TelemetryRecord record;  // the decoding's timestamp text and the 46 values
     std::int32_t number = 0; // RxPacketCount after it
+
+    // Annotations, filled by the station's annotators in their order before
+    // the consumers run; empty when no annotator of that kind is in force.
+    std::optional<FrameLimits> limits; // none without LIMITS
+};
+
+// A judgement added to each decoded frame before the consumers see it (the
+// limits, the sky). Annotators run in the order they were added; a later one
+// may read what an earlier one wrote.
+class FrameAnnotator {
+  public:
+    virtual ~FrameAnnotator() = default;
+    virtual void Annotate(DecodedFrame& frame) = 0;
 };
 
 class StationConsumer {

@@ -1,8 +1,8 @@
 #pragma once
 // The web side of a station, whole: the model, the API, the consumer of
 // received frames and the HTTP server, started from WEB= and WEB_TOKEN=.
-// The wiring feeds the model (modem, uploads, event log) and registers the
-// consumer with the station.
+// It watches the station's modem, uploads and archive, and follows its event
+// log; the station registers Consumer() in its place among the consumers.
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -11,6 +11,7 @@
 
 #include "files/StationConfig.h"
 #include "intake/qt/ModemConnection.h"
+#include "station/EventLog.h"
 #include "station/FramePipeline.h"
 #include "station/qt/StationArchive.h"
 #include "time/Clock.h"
@@ -23,7 +24,7 @@
 
 namespace tavrik {
 
-class StationWeb : public QObject {
+class StationWeb : public QObject, public EventLogListener {
     Q_OBJECT
   public:
     using LogLine = std::function<void(const std::string&)>;
@@ -36,22 +37,6 @@ class StationWeb : public QObject {
     };
     // log: where the line saying where the page is (or why not) goes.
     explicit StationWeb(const Clock& clock, LogLine log = {}, QObject* parent = nullptr);
-    // Wired to a station: when the event loop first runs (the start-up
-    // sequence has read the settings by then), the consumer is registered
-    // with the station after those before it, the event log's entries so far
-    // are taken and later ones followed, and the page is started.
-    template <class EventLog>
-    StationWeb(const Clock& clock, LogLine log, const StationConfig& config, Station station,
-               EventLog& events)
-        : StationWeb(clock, std::move(log)) {
-        QTimer::singleShot(0, this, [this, &config, station, &events] {
-            for (std::size_t i = events.Size(); i-- > 0;)
-                EventLogged(events.Entry(i));
-            events.onAdded = AlsoTaking(std::move(events.onAdded));
-            station.pipeline.AddConsumer(consumer_);
-            Start(config, station);
-        });
-    }
     ~StationWeb() override;
 
     // Takes the secrets from the settings and, when WEB is set, starts
@@ -72,13 +57,8 @@ class StationWeb : public QObject {
     void UploadReported(const TransferReport& report);
     // Every event-log entry as written; secrets are taken out before it is kept.
     void EventLogged(const std::string& entry) { state_.AddLogLine(entry); }
-    // An event log's listener that also hands each entry to EventLogged.
-    template <class Listener> Listener AlsoTaking(Listener shown) {
-        return [this, shown = std::move(shown)](const std::string& entry, auto... more) {
-            if (shown) shown(entry, more...);
-            EventLogged(entry);
-        };
-    }
+    // The station's event log, followed as a listener.
+    void EntryAdded(const std::string& entry, bool /*onTop*/) override { EventLogged(entry); }
 
     std::int64_t NowMs() const;
     WebState& State() { return state_; }

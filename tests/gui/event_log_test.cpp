@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QTcpServer>
 
-#include "app/EventLog.h"
+#include "station/EventLog.h"
 #include "app/EventLogView.h"
 #include "form_fixture.h"
 

@@ -7,7 +7,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-#include "app/StationLimits.h"
+#include "station/qt/StationLimits.h"
 #include "form_fixture.h"
 #include "limits/qt/AlarmRunner.h"
 

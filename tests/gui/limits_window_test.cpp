@@ -6,12 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "app/ChartLimitLines.h"
-#include "app/StationLimits.h"
+#include "app/LimitsView.h"
 #include "app/TelemetryChart.h"
 #include "app/TelemetryPanel.h"
 #include "limits/qt/AlarmRunner.h"
-#include "station/FramePipeline.h"
-#include "time/Clock.h"
+#include "station/qt/StationLimits.h"
 
 using namespace tavrik;
 
@@ -22,7 +21,7 @@ constexpr int kBatt = 21;
 // The window's side of the limits: a live frame out of range colours its box,
 // says the state in words to assistive tools, logs the change and runs the
 // alarm program; an imported one does none of it. The chart draws the lines.
-TEST(StationLimits, LiveFramesColourTheBoxLogAndAlarmImportedOnesDoNot) {
+TEST(LimitsView, LiveFramesColourTheBoxLogAndAlarmImportedOnesDoNot) {
     QTemporaryDir dir;
     QFile conf(dir.filePath("limits.conf"));
     ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
@@ -47,11 +46,15 @@ TEST(StationLimits, LiveFramesColourTheBoxLogAndAlarmImportedOnesDoNot) {
     config.alarmCommand = (script + " " + out).toStdString();
     std::vector<std::string> log;
     StationLimits limits([&](const std::string& l) { log.push_back(l); });
-    FixedClock clock{ClockReading{}};
-    FramePipeline station(clock, config, history, [](const std::string&) {});
-    limits.Start(station, config, dir.path(), panel, chart);
+    limits.Start(config, dir.path());
     ASSERT_TRUE(limits.Started());
-    StationConsumer& consumer = limits.Consumer(); // as the station hands frames on
+    LimitsView view(limits, panel, chart);
+    // As the station hands frames on: judged first, then told.
+    const auto consumer = [&](DecodedFrame frame) {
+        limits.Checker()->Annotate(frame);
+        limits.Checker()->TelemetryDecoded(frame);
+        return frame;
+    };
     QLineEdit* box = panel.Text1[kBatt];
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
     const QColor white = box->palette().color(QPalette::Base);
@@ -60,12 +63,12 @@ TEST(StationLimits, LiveFramesColourTheBoxLogAndAlarmImportedOnesDoNot) {
     frame.heard.received = "2026-03-05 14:07:09.250";
     frame.record.values[kBatt] = 6712;
     frame.heard.imported = true;
-    consumer.TelemetryDecoded(frame);
+    EXPECT_EQ(consumer(frame).limits->values.fields[kBatt].level, LimitLevel::Red);
     EXPECT_EQ(box->palette().color(QPalette::Base), white);
     EXPECT_EQ(a->text(QAccessible::Description), "mV");
 
     frame.heard.imported = false;
-    consumer.TelemetryDecoded(frame);
+    EXPECT_EQ(consumer(frame).limits->inForce.fields[kBatt].level, LimitLevel::Red);
     panel.Select(kBatt); // choosing the field keeps the state's colour
     const QColor red = box->palette().color(QPalette::Base);
     EXPECT_GT(red.red(), red.green() + 80);
@@ -78,7 +81,7 @@ TEST(StationLimits, LiveFramesColourTheBoxLogAndAlarmImportedOnesDoNot) {
     EXPECT_EQ(alarms.readAll(), "Batt volts red-low 6712 6800\n");
 
     frame.record.values[kBatt] = 7105;
-    consumer.TelemetryDecoded(frame);
+    consumer(frame);
     EXPECT_EQ(log.back(), "limit: Batt volts 7105 mV back in range");
     EXPECT_EQ(a->text(QAccessible::Description), "mV");
     EXPECT_NE(box->palette().color(QPalette::Base), red);

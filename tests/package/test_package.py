@@ -49,10 +49,10 @@ class UnpackedPackage(unittest.TestCase):
                         os.path.join(usr, "share/applications/tavrik-decoder.desktop")], check=True)
         # The units name the installed program; the template gives each instance a folder.
         with open(os.path.join(usr, "lib/systemd/user/tavrik-decoder@.service")) as f:
-            self.assertIn("ExecStart=/usr/bin/tavrik-decoder -platform offscreen "
+            self.assertIn("ExecStart=/usr/bin/tavrik-decoder --headless "
                           "--station %h/.local/share/tavrik-decoder-%i\n", f.read())
         with open(os.path.join(usr, "lib/systemd/user/tavrik-decoder.service")) as f:
-            self.assertIn("ExecStart=/usr/bin/tavrik-decoder -platform offscreen\n", f.read())
+            self.assertIn("ExecStart=/usr/bin/tavrik-decoder --headless\n", f.read())
         for program in ("tavrik-decoder", "agw-replay", "tavrik-decode", "nconvert"):
             completion = os.path.join(usr, "share/bash-completion/completions", program)
             self.assertIn(program, open(completion).read(), completion)

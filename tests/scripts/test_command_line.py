@@ -15,8 +15,9 @@ SOURCE_DIR = os.environ.get("TAVRIK_SOURCE_DIR") or os.path.join(os.path.dirname
 BIN = os.environ.get("TAVRIK_BIN_DIR", "")
 SAMPLE = os.path.join(SOURCE_DIR, "data", "sample_pass.kss")
 DECODER = os.path.join(BIN, "tavrik-decoder")
-NO_DISPLAY = ("no display found: to run this station without a screen, start it with -platform "
-              "offscreen (see man tavrik-decoder, A station without a screen)\n")
+NO_DISPLAY = ("no display found: to run this station without a screen, start it with --headless "
+              "(or with -platform offscreen for the window drawn off screen; see man "
+              "tavrik-decoder, A station without a screen)\n")
 TELEMETRY = bytes.fromhex("00 A8 82 AC A4 92 96 00 A8 82 AC A4 92 96 00 03 F0")
 # A terminal of a machine without a screen: no display, no platform chosen.
 TERMINAL = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}

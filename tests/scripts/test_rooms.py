@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The house keeps its floors: a file under src/ or tools/ includes headers of
 its own room and of the rooms its room links (directly or through them), never
-of a room above or beside it. The rooms and their links come from the table the
-build writes (src/CMakeLists.txt, tavrik_room and tavrik_tool)."""
+of a room above or beside it, and names no class of such a room as a template
+parameter or argument (a dependency no include shows). The rooms and their
+links come from the table the build writes (src/CMakeLists.txt, tavrik_room
+and tavrik_tool)."""
 import os
 import re
 import sys
@@ -12,6 +14,14 @@ import unittest
 SOURCE_DIR = os.environ.get("TAVRIK_SOURCE_DIR") or os.path.join(os.path.dirname(__file__), "..", "..")
 TABLE = os.environ.get("TAVRIK_ROOMS_TABLE", "")
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
+# A class or struct defined (not only declared) in a header.
+DEFINED = re.compile(r'^\s*(?:class|struct)\s+(?:\[\[[^\]]*\]\]\s*)?([A-Z]\w*)\b[^;{]*\{', re.M)
+# template <class Name, typename Other = ...>: the parameters' names.
+TEMPLATE = re.compile(r'\btemplate\s*<([^<>]*)>')
+PARAMETER = re.compile(r'\b(?:class|typename)\s+([A-Z]\w*)')
+# Name<Argument, ...>: the arguments of a template used.
+ARGUMENTS = re.compile(r'\b(?!template\b)\w+\s*<([^<>;{}]*)>')
+NAME = re.compile(r'\b([A-Z]\w*)\b')
 
 
 def read_table(path):
@@ -46,6 +56,56 @@ def owner(rooms, path):
     return best
 
 
+def sources(root):
+    for top in ("src", "tools"):
+        for folder, _, files in os.walk(os.path.join(root, top)):
+            for file in sorted(files):
+                if file.endswith((".h", ".cpp")):
+                    yield os.path.relpath(os.path.join(folder, file), root).replace(os.sep, "/")
+
+
+def code(text):
+    """The text without comments and string literals, so that words in them count for nothing."""
+    return re.sub(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"', " ", text, flags=re.S)
+
+
+def class_rooms(root, rooms):
+    """{class name: {rooms whose headers define it}}."""
+    homes = {}
+    for path in sources(root):
+        home = owner(rooms, path)
+        if home is None or not path.endswith(".h"):
+            continue
+        with open(os.path.join(root, path), encoding="latin-1") as f:
+            for name in DEFINED.findall(code(f.read())):
+                homes.setdefault(name, set()).add(home)
+    return homes
+
+
+def template_violations(root, rooms):
+    """Template parameters and arguments that name a class only a room above defines."""
+    homes = class_rooms(root, rooms)
+    found = []
+    for path in sources(root):
+        home = owner(rooms, path)
+        if home is None:
+            continue
+        allowed = below(rooms, home)
+        with open(os.path.join(root, path), encoding="latin-1") as f:
+            text = code(f.read())
+        for pattern, what in ((TEMPLATE, "template parameter"), (ARGUMENTS, "template argument")):
+            for match in pattern.finditer(text):
+                names = PARAMETER.findall(match.group(1)) if pattern is TEMPLATE \
+                    else NAME.findall(match.group(1))
+                for name in names:
+                    where = homes.get(name, set())
+                    if where and not where & allowed:
+                        line = text.count("\n", 0, match.start()) + 1
+                        found.append(f"{path}:{line}: {what} {name} is a class of room "
+                                     f"{', '.join(sorted(where))}, which is not below {home}")
+    return found
+
+
 def violations(root, rooms):
     found = []
     for top in ("src", "tools"):
@@ -77,6 +137,38 @@ class Rooms(unittest.TestCase):
         found = violations(SOURCE_DIR, read_table(TABLE))
         if found:
             self.fail("includes that do not go down:\n" + "\n".join(found))
+
+    def test_no_template_names_a_class_above(self):
+        self.assertTrue(TABLE and os.path.exists(TABLE), "no room table; run from the build (ctest)")
+        found = template_violations(SOURCE_DIR, read_table(TABLE))
+        if found:
+            self.fail("template dependencies that do not go down:\n" + "\n".join(found))
+
+    def test_upward_template_parameters_and_arguments_are_caught(self):
+        with tempfile.TemporaryDirectory() as root:
+            table = os.path.join(root, "rooms.txt")
+            with open(table, "w") as f:
+                f.write("room time src/time\nroom web src/web time\nroom app src/app web\n")
+            sources = {
+                "src/app/EventLog.h": "class EventLog {\n  int n;\n};\n",
+                "src/time/Clock.h": "struct Clock {\n};\n",
+                # A parameter named after the window's class, and a use of it, one floor down.
+                "src/web/Page.h": "template <class EventLog>\nvoid Take(EventLog& log);\n"
+                                  "// template <class EventLog> in a comment is nothing\n"
+                                  "std::vector<Clock> clocks;\nstd::function<void(EventLog&)> f;\n"
+                                  "std::unique_ptr<EventLog> kept;\n",
+                "src/app/Form.h": "std::unique_ptr<EventLog> log;\ntemplate <typename Clock> int x;\n",
+            }
+            for path, text in sources.items():
+                os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
+                with open(os.path.join(root, path), "w") as f:
+                    f.write(text)
+            found = [v.split(", which")[0] for v in template_violations(root, read_table(table))]
+        self.assertEqual(found, [
+            "src/web/Page.h:1: template parameter EventLog is a class of room app",
+            "src/web/Page.h:5: template argument EventLog is a class of room app",
+            "src/web/Page.h:6: template argument EventLog is a class of room app",
+        ])
 
     def test_upward_sideways_and_homeless_files_are_caught(self):
         with tempfile.TemporaryDirectory() as root:

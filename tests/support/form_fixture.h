@@ -13,6 +13,7 @@
 
 #include "app/Form1.h"
 #include "files/Kiss.h"
+#include "intake/qt/AgwClient.h"
 
 namespace tavrik::testing {
 

@@ -1,15 +1,12 @@
 #pragma once
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <string>
 
 #include "files/StationConfig.h"
-#include "station/FramePipeline.h"
 #include "station/StationConsumer.h"
-#include "support/qt/QtText.h"
 #include "upload/qt/InfluxUploader.h"
 
 namespace tavrik {
@@ -19,17 +16,13 @@ namespace tavrik {
 // export can give InfluxDB, and a second copy of a live one.
 class StationInflux final : public StationConsumer {
   public:
-    // Registers itself with the station and opens the lane on the first turn
-    // of the event loop, when the window's start-up has read the settings and
-    // before any frame can arrive.
-    StationInflux(FramePipeline& station, const StationConfig& config, const QString& programFolder,
-                  const Clock& clock, std::function<void(const QString&)> log)
+    // The station registers it and opens it once the settings are read.
+    StationInflux(const StationConfig& config, const Clock& clock,
+                  std::function<void(const QString&)> log)
         : config_(config), lane_(clock) {
         QObject::connect(&lane_, &InfluxUploader::logLine, std::move(log));
-        station.AddConsumer(*this);
-        QTimer::singleShot(0, &lane_, [this, &programFolder] { Open(PathBytes(programFolder)); });
     }
-    // The window's log may be gone before the lane's last flush.
+    // The station's log may be gone before the lane's last flush.
     ~StationInflux() override { QObject::disconnect(&lane_, nullptr, nullptr, nullptr); }
 
     // With INFLUX set: starts the lane, with UPLOAD_RETRY on disk in the

@@ -9,10 +9,21 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "time/RepeatLimiter.h"
 
 namespace tavrik {
+
+// Who reads the log as it grows: the window's box, the web page, the journal.
+class EventLogListener {
+  public:
+    virtual ~EventLogListener() = default;
+    // An entry just added, on top or at the very end.
+    virtual void EntryAdded(const std::string& entry, bool onTop) = 0;
+    // The limit was set (a box keeps the same entries as the log).
+    virtual void LimitSet(std::size_t /*limit*/) {}
+};
 
 class EventLog {
   public:
@@ -37,19 +48,21 @@ class EventLog {
     // Text() and, when entries were dropped, a last line saying how many.
     std::string DebugText() const;
 
-    // Told of every entry as it is added (the window repaints, stderr mirrors it).
-    std::function<void(const std::string& entry, bool onTop)> onAdded;
-    // Told when the limit is set (the box keeps the same entries).
-    std::function<void(std::size_t limit)> onLimit;
+    // Tells the listener of every entry from now on, after handing it the
+    // entries so far, oldest first (catchUp). It must be removed before it goes.
+    void AddListener(EventLogListener& listener, bool catchUp = false);
+    void RemoveListener(EventLogListener& listener);
 
   private:
     void Trim(std::size_t room);
+    void Tell(const std::string& entry, bool onTop);
 
     std::deque<std::string> entries_;
     std::size_t limit_ = 0;
     std::uint64_t dropped_ = 0;
     RepeatLimiter repeats_;
     std::function<std::chrono::milliseconds()> now_;
+    std::vector<EventLogListener*> listeners_;
 };
 
 } // namespace tavrik

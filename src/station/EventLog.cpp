@@ -1,4 +1,4 @@
-#include "app/EventLog.h"
+#include "station/EventLog.h"
 
 #include <string_view>
 
@@ -36,19 +36,36 @@ void EventLog::Prepend(const std::string& timestamp, const std::string& text) {
 void EventLog::PrependRaw(const std::string& text) {
     Trim(1);
     entries_.push_front(text);
-    if (onAdded) onAdded(entries_.front(), true);
+    Tell(entries_.front(), true);
 }
 
 void EventLog::AppendRaw(const std::string& text) {
     Trim(1);
     entries_.push_back(text);
-    if (onAdded) onAdded(entries_.back(), false);
+    Tell(entries_.back(), false);
 }
 
 void EventLog::SetLimit(std::size_t limit) {
     limit_ = limit;
     Trim(0);
-    if (onLimit) onLimit(limit);
+    for (EventLogListener* l : listeners_)
+        l->LimitSet(limit);
+}
+
+void EventLog::Tell(const std::string& entry, bool onTop) {
+    for (EventLogListener* l : listeners_)
+        l->EntryAdded(entry, onTop);
+}
+
+void EventLog::AddListener(EventLogListener& listener, bool catchUp) {
+    if (catchUp)
+        for (std::size_t i = entries_.size(); i-- > 0;)
+            listener.EntryAdded(entries_[i], true);
+    listeners_.push_back(&listener);
+}
+
+void EventLog::RemoveListener(EventLogListener& listener) {
+    std::erase(listeners_, &listener);
 }
 
 // Makes room for the given number of new entries within the limit.
