@@ -84,7 +84,8 @@ Span ReadSpan(const QueryItems& query, std::int64_t nowMs, std::int64_t defaultB
 
 void WriteLimit(JsonWriter& j, const FieldLimitView& l) {
     j.Object().Key("level").String(LimitLevelWord(l.level));
-    j.Key("word").String(l.word.empty() ? LimitLevelWord(l.level) : l.word).End();
+    j.Key("word").String(l.word.empty() ? LimitLevelWord(l.level) : l.word);
+    j.Key("state").String(l.state.empty() ? "unchecked" : l.state).End();
 }
 
 double Seconds(std::int64_t ms) {
@@ -357,6 +358,18 @@ std::string WebApi::Metrics() const {
         fam.Sample("tavrik_alarms_active", static_cast<double>(state_.Alarms()[0]), "level",
                    "yellow");
         fam.Sample("tavrik_alarms_active", static_cast<double>(state_.Alarms()[1]), "level", "red");
+    }
+    {
+        // The fields the limits check, as they stand with the newest live record.
+        Family fam(out, "tavrik_field_limit_state", "gauge",
+                   "A checked field's limit state: 0 in range, 1 yellow, 2 red.");
+        if (const RecordView* r = state_.NewestLive())
+            for (const FieldSpec& f : FieldTable()) {
+                const int level = r->limits[static_cast<std::size_t>(f.index)].level;
+                if (level >= 1)
+                    fam.Sample("tavrik_field_limit_state", static_cast<double>(level - 1), "field",
+                               f.caption);
+            }
     }
     if (state_.ArchiveRows())
         Family(out, "tavrik_archive_rows", "gauge", "Records kept in the archive.")

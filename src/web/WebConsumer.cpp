@@ -17,8 +17,13 @@ void WebConsumer::TelemetryDecoded(const DecodedFrame& frame) {
     r.number = frame.number;
     r.imported = frame.heard.imported;
     r.values = frame.record.values;
-    if (limits_)
-        if (auto states = limits_(frame)) r.limits = std::move(*states);
+    if (frame.limits)
+        for (std::size_t f = 0; f < r.limits.size(); ++f) {
+            const FieldLimitState state = frame.limits->inForce.fields[f];
+            r.limits[f].level = static_cast<int>(state.level);
+            r.limits[f].state = state.level == LimitLevel::InRange ? std::string("ok")
+                                                                   : std::string(StateName(state));
+        }
     state_.AddRecord(std::move(r));
 }
 

@@ -18,8 +18,9 @@ namespace tavrik {
 // One field's standing against the limits; level follows the limits' order
 // (0 unchecked, 1 in range, 2 yellow, 3 red) and word is their word for it.
 struct FieldLimitView {
-    int level = 0;
-    std::string word;
+    int level = 0;     // a LimitLevel: 0 unchecked, 1 in range, 2 yellow, 3 red
+    std::string word;  // the level in words (empty: as the level says)
+    std::string state; // the alarm's words: "ok", "red-low", ...; empty: "unchecked"
 };
 
 struct RecordView {
@@ -94,6 +95,12 @@ class WebState {
     std::uint64_t KissWriteFailures() const { return kissWriteFailures_; }
     const std::deque<RecordView>& Records() const { return records_; }
     const RecordView* Newest() const { return records_.empty() ? nullptr : &records_.back(); }
+    // The newest record heard live: the one whose limit states are in force.
+    const RecordView* NewestLive() const {
+        for (auto r = records_.rbegin(); r != records_.rend(); ++r)
+            if (!r->imported) return &*r;
+        return nullptr;
+    }
     const std::array<std::uint64_t, kAlarmLevels>& Alarms() const { return alarms_; }
     std::optional<std::uint64_t> ArchiveRows() const { return archiveRows_; }
     const std::vector<UploadServerView>& Uploads() const { return uploads_; }

@@ -115,6 +115,13 @@ class Headless(unittest.TestCase):
             self.assertTrue(wait_for(lambda: len(Collector.bodies) >= 20))
             self.assertTrue(wait_for(lambda: station()["archive_rows"]))
 
+            current = json.loads(get("/api/current"))
+            uptime = next(f for f in current["values"] if f["name"] == "Uptime")
+            self.assertEqual((uptime["limit"]["level"], uptime["limit"]["state"]), ("red", "red-low"))
+            metrics = get("/metrics").decode()
+            self.assertIn('tavrik_alarms_active{level="red"} 1\n', metrics)
+            self.assertIn('tavrik_field_limit_state{field="Uptime"} 2\n', metrics)
+
             proc.terminate()
             self.assertEqual(proc.wait(30), 0)
             kiss = [n for n in os.listdir(folder) if n.endswith(".kss")]

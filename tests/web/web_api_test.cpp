@@ -186,14 +186,12 @@ TEST(WebApi, MetricsPassPromtool) {
 TEST(WebConsumer, ImportsNeitherCountAsHeardNorRaiseAlarms) {
     WebState state;
     WebConsumer consumer(state);
-    consumer.SetLimitLookup([](const DecodedFrame&) {
-        std::array<FieldLimitView, kFieldCount> l{};
-        l[3].level = 3;
-        l[7].level = 2;
-        return std::optional(l);
-    });
     const auto feed = [&](bool imported) {
-        DecodedFrame d;
+        DecodedFrame d; // as the station's limits judged it
+        d.limits.emplace();
+        d.limits->inForce.fields[3] = {LimitLevel::Red, LimitSide::High};
+        d.limits->inForce.fields[7] = {LimitLevel::Yellow, LimitSide::Low};
+        d.limits->inForce.fields[9] = {LimitLevel::InRange, LimitSide::None};
         d.heard.imported = imported;
         d.heard.received = d.record.timestamp = "2026-12-02 13:20:00.000";
         consumer.FrameHeard(d.heard);
@@ -210,4 +208,8 @@ TEST(WebConsumer, ImportsNeitherCountAsHeardNorRaiseAlarms) {
     EXPECT_EQ(state.TelemetryDecoded(), 2u);
     EXPECT_EQ(state.LastFrameMs(), kNow);
     EXPECT_EQ(state.Newest()->limits[3].level, 3);
+    std::vector<std::string> words;
+    for (const int f : {3, 7, 9, 10})
+        words.push_back(state.Newest()->limits[static_cast<std::size_t>(f)].state);
+    EXPECT_EQ(words, (std::vector<std::string>{"red-high", "yellow-low", "ok", "unchecked"}));
 }

@@ -91,7 +91,8 @@
       var shown = v.text !== null ? v.text : (v.value === null ? "" : String(v.value));
       $("v" + v.field).textContent = shown;
       var l = $("l" + v.field), lv = v.limit ? v.limit.level : "unchecked";
-      l.textContent = lv === "unchecked" ? "" : v.limit.word;
+      // The state in words beside the value: "red-low", "ok".
+      l.textContent = lv === "unchecked" ? "" : (v.limit.state || v.limit.word);
       var cls = lv === "red" ? 3 : lv === "yellow" ? 2 : 0;
       l.className = "lim" + (cls ? " lim-" + cls : "");
       $("v" + v.field).className = "val" + (cls ? " lim-" + cls : "");
