@@ -17,6 +17,14 @@ StationWeb::StationWeb(const Clock& clock, LogLine log, QObject* parent)
             state_.SetReconnectAttempts(modem_->ReconnectAttempts());
         }
         if (pipeline_) state_.SetKissWriteFailures(pipeline_->KissWriteFailures());
+        if (influx_) {
+            const InfluxStatus s = influx_();
+            std::optional<InfluxView> v;
+            if (s.running)
+                v = InfluxView{s.url,           s.counts.accepted, s.counts.failed,
+                               s.counts.queued, s.lastError,       s.lastErrorTime};
+            state_.SetInflux(std::move(v));
+        }
         if (route_)
             for (const std::string& server : servers_) {
                 const auto [entries, bytes] = route_->Queued(QString::fromLatin1(server));

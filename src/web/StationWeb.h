@@ -15,6 +15,7 @@
 #include "station/FramePipeline.h"
 #include "station/qt/StationArchive.h"
 #include "time/Clock.h"
+#include "upload/qt/InfluxUploader.h"
 #include "upload/qt/UploadRoute.h"
 #include "web/ArchiveWebSource.h"
 #include "web/WebApi.h"
@@ -54,6 +55,8 @@ class StationWeb : public QObject, public EventLogListener {
     // uploads' outcomes as reported.
     void WatchModem(const ModemConnection& modem);
     void WatchUploads(const UploadRoute& route);
+    // The InfluxDB lane's counters, looked at once a second (INFLUX set only).
+    void WatchInflux(std::function<InfluxStatus()> status) { influx_ = std::move(status); }
     void UploadReported(const TransferReport& report);
     // Every event-log entry as written; secrets are taken out before it is kept.
     void EventLogged(const std::string& entry) { state_.AddLogLine(entry); }
@@ -79,6 +82,7 @@ class StationWeb : public QObject, public EventLogListener {
     const ModemConnection* modem_ = nullptr;
     const UploadRoute* route_ = nullptr;
     std::vector<std::string> servers_;
+    std::function<InfluxStatus()> influx_;
     QTimer watch_;
 };
 

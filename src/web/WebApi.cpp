@@ -240,6 +240,17 @@ std::string WebApi::Station() const {
     j.Key("red").Integer(static_cast<std::int64_t>(state_.Alarms()[1])).End();
     j.Key("archive_rows");
     state_.ArchiveRows() ? j.Integer(static_cast<std::int64_t>(*state_.ArchiveRows())) : j.Null();
+    j.Key("influx");
+    if (const auto& i = state_.Influx()) {
+        j.Object().Key("url").String(i->url);
+        j.Key("accepted").Integer(static_cast<std::int64_t>(i->accepted));
+        j.Key("failed").Integer(static_cast<std::int64_t>(i->failed));
+        j.Key("queued").Integer(static_cast<std::int64_t>(i->queued));
+        j.Key("last_error").String(i->lastError);
+        j.Key("last_error_time").String(i->lastErrorTime).End();
+    } else {
+        j.Null();
+    }
     j.End();
     return j.Take();
 }
@@ -370,6 +381,14 @@ std::string WebApi::Metrics() const {
                     fam.Sample("tavrik_field_limit_state", static_cast<double>(level - 1), "field",
                                f.caption);
             }
+    }
+    if (const auto& i = state_.Influx()) {
+        counter("tavrik_influx_accepted_total", "Points InfluxDB took.",
+                static_cast<double>(i->accepted));
+        counter("tavrik_influx_failed_total", "Requests to InfluxDB that failed.",
+                static_cast<double>(i->failed));
+        Family(out, "tavrik_influx_queued", "gauge", "Points waiting for InfluxDB.")
+            .Sample("tavrik_influx_queued", static_cast<double>(i->queued));
     }
     if (state_.ArchiveRows())
         Family(out, "tavrik_archive_rows", "gauge", "Records kept in the archive.")

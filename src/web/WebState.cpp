@@ -72,6 +72,16 @@ void WebState::SetAlarms(const std::array<std::uint64_t, kAlarmLevels>& active) 
     ++version_;
 }
 
+void WebState::SetInflux(std::optional<InfluxView> influx) {
+    if (influx) {
+        influx->url = redactor_.Clean(influx->url);
+        influx->lastError = redactor_.Clean(influx->lastError);
+    }
+    if (influx == influx_) return;
+    influx_ = std::move(influx);
+    ++version_;
+}
+
 void WebState::SetArchiveRows(std::optional<std::uint64_t> rows) {
     archiveRows_ = rows;
     ++version_;

@@ -33,6 +33,14 @@ struct RecordView {
     std::array<FieldLimitView, kFieldCount> limits{};
 };
 
+// The InfluxDB lane (INFLUX=), as last looked at.
+struct InfluxView {
+    std::string url; // secrets taken out
+    std::uint64_t accepted = 0, failed = 0, queued = 0;
+    std::string lastError, lastErrorTime;
+    friend bool operator==(const InfluxView&, const InfluxView&) = default;
+};
+
 struct ModemView {
     bool connected = false;
     std::int64_t sinceMs = 0; // when it last went up or down (0: not yet)
@@ -76,6 +84,9 @@ class WebState {
     void AddRecord(RecordView record);
     void SetAlarms(const std::array<std::uint64_t, kAlarmLevels>& active);
     void SetArchiveRows(std::optional<std::uint64_t> rows);
+    // None: INFLUX is not set.
+    void SetInflux(std::optional<InfluxView> influx);
+    const std::optional<InfluxView>& Influx() const { return influx_; }
     // The server's entry, made on first use; the name is stored redacted.
     UploadServerView& Upload(const std::string& server);
     void UploadAccepted(const std::string& server, std::int64_t nowMs);
@@ -123,6 +134,7 @@ class WebState {
     std::uint64_t kissWriteFailures_ = 0;
     std::deque<RecordView> records_;
     std::array<std::uint64_t, kAlarmLevels> alarms_{};
+    std::optional<InfluxView> influx_;
     std::optional<std::uint64_t> archiveRows_;
     std::vector<UploadServerView> uploads_;
     std::deque<std::string> log_;

@@ -88,6 +88,7 @@ std::optional<ConfigError> Station::Start() {
     // These never keep the station from hearing frames, so they run after a failure too.
     influx_.Open(PathBytes(programFolder_));
     eventLog_.AddListener(web_, true);
+    web_.WatchInflux([this] { return influx_.Status(); });
     web_.Start(config_, StationWeb::Station{pipeline_, modem_, inet1_, archive_});
     RegisterConsumers();
     return failure;

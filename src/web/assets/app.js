@@ -117,6 +117,10 @@
     $("frames-today").textContent = s.frames.today;
     $("alarms").textContent = s.alarms.red || s.alarms.yellow
       ? s.alarms.red + " red, " + s.alarms.yellow + " yellow" : "none";
+    var ix = s.influx;
+    $("influx-box").hidden = !ix;
+    if (ix) $("influx").textContent = ix.accepted + " accepted, " + ix.failed + " failed, " +
+      ix.queued + " queued" + (ix.last_error ? "; last error " + ix.last_error_time + ": " + ix.last_error : "");
     fillRows($("uploads"), s.uploads.map(function (u) {
       return [u.server, u.accepted, u.failed,
               u.queue_entries + (u.queue_bytes ? " (" + Math.ceil(u.queue_bytes / 1024) + " KiB)" : ""),
