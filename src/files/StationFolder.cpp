@@ -53,6 +53,8 @@ std::string DefaultStationConfigText() {
         "ARCHIVE=YES",
         "EVENT_LOG_LINES=20000",
         "WEB=127.0.0.1:8080",
+        "# WEB on another address needs WEB_TOKEN=<long random text> (or WEB_OPEN=YES);",
+        "# more names the page may be asked for by: WEB_HOSTS=station.example.org",
         "# InfluxDB 1.x: INFLUX=http://127.0.0.1:8086/write?db=tavrik",
         "INFLUX=",
     };
