@@ -123,7 +123,7 @@ void Form1::ReadStationConfig() {
 
 void Form1::ShowOpenError(const ConfigError& failure) {
     messages_->Show(MessagePresenter::Icon::Critical, QStringLiteral("Open Error"),
-                    Latin1Text(OpenErrorText(failure)));
+                    Utf8Text(OpenErrorText(failure)));
 }
 
 void Form1::Form_Resize() {
@@ -212,7 +212,7 @@ void Form1::Post_Packet_Click() {
 }
 
 void Form1::Inet1_StateChanged(const TransferReport& report) {
-    list3_.append(Latin1Text(TransferStateName(report.state)));
+    list3_.append(Utf8Text(TransferStateName(report.state)));
     if (report.state == TransferState::Error) {
         Log(report.logLine);
     } else if (report.state == TransferState::ResponseCompleted) {
@@ -241,11 +241,11 @@ void Form1::ShowTelemetryRecord(std::int32_t number) {
     if (!history_.IsStored(number)) return;
     const TelemetryRecord& record = history_.Record(number);
     panel_.ShowRecord(record);
-    Label5->setText(QStringLiteral("last packet: ") + Latin1Text(record.timestamp));
+    Label5->setText(QStringLiteral("last packet: ") + Utf8Text(record.timestamp));
 }
 
 void Form1::Timer1_Timer() {
-    Label1->setText(Latin1Text(FormatClockLabel(UtcNow(*clock_))));
+    Label1->setText(Utf8Text(FormatClockLabel(UtcNow(*clock_))));
     SetLamp(modem_.LampGreen());
 }
 
@@ -276,7 +276,7 @@ void Form1::MnuDebug_Click() {
     const DebugFileOutcome outcome =
         WriteDebugFile(name, eventLog_.DebugText(), import_->Listing(), PathBytes(configPath_));
     if (!outcome.configRead)
-        Log("debug file: the configuration " + Latin1Bytes(configPath_) +
+        Log("debug file: the configuration " + Utf8Bytes(configPath_) +
             " cannot be read; written without it");
     if (!outcome.written) Log("debug file " + name + " could not be written");
 }
@@ -288,10 +288,10 @@ QString Form1::ConverterProgram() const {
 void Form1::Command2_Click() {
     const screenshot::Outcome shot = screenshot::Take(centralWidget(), picture2_, imagePath_,
                                                       clock_->Read(), ConverterProgram());
-    if (!shot.saved) return Log("screenshot " + Latin1Bytes(shot.name) + " could not be saved");
+    if (!shot.saved) return Log("screenshot " + Utf8Bytes(shot.name) + " could not be saved");
     Label1->setText(shot.name + QStringLiteral(" saved")); // until the next tick
     if (shot.converterStarted) // at the end of the log, without timestamp
-        eventLog_.AppendRaw(Latin1Bytes(screenshot::ConvertedLine(shot.name)));
+        eventLog_.AppendRaw(Utf8Bytes(screenshot::ConvertedLine(shot.name)));
     else
         messages_->Show(MessagePresenter::Icon::Information, QStringLiteral("Error"),
                         QStringLiteral("nconvert.exe not found"));

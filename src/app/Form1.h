@@ -86,7 +86,7 @@ class Form1 : public QMainWindow, public WindowWidgets {
 
     // ---- the event log
     void Log(const std::string& text);
-    void Log(const QString& text) { Log(text.toLatin1().toStdString()); }
+    void Log(const QString& text) { Log(text.toUtf8().toStdString()); }
     const EventLog& Events() const { return eventLog_; }
 
     // ---- state, read by the tests and the benchmarks

@@ -68,7 +68,7 @@ void StationLimits::Show(const LimitsNews& news) {
         const QColor background = look.state.level == LimitLevel::Red      ? kRedBox
                                   : look.state.level == LimitLevel::Yellow ? kYellowBox
                                                                            : QColor();
-        panel_->ShowLimitState(i, background, Latin1Text(look.words));
+        panel_->ShowLimitState(i, background, Utf8Text(look.words));
     }
     if (alarms_)
         for (const AlarmCall& call : news.alarms)

@@ -7,7 +7,7 @@
 namespace tavrik {
 
 void StationView::FrameHeard(const HeardFrame& heard) {
-    if (!heard.imported) form_.Label4->setText(Latin1Text(CallSignText(heard.data)));
+    if (!heard.imported) form_.Label4->setText(Utf8Text(CallSignText(heard.data)));
 }
 
 void StationView::TelemetryDecoded(const DecodedFrame& decoded) {

@@ -225,7 +225,7 @@ InfluxStatus InfluxUploader::Status() const {
 }
 
 void InfluxUploader::Log(const std::string& text) {
-    emit logLine(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    emit logLine(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 } // namespace tavrik
