@@ -79,6 +79,9 @@ int main(int argc, char** argv) {
     tavrik::AppEnvironment env;
     env.programFolder = QFile::decodeName(QByteArray::fromStdString(station.path));
     env.startupNotes = station.notes;
+    tavrik::StationFolderLock folderLock;
+    if (std::string warning = folderLock.Take(station.path); !warning.empty())
+        env.startupNotes.push_back(std::move(warning));
     tavrik::HeadlessPresenter headless;
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) env.messages = &headless;
     tavrik::Form1 window(env);
