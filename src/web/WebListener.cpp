@@ -59,7 +59,7 @@ void WebListener::incomingConnection(qintptr descriptor) {
     // What Qt takes from the kernel ahead of the HTTP server is bounded too:
     // a client sending more waits in its own send buffer.
     socket->setReadBufferSize(limits_.maxReadBytes);
-    connections_.push_back({socket, clock_.elapsed(), {}, false});
+    connections_.push_back({socket, clock_.elapsed(), {}, false, 0});
     // Connected before the HTTP server's own handler, so an oversized request
     // is stopped before the server reads it.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Received(socket); });
@@ -77,7 +77,10 @@ void WebListener::Received(QTcpSocket* socket) {
     if (!c) return;
     c->lastActiveMs = clock_.elapsed();
     if (c->refused) {
-        socket->skip(socket->bytesAvailable());
+        // Dropped unread, up to a bound: a client still sending after its
+        // answer gets no more of our time.
+        c->dropped += socket->skip(socket->bytesAvailable());
+        if (c->dropped > limits_.maxLingerBytes) socket->abort();
         return;
     }
     // The HTTP server reads everything at each readyRead, after this: what

@@ -32,6 +32,7 @@ struct WebLimits {
     // How long a refused client's remaining bytes are taken and dropped, so
     // that it can read its answer before the connection ends.
     std::int64_t lingerMs = 1000;
+    std::int64_t maxLingerBytes = 1024 * 1024;
 };
 
 class WebListener : public QTcpServer {
@@ -55,6 +56,7 @@ class WebListener : public QTcpServer {
         std::int64_t lastActiveMs = 0;
         QByteArray head; // the request line and headers so far, up to maxHeaderBytes + 1
         bool refused = false;
+        std::int64_t dropped = 0; // after the answer to a refused request
     };
 
     Connection* Find(const QTcpSocket* socket);
