@@ -276,7 +276,7 @@ QString ArchiveChartView::Value(double v) const {
     }
     if (text == QStringLiteral("-0")) text = QStringLiteral("0");
     const std::string_view unit = Field(data_.request.field).unit;
-    return unit.empty() ? text : text + QLatin1Char(' ') + Latin1Text(unit);
+    return unit.empty() ? text : text + QLatin1Char(' ') + Utf8Text(unit);
 }
 
 const ChartBucket* ArchiveChartView::BucketAt(QPoint viewPos) const {

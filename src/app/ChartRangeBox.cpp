@@ -31,7 +31,7 @@ constexpr std::array<RangeRow, 7> kRanges{{
 } // namespace
 
 QString ChartRangeName(ChartRange range) {
-    return QString::fromLatin1(kRanges[static_cast<std::size_t>(range)].name);
+    return QString::fromUtf8(kRanges[static_cast<std::size_t>(range)].name);
 }
 
 std::optional<TimeSpan> FixedSpan(ChartRange range, std::int64_t nowMs) {
@@ -46,7 +46,7 @@ ChartRangeBox::ChartRangeBox(QWidget* parent) : QComboBox(parent) {
     setAccessibleName(QStringLiteral("chart range"));
     setFont(look::BaseFont());
     for (const RangeRow& row : kRanges)
-        addItem(QString::fromLatin1(row.name));
+        addItem(QString::fromUtf8(row.name));
     connect(this, &QComboBox::currentIndexChanged, this,
             [this](int index) { emit RangeChosen(static_cast<ChartRange>(index)); });
 }

@@ -94,7 +94,7 @@ CommandLine ReadCommandLine(int argc, char** argv, const QString& exeFolder) {
     parser.addOption(defaultConfig);
     parser.addOption(headless);
     const auto addHidden = [&parser](const char* names, const QString& valueName) {
-        for (const QString& name : QString::fromLatin1(names).split(u' ')) {
+        for (const QString& name : QString::fromUtf8(names).split(u' ')) {
             QCommandLineOption o(name, QString(), valueName);
             o.setFlags(QCommandLineOption::HiddenFromHelp);
             parser.addOption(o);
@@ -139,7 +139,7 @@ CommandLine ReadCommandLine(int argc, char** argv, const QString& exeFolder) {
     } else if (parser.isSet(QStringLiteral("version"))) {
         c.action = CommandLine::Action::Version;
         c.text = QStringLiteral("tavrik-decoder ") +
-                 QString::fromLatin1(kVersionText.data(), kVersionText.size()) + u'\n';
+                 QString::fromUtf8(kVersionText.data(), kVersionText.size()) + u'\n';
     } else if (parser.isSet(defaultConfig)) {
         c.action = CommandLine::Action::DefaultConfig;
     }

@@ -14,7 +14,7 @@ namespace tavrik {
 namespace {
 // One entry is one line: control characters a bad reply may carry are shown as blanks.
 QString DisplayLine(const std::string& entry) {
-    QString s = Latin1Text(entry);
+    QString s = Utf8Text(entry);
     for (QChar& c : s)
         if (c.unicode() < 0x20) c = QLatin1Char(' ');
     return s;

@@ -103,7 +103,7 @@ void Form1::Form_Load() {
 
 void Form1::ShowOpenError(const ConfigError& failure) {
     messages_->Show(MessagePresenter::Icon::Critical, QStringLiteral("Open Error"),
-                    Latin1Text(OpenErrorText(failure)));
+                    Utf8Text(OpenErrorText(failure)));
 }
 
 void Form1::Form_Resize() {
@@ -148,7 +148,7 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Winsock1_DataArrival(const HeardFrame& heard) {
-    Label4->setText(Latin1Text(CallSignText(heard.data)));
+    Label4->setText(Utf8Text(CallSignText(heard.data)));
 }
 
 void Form1::ShowCounters() {
@@ -163,7 +163,7 @@ void Form1::Post_Packet_Click() {
 
 void Form1::Inet1_StateChanged(const TransferReport& report) {
     // The station has logged it; the window lists the state and counts.
-    list3_.append(Latin1Text(TransferStateName(report.state)));
+    list3_.append(Utf8Text(TransferStateName(report.state)));
     if (report.state == TransferState::ResponseCompleted) ShowCounters();
 }
 
@@ -185,11 +185,11 @@ void Form1::ShowTelemetryRecord(std::int32_t number) {
     if (!station_.History().IsStored(number)) return;
     const TelemetryRecord& record = station_.History().Record(number);
     panel_.ShowRecord(record);
-    Label5->setText(QStringLiteral("last packet: ") + Latin1Text(record.timestamp));
+    Label5->setText(QStringLiteral("last packet: ") + Utf8Text(record.timestamp));
 }
 
 void Form1::Timer1_Timer() {
-    Label1->setText(Latin1Text(FormatClockLabel(UtcNow(clock_))));
+    Label1->setText(Utf8Text(FormatClockLabel(UtcNow(clock_))));
     SetLamp(station_.Modem().LampGreen());
 }
 
@@ -220,7 +220,7 @@ void Form1::MnuDebug_Click() {
     const DebugFileOutcome outcome = WriteDebugFile(name, station_.Events().DebugText(),
                                                     import_->Listing(), PathBytes(ConfigPath()));
     if (!outcome.configRead)
-        Log("debug file: the configuration " + Latin1Bytes(ConfigPath()) +
+        Log("debug file: the configuration " + Utf8Bytes(ConfigPath()) +
             " cannot be read; written without it");
     if (!outcome.written) Log("debug file " + name + " could not be written");
 }
@@ -232,10 +232,10 @@ QString Form1::ConverterProgram() const {
 void Form1::Command2_Click() {
     const screenshot::Outcome shot = screenshot::Take(centralWidget(), picture2_, ImagePath(),
                                                       clock_.Read(), ConverterProgram());
-    if (!shot.saved) return Log("screenshot " + Latin1Bytes(shot.name) + " could not be saved");
+    if (!shot.saved) return Log("screenshot " + Utf8Bytes(shot.name) + " could not be saved");
     Label1->setText(shot.name + QStringLiteral(" saved")); // until the next tick
     if (shot.converterStarted) // at the end of the log, without timestamp
-        station_.Events().AppendRaw(Latin1Bytes(screenshot::ConvertedLine(shot.name)));
+        station_.Events().AppendRaw(Utf8Bytes(screenshot::ConvertedLine(shot.name)));
     else
         messages_->Show(MessagePresenter::Icon::Information, QStringLiteral("Error"),
                         QStringLiteral("nconvert.exe not found"));

@@ -76,7 +76,7 @@ class Form1 : public QMainWindow, public WindowWidgets {
 
     // ---- the event log
     void Log(const std::string& text) { station_.Log(text); }
-    void Log(const QString& text) { Log(text.toLatin1().toStdString()); }
+    void Log(const QString& text) { Log(text.toUtf8().toStdString()); }
     const EventLog& Events() const { return station_.Events(); }
 
     // ---- what the window shows, read by the tests and the benchmarks

@@ -29,8 +29,8 @@ QLabel* Text(QWidget* parent, const QString& text, const QRect& r, int pixelSize
 
 QString VersionLine() {
     return QStringLiteral("Version ") +
-           QString::fromLatin1(kVersionText.data(), kVersionText.size()) + QStringLiteral("    (") +
-           QString::fromLatin1(kReleaseDateText.data(), kReleaseDateText.size()) +
+           QString::fromUtf8(kVersionText.data(), kVersionText.size()) + QStringLiteral("    (") +
+           QString::fromUtf8(kReleaseDateText.data(), kReleaseDateText.size()) +
            QStringLiteral(")");
 }
 

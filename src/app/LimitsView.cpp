@@ -41,7 +41,7 @@ void LimitsView::Show(const PanelLook& look) {
         const QColor background = now.state.level == LimitLevel::Red      ? kRedBox
                                   : now.state.level == LimitLevel::Yellow ? kYellowBox
                                                                           : QColor();
-        panel_.ShowLimitState(i, background, Latin1Text(now.words));
+        panel_.ShowLimitState(i, background, Utf8Text(now.words));
     }
 }
 

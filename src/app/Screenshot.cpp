@@ -21,7 +21,7 @@ Outcome Take(QWidget* area, QImage& picture, const QString& imagePath, const Clo
              const QString& converter) {
     Outcome outcome;
     picture = area->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    outcome.name = imagePath + QStringLiteral("tavrik_") + Latin1Text(FormatDateStamp(now.local)) +
+    outcome.name = imagePath + QStringLiteral("tavrik_") + Utf8Text(FormatDateStamp(now.local)) +
                    QStringLiteral(".bmp");
     outcome.saved = picture.save(outcome.name, "BMP");
     if (!outcome.saved) return outcome;

@@ -72,7 +72,7 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
     labels_.reserve(static_cast<qsizetype>(n));
     for (auto r = static_cast<std::size_t>(labels_.size()); r < n; ++r) {
         const std::string& ts = records[r].timestamp;
-        labels_.append(ts.size() >= 16 ? Latin1Text(std::string_view(ts).substr(11, 5))
+        labels_.append(ts.size() >= 16 ? Utf8Text(std::string_view(ts).substr(11, 5))
                                        : QString::number(static_cast<qulonglong>(r + 1)));
     }
 
@@ -123,9 +123,9 @@ void TelemetryChart::Describe() {
 QString TelemetryChart::ShownValue(std::size_t row) const {
     const double v = values_[row];
     const std::optional<std::string> shown = ValueText(field_, v);
-    QString text = shown ? Latin1Text(*shown) : QString::number(v);
+    QString text = shown ? Utf8Text(*shown) : QString::number(v);
     if (const std::string_view unit = Field(field_).unit; !unit.empty())
-        text += QLatin1Char(' ') + Latin1Text(unit);
+        text += QLatin1Char(' ') + Utf8Text(unit);
     return text;
 }
 
@@ -141,7 +141,7 @@ bool TelemetryChart::viewportEvent(QEvent* event) {
             mapFromScene(chart()->mapToPosition(QPointF(row + 1, values_[r]), series_));
         if (std::abs(onLine.y() - help->pos().y()) <= 6) {
             const std::string& ts = history_.Records()[r].timestamp;
-            const QString time = ts.size() >= 19 ? Latin1Text(std::string_view(ts).substr(11, 8))
+            const QString time = ts.size() >= 19 ? Utf8Text(std::string_view(ts).substr(11, 8))
                                                  : labels_[static_cast<qsizetype>(r)];
             QToolTip::showText(help->globalPos(), time + QStringLiteral("  ") + ShownValue(r),
                                this);

@@ -64,8 +64,8 @@ void TelemetryPanel::Build(QWidget* client) {
             box->setPalette(look::BoxPalette(Qt::white));
             box->setFocusPolicy(Qt::NoFocus);
             // Assistive tools name the box by its field, not by its group's title.
-            box->setAccessibleName(Latin1Text(Field(i).caption));
-            box->setAccessibleDescription(Latin1Text(Field(i).unit));
+            box->setAccessibleName(Utf8Text(Field(i).caption));
+            box->setAccessibleDescription(Utf8Text(Field(i).unit));
 
             auto* unit = new QLabel(col.group);
             if (i == 0)
@@ -92,8 +92,8 @@ void TelemetryPanel::Build(QWidget* client) {
 void TelemetryPanel::LabelFields() {
     for (const FieldSpec& f : FieldTable()) {
         const auto i = static_cast<std::size_t>(f.index);
-        Option1[i]->setText(Latin1Text(f.caption));
-        Label2[i]->setText(Latin1Text(f.unit));
+        Option1[i]->setText(Utf8Text(f.caption));
+        Label2[i]->setText(Utf8Text(f.unit));
     }
 }
 
@@ -116,14 +116,14 @@ void TelemetryPanel::ShowLimitState(int field, const QColor& background, const Q
     const auto f = static_cast<std::size_t>(field);
     limitColour_[f] = background;
     Text1[f]->setToolTip(words);
-    Text1[f]->setAccessibleDescription(words.isEmpty() ? Latin1Text(Field(field).unit) : words);
+    Text1[f]->setAccessibleDescription(words.isEmpty() ? Utf8Text(Field(field).unit) : words);
     Paint(field);
 }
 
 void TelemetryPanel::ShowRecord(const TelemetryRecord& record) {
     for (int i = 0; i < kFieldCount; ++i) {
         if (auto text = ValueText(i, record.values[static_cast<std::size_t>(i)]))
-            Text1[static_cast<std::size_t>(i)]->setText(Latin1Text(*text));
+            Text1[static_cast<std::size_t>(i)]->setText(Utf8Text(*text));
     }
 }
 

@@ -62,12 +62,15 @@ int RunHeadless(int argc, char** argv, const tavrik::CommandLine& cmd) {
     tavrik::StationEnvironment env;
     env.programFolder = QFile::decodeName(QByteArray::fromStdString(folder.path));
     env.startupNotes = folder.notes;
+    tavrik::StationFolderLock folderLock;
+    if (std::string warning = folderLock.Take(folder.path); !warning.empty())
+        env.startupNotes.push_back(std::move(warning));
     tavrik::Station station(env);
     if (const std::optional<tavrik::ConfigError> failure = station.Start()) {
         // As the window's "Open Error" box would say it; a service manager sees the failure.
         tavrik::HeadlessPresenter().Show(tavrik::MessagePresenter::Icon::Critical,
                                          QStringLiteral("Open Error"),
-                                         QString::fromLatin1(tavrik::OpenErrorText(*failure)));
+                                         QString::fromUtf8(tavrik::OpenErrorText(*failure)));
         station.Stop();
         return 1;
     }
@@ -116,6 +119,9 @@ int main(int argc, char** argv) {
     tavrik::StationEnvironment stationEnv;
     stationEnv.programFolder = QFile::decodeName(QByteArray::fromStdString(folder.path));
     stationEnv.startupNotes = folder.notes;
+    tavrik::StationFolderLock folderLock;
+    if (std::string warning = folderLock.Take(folder.path); !warning.empty())
+        stationEnv.startupNotes.push_back(std::move(warning));
     tavrik::Station station(stationEnv);
     tavrik::AppEnvironment env;
     tavrik::HeadlessPresenter headless;

@@ -41,6 +41,21 @@ ConfigError LineError(int lineNumber, std::string_view line) {
     return {5, "line " + std::to_string(lineNumber) + " has no \"=\": \"" + shown + "\""};
 }
 
+// "a.example, b.example c" as its names.
+std::vector<std::string> HostList(std::string_view value) {
+    std::vector<std::string> names;
+    std::string name;
+    for (const char ch : std::string(value) + ' ') {
+        if (ch == ',' || ch == ' ' || ch == '\t') {
+            if (!name.empty()) names.push_back(std::move(name));
+            name.clear();
+        } else {
+            name += ch;
+        }
+    }
+    return names;
+}
+
 } // namespace
 
 std::optional<HostPort> SplitHostPort(std::string_view port) {
@@ -147,11 +162,14 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
                                                        "\" is not a whole number from 1 to " +
                                                        std::to_string(kMaxEventLogLines)};
             return r;
-        }
-        else if (key == "WEB")
+        } else if (key == "WEB")
             c.web = value;
         else if (key == "WEB_TOKEN")
             c.webToken = value;
+        else if (key == "WEB_OPEN")
+            c.webOpen = value == "YES";
+        else if (key == "WEB_HOSTS")
+            c.webHosts = HostList(value);
         else if (key == "INFLUX")
             c.influx = value;
         else if (key == "INFLUX_TOKEN")

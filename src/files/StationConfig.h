@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrik {
 
@@ -44,13 +45,17 @@ struct StationConfig {
     std::string limits;
     std::string alarmCommand;
     bool alarmYellow = false;
-    bool archive = false;      // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
+    bool archive = false; // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
     // EVENT_LOG_LINES: the window's event log keeps this many newest entries; 0 keeps all.
     std::size_t eventLogLines = 0;
-    std::string web;           // WEB=HOST:PORT: the web page and API served there
-    std::string webToken;      // WEB_TOKEN: needed by every web request when set
-    std::string influx;        // INFLUX: InfluxDB write URL for the decoded values; empty: none
-    std::string influxToken;   // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
+    std::string web;      // WEB=HOST:PORT: the web page and API served there
+    std::string webToken; // WEB_TOKEN: needed by every web request when set
+    // WEB_OPEN=YES: WEB on an address other than loopback served without a token.
+    bool webOpen = false;
+    // WEB_HOSTS: more names a request's Host may give (commas or blanks between).
+    std::vector<std::string> webHosts;
+    std::string influx;      // INFLUX: InfluxDB write URL for the decoded values; empty: none
+    std::string influxToken; // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
 };
 inline constexpr std::size_t kMaxEventLogLines = 10'000'000;
 // A settings file is a few lines; anything larger is refused unread.

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +54,8 @@ std::string DefaultStationConfigText() {
         "ARCHIVE=YES",
         "EVENT_LOG_LINES=20000",
         "WEB=127.0.0.1:8080",
+        "# WEB on another address needs WEB_TOKEN=<long random text> (or WEB_OPEN=YES);",
+        "# more names the page may be asked for by: WEB_HOSTS=station.example.org",
         "# InfluxDB 1.x: INFLUX=http://127.0.0.1:8086/write?db=tavrik",
         "INFLUX=",
     };
@@ -131,6 +134,11 @@ StationFolder NamedStationFolder(const std::string& folder) {
     std::error_code ec;
 
     const bool existed = fs::exists(path, ec);
+    if (!existed && fs::is_symlink(fs::symlink_status(path, ec))) {
+        s.error = "station folder " + s.path + " is a symbolic link to " +
+                  fs::read_symlink(path, ec).string() + ", which does not exist";
+        return s;
+    }
     if (existed && !fs::is_directory(path, ec)) {
         s.error = "station folder " + s.path + " is a file, not a folder";
         return s;
@@ -144,10 +152,45 @@ StationFolder NamedStationFolder(const std::string& folder) {
         s.error = "station folder " + s.path + " is not writable: " + std::strerror(errno);
         return s;
     }
+    // Under its one real name: every file in it (the KISS logs the archive
+    // lists) is then named the same way whichever link it was reached by.
+    const std::string named = s.path;
+    if (fs::path real = fs::canonical(path, ec); !ec) s.path = real.string();
     s.notes.push_back("station folder " + s.path +
-                      (existed ? " (--station)" : " (--station): created"));
+                      (named == s.path ? " (--station" : " (--station " + named) +
+                      (existed ? ")" : "): created"));
     WriteDefaultConfigWhenMissing(s);
     return s;
+}
+
+StationFolderLock::~StationFolderLock() {
+    if (fd_ >= 0) ::close(fd_); // the lock goes with it
+}
+
+std::string StationFolderLock::Take(const std::string& folder) {
+    const std::string path = folder + "/.tavrik-decoder.lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return "station folder lock " + path + " cannot be made: " + std::strerror(errno);
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        char pid[24] = {};
+        const ssize_t n = ::pread(fd_, pid, sizeof pid - 1, 0);
+        std::string who = n > 0 ? std::string(pid, static_cast<std::size_t>(n)) : "";
+        while (!who.empty() && (who.back() == '\n' || who.back() == ' '))
+            who.pop_back();
+        ::close(fd_);
+        fd_ = -1;
+        if (err != EWOULDBLOCK)
+            return "station folder lock " + path + " cannot be taken: " + std::strerror(err);
+        return "warning: another tavrik-decoder" + (who.empty() ? "" : " (process " + who + ")") +
+               " runs on this station folder: both write KISS logs and upload the same frames; "
+               "stop one of them";
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd_, 0) == 0) {
+        [[maybe_unused]] const auto n = ::pwrite(fd_, pid.data(), pid.size(), 0);
+    }
+    return {};
 }
 
 } // namespace tavrik

@@ -44,4 +44,21 @@ StationFolder NamedStationFolder(const std::string& folder);
 // The folder NamedStationFolder takes, without creating anything.
 std::string NamedStationFolderPath(const std::string& folder);
 
+// Held for the whole run: a second program started on the same folder is
+// told of the first (with the upload queue it would be refused later; without
+// it both would write KISS logs and upload the same frames unseen).
+class StationFolderLock {
+  public:
+    StationFolderLock() = default;
+    StationFolderLock(const StationFolderLock&) = delete;
+    StationFolderLock& operator=(const StationFolderLock&) = delete;
+    ~StationFolderLock();
+    // Takes the lock in folder; a warning line when another program holds
+    // it, or when it cannot be taken; empty when all is well.
+    std::string Take(const std::string& folder);
+
+  private:
+    int fd_ = -1;
+};
+
 } // namespace tavrik

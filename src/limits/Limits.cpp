@@ -279,7 +279,10 @@ LimitsParse ParseLimits(std::string_view text) {
         const std::vector<std::string_view> words = Words(WithoutComment(line));
         if (words.empty()) continue;
         auto fail = [&](std::string reason) {
-            r.errors.push_back({lineNumber, std::move(reason)});
+            if (r.errors.size() < kMaxLimitsErrors)
+                r.errors.push_back({lineNumber, std::move(reason)});
+            else
+                ++r.moreErrors;
         };
         std::size_t used = 0;
         const int field = CaptionField(words, used);
@@ -324,9 +327,17 @@ LimitsFileRead ReadLimitsFile(const std::string& path) {
         r.unreadable = std::strerror(errno);
         return r;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // No more than a limits file can sensibly hold is read (a wrong file, a
+    // device or a pipe would otherwise be read whole).
+    std::string text(kMaxLimitsBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
     if (in.bad()) {
         r.unreadable = "read error";
+        return r;
+    }
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxLimitsBytes) {
+        r.unreadable = "larger than 1 MiB, not a limits file";
         return r;
     }
     r.parse = ParseLimits(text);
@@ -335,6 +346,15 @@ LimitsFileRead ReadLimitsFile(const std::string& path) {
 
 std::string ErrorText(const LimitsLineError& e) {
     return "line " + std::to_string(e.line) + ": " + e.reason;
+}
+
+std::string MoreErrorsText(const LimitsParse& p) {
+    if (p.moreErrors == 0) return {};
+    // Thousands apart by a space, as people write them: "49 980".
+    std::string digits = std::to_string(p.moreErrors);
+    for (std::size_t i = digits.size(); i > 3; i -= 3)
+        digits.insert(i - 3, 1, ' ');
+    return "and " + digits + (p.moreErrors == 1 ? " more bad line" : " more bad lines");
 }
 
 FieldLimitState Classify(const FieldLimits& l, double v) {

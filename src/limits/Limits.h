@@ -48,9 +48,16 @@ struct LimitsLineError {
     std::string reason;
 };
 
+// The bad lines told one by one; past these they are only counted, so a
+// wrong file (a log, a data file) cannot flood the event log.
+inline constexpr std::size_t kMaxLimitsErrors = 20;
+// A limits file is a page of lines; anything larger is refused unread.
+inline constexpr std::size_t kMaxLimitsBytes = 1u << 20;
+
 struct LimitsParse {
     LimitsTable table;
-    std::vector<LimitsLineError> errors;
+    std::vector<LimitsLineError> errors; // the first kMaxLimitsErrors
+    std::size_t moreErrors = 0;          // bad lines after those
 };
 
 LimitsParse ParseLimits(std::string_view text);
@@ -65,6 +72,8 @@ LimitsFileRead ReadLimitsFile(const std::string& path);
 
 // "line 7: unknown caption "Bat volts""
 std::string ErrorText(const LimitsLineError& e);
+// "and 49 980 more bad lines"; empty when there are none.
+std::string MoreErrorsText(const LimitsParse& p);
 
 // Where one value stands, this frame alone. A value on a limit is inside it:
 // only a value below a low limit or above a high one is out.

@@ -3,43 +3,16 @@
 #include <charconv>
 #include <cmath>
 
+#include "files/TelemetryExport.h"
 #include "time/TimeArgument.h"
 
 namespace tavrik {
 
 void AppendJsonEscaped(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                out += "\\u00";
-                out += kHex[c >> 4];
-                out += kHex[c & 15];
-            } else if (c >= 0x80) { // Latin-1 to UTF-8
-                out += static_cast<char>(0xC0 | (c >> 6));
-                out += static_cast<char>(0x80 | (c & 0x3F));
-            } else {
-                out += ch;
-            }
-        }
-    }
+    const std::size_t start = out.size();
+    AppendJsonString(out, text); // with its quotes, which are taken off again
+    out.erase(start, 1);
+    out.pop_back();
 }
 
 void JsonWriter::Comma() {

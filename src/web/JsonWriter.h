@@ -32,8 +32,8 @@ class JsonWriter {
     bool afterKey_ = false;
 };
 
-// The text as a JSON string body (without quotes); bytes above 0x7F are taken
-// as Latin-1, the program's 8-bit text.
+// The text as a JSON string body (without quotes): the program's texts are
+// UTF-8 and are kept as they are; a byte that is not UTF-8 is taken as Latin-1.
 void AppendJsonEscaped(std::string& out, std::string_view text);
 
 } // namespace tavrik

@@ -27,7 +27,7 @@ StationWeb::StationWeb(const Clock& clock, LogLine log, QObject* parent)
         }
         if (route_)
             for (const std::string& server : servers_) {
-                const auto [entries, bytes] = route_->Queued(QString::fromLatin1(server));
+                const auto [entries, bytes] = route_->Queued(QString::fromUtf8(server));
                 state_.SetQueue(server, entries, bytes);
             }
     });
@@ -110,9 +110,14 @@ std::string StationWeb::Start(const StationConfig& config, WebLimits limits) {
     if (!where || where->host.empty())
         return "web page not served: WEB=" + state_.Secrets().Clean(config.web) +
                " is not HOST:PORT (e.g. 127.0.0.1:8080)";
+    if (std::string why =
+            WebServer::ExposureRefusal(where->host, !config.webToken.empty(), config.webOpen);
+        !why.empty())
+        return why;
     auto server = std::make_unique<WebServer>(api_, limits);
     server->SetToken(config.webToken);
-    if (const std::string why = server->Listen(where->host, where->port); !why.empty())
+    if (const std::string why = server->Listen(where->host, where->port, config.webHosts);
+        !why.empty())
         return "web page not served on " + config.web + ": " + why;
     server_ = std::move(server);
     return "web page on http://" + where->host + ":" + std::to_string(server_->Port()) + "/" +

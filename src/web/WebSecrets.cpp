@@ -62,7 +62,20 @@ std::string Redactor::Clean(std::string_view text) const {
         std::size_t start = sep;
         while (start > pos && IsSchemeChar(text[start - 1]))
             --start;
-        const std::size_t end = UrlEnd(text, sep + 3);
+        std::size_t end = UrlEnd(text, sep + 3);
+        // A password or a query may hold a quote, which ends a URL in running
+        // text: the user information runs to the authority's last '@', and a
+        // query to the next blank, so that neither shows past the quote.
+        std::size_t authEnd = sep + 3;
+        while (authEnd < text.size() && !std::isspace(static_cast<unsigned char>(text[authEnd])) &&
+               std::string_view("/?#").find(text[authEnd]) == std::string_view::npos)
+            ++authEnd;
+        if (const std::size_t at = text.substr(sep + 3, authEnd - sep - 3).rfind('@');
+            at != std::string_view::npos)
+            end = std::max(end, UrlEnd(text, sep + 3 + at + 1));
+        if (text.substr(sep, end - sep).find_first_of("?#") != std::string_view::npos)
+            while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])))
+                ++end;
         out.append(text.substr(pos, start - pos));
         out += ShownUrl(text.substr(start, end - start));
         pos = end;

@@ -3,10 +3,11 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QHostAddress>
+#include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QNetworkInterface>
 #include <QTcpSocket>
-#include <QUrlQuery>
 #include <algorithm>
 
 #include "web/WebSecrets.h"
@@ -34,6 +35,12 @@ QByteArray Between(const QByteArray& doc, const QByteArray& open, const QByteArr
     const qsizetype a = doc.indexOf(open);
     const qsizetype b = doc.indexOf(close, a);
     return a < 0 || b < 0 ? QByteArray() : doc.mid(a + open.size(), b - a - open.size());
+}
+
+// An address as a Host header gives it: without an IPv6 zone.
+std::string Unscoped(QHostAddress a) {
+    a.setScopeId({});
+    return a.toString().toStdString();
 }
 
 } // namespace
@@ -69,7 +76,19 @@ bool WebServer::QueryAllowed() {
     return true;
 }
 
-std::string WebServer::Listen(const std::string& host, int port) {
+std::string WebServer::ExposureRefusal(const std::string& host, bool tokenSet, bool open) {
+    QHostAddress address;
+    if (tokenSet || open || host == "localhost" ||
+        (address.setAddress(QString::fromStdString(host)) && address.isLoopback()))
+        return {};
+    return "web page not served on " + host +
+           ": an address other than loopback lets anyone who reaches it read the station; "
+           "set WEB_TOKEN=<a long random text> (every request must then carry it), or "
+           "WEB_OPEN=YES to serve it without a token knowingly";
+}
+
+std::string WebServer::Listen(const std::string& host, int port,
+                              const std::vector<std::string>& extraHosts) {
     QHostAddress address;
     if (host == "localhost")
         address = QHostAddress::LocalHost;
@@ -78,25 +97,32 @@ std::string WebServer::Listen(const std::string& host, int port) {
     if (port < 0 || port > 65535) return "the port must be 0 to 65535";
     if (!listener_->listen(address, static_cast<quint16>(port)))
         return listener_->errorString().toStdString();
+    // The names a browser may have been sent here by: the address itself,
+    // every address of the machine when listening on all, and its own names.
+    // A page on any other name (DNS rebinding) is refused.
+    std::vector<std::string> hosts = extraHosts;
+    hosts.push_back(host);
+    hosts.push_back("localhost");
+    hosts.push_back(Unscoped(address));
+    const bool any = address == QHostAddress::Any || address == QHostAddress::AnyIPv4 ||
+                     address == QHostAddress::AnyIPv6;
+    if (any || address.isLoopback())
+        for (const QHostAddress& a : QNetworkInterface::allAddresses())
+            if (any || a.isLoopback()) hosts.push_back(Unscoped(a));
+    if (!address.isLoopback()) {
+        const std::string name = QHostInfo::localHostName().toStdString();
+        const std::string domain = QHostInfo::localDomainName().toStdString();
+        hosts.push_back(name);
+        hosts.push_back(name + ".local");
+        if (!domain.empty()) hosts.push_back(name + "." + domain);
+    }
+    listener_->Gate().SetHosts(std::move(hosts));
     bind(listener_);
     return {};
 }
 
 quint16 WebServer::Port() const {
     return listener_->serverPort();
-}
-
-bool WebServer::Authorized(const QHttpServerRequest& request) const {
-    if (token_.empty()) return true;
-    const QByteArray header = request.value("Authorization");
-    if (header.startsWith("Bearer ") &&
-        ConstantTimeEqual(header.mid(7).trimmed().toStdString(), token_))
-        return true;
-    const QUrlQuery query = request.query();
-    return query.hasQueryItem(QStringLiteral("token")) &&
-           ConstantTimeEqual(
-               query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toStdString(),
-               token_);
 }
 
 bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
@@ -127,7 +153,9 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         reply(Status::MethodNotAllowed, text, "only GET and HEAD\n", "Allow", "GET, HEAD");
         return true;
     }
-    if (!Authorized(request)) {
+    // The listener's gate has let only requests with the token through;
+    // asked again here, as the request the server parsed is what is answered.
+    if (!listener_->Gate().Carries(request.value("Authorization"), request.url().toEncoded())) {
         reply(Status::Unauthorized, text, "a token is needed\n", "WWW-Authenticate", "Bearer");
         return true;
     }

@@ -71,3 +71,20 @@ TEST(UploadRoute, AMovedServerIsNamedWithItsKeyAndNotFollowed) {
     EXPECT_EQ(a.Requests().size() + b.Requests().size(), 2); // neither redirect was followed
     EXPECT_EQ(route.PostOkCount(), 0);
 }
+
+TEST(InfluxUploader, AServerThatNeverAnswersIsATimeout) {
+    QTemporaryDir dir;
+    HttpTestServer server;
+    ASSERT_TRUE(server.Listen());
+    server.SetDefault(ScriptedReply::Hang());
+    FixedClock clock;
+    InfluxUploader up(clock);
+    up.SetTimeout(300ms);
+    QStringList log;
+    QObject::connect(&up, &InfluxUploader::logLine, [&](const QString& t) { log << t; });
+    ASSERT_TRUE(up.Start("http://127.0.0.1:" + std::to_string(server.Port()) + "/write?db=t", "",
+                         dir.path().toStdString()));
+    up.Add("OK0TVK", "2024-03-05 14:07:00.000", {});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !up.Status().lastError.empty(); }, 20000));
+    EXPECT_EQ(up.Status().lastError, "no answer within 300 ms") << log.join('\n').toStdString();
+}

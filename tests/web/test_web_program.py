@@ -51,9 +51,16 @@ def status(reply):
     return int(reply.split(b" ", 2)[1]) if reply else None
 
 
+def rss_mib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return next(int(l.split()[1]) // 1024 for l in f if l.startswith("VmRSS"))
+
+
 class Station:
-    def __init__(self, web_port, extra=""):
-        self.dir = tempfile.mkdtemp(prefix="tavrik-web-")
+    def __init__(self, web_port, extra="", folder="", host="127.0.0.1"):
+        self.base = tempfile.mkdtemp(prefix="tavrik-web-")
+        self.dir = os.path.join(self.base, folder)
+        os.makedirs(self.dir, exist_ok=True)
         self.web = web_port
         agw = free_port()
         self.replay = subprocess.Popen(
@@ -62,12 +69,13 @@ class Station:
             stderr=subprocess.DEVNULL)
         shutil.copy(os.path.join(BIN, "tavrik-decoder"), self.dir)
         with open(os.path.join(self.dir, "online_conf.ini"), "w", newline="") as f:
-            f.write("PORT=127.0.0.1:%d\r\nMYCALL=N0CALL\r\nSERVER=%s\r\nWEB=127.0.0.1:%d\r\n%s"
-                    % (agw, SERVER % free_port(), web_port, extra))
+            f.write("PORT=127.0.0.1:%d\r\nMYCALL=N0CALL\r\nSERVER=%s\r\nWEB=%s:%d\r\n%s"
+                    % (agw, SERVER % free_port(), host, web_port, extra))
         self.log = open(os.path.join(self.dir, "stderr.txt"), "w+")
         time.sleep(0.3)  # agw-replay listening
         self.proc = subprocess.Popen([os.path.join(self.dir, "tavrik-decoder"), "-platform",
                                       "offscreen"], cwd=self.dir, stderr=self.log)
+        self.wait(lambda: "web page" in self.stderr(), 30)
 
     def stderr(self):
         self.log.flush()
@@ -96,7 +104,7 @@ class Station:
             p.terminate()
             p.wait(10)
         self.log.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        shutil.rmtree(self.base, ignore_errors=True)
 
 
 class WebProgram(unittest.TestCase):
@@ -172,18 +180,32 @@ class WebProgram(unittest.TestCase):
     def test_security_bounds(self):
         port = self.s.web
         auth = b"Authorization: Bearer " + TOKEN.encode() + b"\r\n"
-        cases = [(b"%s /api/current HTTP/1.1\r\nHost: x\r\n%sContent-Length: 0\r\n\r\n" % (m, auth), 405)
+        here = b"127.0.0.1:%d" % port
+        cases = [(b"%s /api/current HTTP/1.1\r\nHost: %s\r\n%sContent-Length: 0\r\n\r\n" % (m, here, auth),
+                  405)
                  for m in (b"POST", b"PUT", b"DELETE", b"OPTIONS", b"PATCH", b"FOO")]
-        cases += [(b"GET %s HTTP/1.1\r\nHost: x\r\n%s\r\n" % (p, auth), 404)
+        cases += [(b"GET %s HTTP/1.1\r\nHost: %s\r\n%s\r\n" % (p, here, auth), 404)
                   for p in (b"/../etc/passwd", b"/%2e%2e/%2e%2e/etc/passwd", b"/api/%2E%2E/metrics",
                             b"/..%2f..%2fonline_conf.ini", b"/online_conf.ini", b"/api/current/",
                             b"/index.html", b"//api/current", b"/api/current%00")]
-        cases += [(b"GET /api/current HTTP/1.1\r\nHost: x\r\n\r\n", 401),
+        cases += [(b"GET /api/current HTTP/1.1\r\nHost: " + here + b"\r\n\r\n", 401),
                   (b"GET /api/current HTTP/1.1\r\nAuthorization: Bearer tok-Zq81x7-secreT\r\n\r\n", 401),
-                  (b"GET /api/current?token=" + TOKEN.encode() + b" HTTP/1.1\r\nHost: x\r\n\r\n", 200),
+                  (b"GET /api/current?token=" + TOKEN.encode() + b" HTTP/1.1\r\nHost: " + here +
+                   b"\r\n\r\n", 200),
                   (b"GET / HTTP/1.1\r\n" + auth + b"X-Pad: " + b"a" * 15000 + b"\r\n\r\n", 200),
                   (b"GET / HTTP/1.1\r\n" + auth + b"X-Pad: " + b"a" * 17000 + b"\r\n\r\n", 431),
                   (b"GET /" + b"a" * 17000 + b" HTTP/1.1\r\n\r\n", 431)]
+        # A page on a stranger's name (DNS rebinding) is not answered; the
+        # station's own names are.
+        cases += [(b"GET /api/log HTTP/1.1\r\nHost: %s\r\n%s\r\n" % (h, auth), code)
+                  for h, code in ((b"rebind.example:%d" % port, 421), (b"127.0.0.1.evil", 421),
+                                  (b"LOCALHOST:%d" % port, 200), (here, 200))]
+        # A body is refused from its headers, the token asked for first.
+        cases += [(b"%s /api/current HTTP/1.1\r\nHost: %s\r\n%s%s\r\n\r\nbody" % (m, here, a, h), code)
+                  for m, a, h, code in ((b"GET", auth, b"Content-Length: 4", 413),
+                                        (b"POST", auth, b"Content-Length: 4", 405),
+                                        (b"POST", auth, b"Transfer-Encoding: chunked", 405),
+                                        (b"POST", b"", b"Content-Length: 4", 401))]
         for request, expected in cases:
             self.assertEqual(status(raw(port, request)), expected, request[:60])
         head = raw(port, b"HEAD /api/current HTTP/1.1\r\n" + auth + b"\r\n", head=True)
@@ -211,7 +233,7 @@ class WebProgram(unittest.TestCase):
 
         # 64 connections; the 65th takes the place of the longest idle one.
         conns = [socket.create_connection(("127.0.0.1", port), timeout=15) for _ in range(64)]
-        ask = b"GET /api/log?lines=0 HTTP/1.1\r\nHost: x\r\n" + auth + b"\r\n"
+        ask = b"GET /api/log?lines=0 HTTP/1.1\r\nHost: " + here + b"\r\n" + auth + b"\r\n"
         for c in conns[1:]:
             c.sendall(ask)
             self.assertEqual(status(c.recv(4096)), 200)
@@ -223,6 +245,28 @@ class WebProgram(unittest.TestCase):
             c.close()
         self.assertEqual(self.s.get("/api/current")[0], 200, "still serving")
         self.assertIsNone(self.s.proc.poll())
+
+    def test_body_refused_before_it_is_read(self):
+        """100 MiB announced, with a blank line every 8 KiB (which once reset the
+        header bound): the answer comes at once and the station stays under a
+        64 MiB growth ceiling however much the client pushes."""
+        port, before = self.s.web, rss_mib(self.s.proc.pid)
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as c:
+            c.sendall(b"POST /api/current HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer "
+                      b"%s\r\nContent-Length: %d\r\n\r\n" % (port, TOKEN.encode(), 100 << 20))
+            answer = c.recv(4096)  # before a byte of the body is sent
+            self.assertEqual(status(answer), 405, answer)
+            self.assertIn(b"Connection: close", answer)
+            chunk, sent = b"x" * 8188 + b"\r\n\r\n", 0
+            try:
+                while sent < 100 << 20:
+                    c.sendall(chunk)
+                    sent += len(chunk)
+            except OSError:
+                pass  # the station ends the connection
+        self.assertLess(rss_mib(self.s.proc.pid) - before, 64, "MiB grown, %d MiB sent" % (sent >> 20))
+        self.assertLess(sent, 100 << 20, "the body was taken whole")
+        self.assertEqual(self.s.get("/api/current")[0], 200, "still serving")
 
 
 class WebPortInUse(unittest.TestCase):
@@ -241,6 +285,36 @@ class WebPortInUse(unittest.TestCase):
                 self.assertIn("not served on 127.0.0.1:%d" % s.web, lines[0])
             finally:
                 s.close()
+
+
+class WebExposure(unittest.TestCase):
+    def test_other_address_without_token_is_refused_with_the_way_out(self):
+        port = free_port()
+        s = Station(port, host="0.0.0.0")
+        try:
+            lines = [l for l in s.stderr().splitlines() if "web page" in l]
+            self.assertEqual(len(lines), 1, s.stderr())
+            for words in ("not served on 0.0.0.0", "WEB_TOKEN=", "WEB_OPEN=YES"):
+                self.assertIn(words, lines[0])
+            with self.assertRaises(ConnectionRefusedError):
+                socket.create_connection(("127.0.0.1", port), timeout=5).close()
+            self.assertIsNone(s.proc.poll())
+        finally:
+            s.close()
+
+
+class WebText(unittest.TestCase):
+    def test_utf8_folder_name_round_trip(self):
+        """A Cyrillic and German folder name, as the archive line names it, in the
+        JSON log and on stderr, byte for byte."""
+        s = Station(free_port(), "ARCHIVE=YES\r\n", folder="Größe-Станция")
+        try:
+            line = "archive: " + os.path.join(s.dir, "tavrik-archive.sqlite")
+            self.assertTrue(s.wait(lambda: line in s.stderr(), 30), s.stderr())
+            served = json.loads(s.get("/api/log?lines=200", token=None)[1].decode("utf-8"))
+            self.assertTrue(any(line in l for l in served["lines"]), served["lines"][:5])
+        finally:
+            s.close()
 
 
 if __name__ == "__main__":

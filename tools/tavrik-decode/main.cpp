@@ -188,6 +188,8 @@ int main(int argc, char** argv) {
         }
         for (const LimitsLineError& e : read.parse.errors)
             std::fprintf(stderr, "tavrik-decode: %s: %s\n", o.limits.c_str(), ErrorText(e).c_str());
+        if (const std::string more = MoreErrorsText(read.parse); !more.empty())
+            std::fprintf(stderr, "tavrik-decode: %s: %s\n", o.limits.c_str(), more.c_str());
         limitsWhole = read.parse.errors.empty();
         limits = std::move(read.parse.table);
         exporter.AddLimitsColumn([&limits](const auto& values, std::vector<std::string>& flags) {

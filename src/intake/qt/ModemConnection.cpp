@@ -10,7 +10,7 @@ namespace tavrik {
 namespace {
 
 std::string Text(const QString& s) {
-    return s.toLatin1().toStdString();
+    return s.toUtf8().toStdString();
 }
 
 } // namespace
@@ -41,8 +41,8 @@ void ModemConnection::Attach(std::unique_ptr<ModemLink> link) {
 
 void ModemConnection::Open(const ModemEndpoint& endpoint) {
     if (endpoint.protocol == ModemEndpoint::Protocol::Kiss) Attach(std::make_unique<KissClient>());
-    link_->SetRemoteHost(QString::fromLatin1(endpoint.address.host.data(),
-                                             static_cast<qsizetype>(endpoint.address.host.size())));
+    link_->SetRemoteHost(QString::fromUtf8(endpoint.address.host.data(),
+                                           static_cast<qsizetype>(endpoint.address.host.size())));
     link_->SetRemotePort(endpoint.address.port);
     log_("Winsock RemoteHost: " + Text(link_->RemoteHost()));
     log_("Winsock RemotePort: " + std::to_string(link_->RemotePort()));

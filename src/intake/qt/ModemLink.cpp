@@ -103,7 +103,7 @@ void ModemLink::ReadAvailable() {
              static_cast<std::size_t>(bytes.size())},
             frames_, notes);
     for (const std::string& note : notes)
-        emit notice(QString::fromLatin1(note.data(), static_cast<qsizetype>(note.size())));
+        emit notice(QString::fromUtf8(note.data(), static_cast<qsizetype>(note.size())));
     if (!frames_.empty()) emit dataArrived();
     if (const auto why = StreamError()) emit protocolError(QString::fromStdString(*why));
 }

@@ -3,6 +3,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QVariant>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
 
 namespace tavrik {
 
@@ -15,6 +18,9 @@ std::string Bytes(const QString& text) {
 QString FromBytes(const std::string& text) {
     return QString::fromLocal8Bit(text);
 }
+
+// What one run of the alarm program may put on our stderr.
+constexpr qsizetype kStderrBytes = 8 * 1024;
 
 std::string Duration(int ms) {
     return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
@@ -63,9 +69,20 @@ void AlarmRunner::Run(const AlarmCall& call) {
     for (const auto& [name, value] : call.environment)
         env.insert(FromBytes(name), FromBytes(value));
     p->setProcessEnvironment(env);
-    // Its output is not ours to show; its complaints go to the journal with ours.
+    // Its output is not ours to show; its complaints go to the journal with
+    // ours, the first kStderrBytes of them: a program that keeps on writing
+    // must not fill the journal.
     p->setStandardOutputFile(QProcess::nullDevice());
-    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p->setProcessChannelMode(QProcess::SeparateChannels);
+    auto dropped = std::make_shared<std::int64_t>(0);
+    auto shown = std::make_shared<std::int64_t>(0);
+    connect(p, &QProcess::readyReadStandardError, p, [p, dropped, shown] {
+        const QByteArray part = p->readAllStandardError();
+        const qsizetype take = std::min<qsizetype>(part.size(), kStderrBytes - *shown);
+        if (take > 0) std::fwrite(part.constData(), 1, static_cast<std::size_t>(take), stderr);
+        *shown += take;
+        *dropped += part.size() - take;
+    });
 
     auto* limit = new QTimer(p);
     limit->setSingleShot(true);
@@ -87,15 +104,19 @@ void AlarmRunner::Run(const AlarmCall& call) {
         log_("alarm: " + program + " could not be started: " + Bytes(p->errorString()));
         p->deleteLater();
     });
-    connect(p, &QProcess::finished, p, [this, p, program](int code, QProcess::ExitStatus status) {
-        --running_;
-        p->deleteLater();
-        if (p->property("timedOut").toBool()) return; // its line is written
-        if (status == QProcess::CrashExit)
-            log_("alarm: " + program + " ended abnormally");
-        else if (code != 0)
-            log_("alarm: " + program + " exited with status " + std::to_string(code));
-    });
+    connect(p, &QProcess::finished, p,
+            [this, p, program, dropped](int code, QProcess::ExitStatus status) {
+                --running_;
+                p->deleteLater();
+                if (*dropped > 0)
+                    log_("alarm: " + program + " wrote " + std::to_string(*dropped) +
+                         " more bytes to stderr, not shown");
+                if (p->property("timedOut").toBool()) return; // its line is written
+                if (status == QProcess::CrashExit)
+                    log_("alarm: " + program + " ended abnormally");
+                else if (code != 0)
+                    log_("alarm: " + program + " exited with status " + std::to_string(code));
+            });
     ++running_;
     ++started_;
     p->start();

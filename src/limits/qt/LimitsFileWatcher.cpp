@@ -3,25 +3,18 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
+
+#include "support/qt/SignalPipe.h"
 
 namespace tavrik {
 
 namespace {
 
-// SIGHUP reaches the event loop through this pair; the handler writes one byte.
-int hangupPair[2] = {-1, -1};
-
-void OnHangup(int) {
-    const char b = 1;
-    [[maybe_unused]] const auto n = ::write(hangupPair[1], &b, 1);
-}
-
 // An editor writes a file in several steps: one reading once it has settled.
 constexpr int kSettleMs = 300;
+// SIGHUP goes to the first watcher only.
+bool hangupTaken = false;
 
 } // namespace
 
@@ -33,31 +26,25 @@ LimitsFileWatcher::LimitsFileWatcher(const QString& path, Apply apply, Log log, 
     connect(&watcher_, &QFileSystemWatcher::fileChanged, &settle_, qOverload<>(&QTimer::start));
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_,
             qOverload<>(&QTimer::start));
-    if (hangupPair[0] < 0 &&
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, hangupPair) == 0) {
-        hangup_ = new QSocketNotifier(hangupPair[0], QSocketNotifier::Read, this);
-        connect(hangup_, &QSocketNotifier::activated, this, [this] {
-            char b = 0;
-            [[maybe_unused]] const auto n = ::read(hangupPair[0], &b, 1);
-            Reload();
-        });
-        struct sigaction sa = {};
-        sa.sa_handler = OnHangup;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGHUP, &sa, nullptr);
+    if (!hangupTaken) {
+        hangupTaken = true;
+        hangup_ = new SignalPipe({SIGHUP}, nullptr, this);
+        connect(hangup_, &SignalPipe::raised, this, &LimitsFileWatcher::Reload);
     }
-    Reload();
+    // The first reading before anything else, so the limits are in force
+    // from the first frame; the file is at most kMaxLimitsBytes.
+    signature_ = Signature();
+    Watch();
+    ++readings_;
+    Finished(ReadLimitsFile(QFile::encodeName(path_).toStdString()));
 }
 
 LimitsFileWatcher::~LimitsFileWatcher() {
-    if (!hangup_) return;
-    struct sigaction sa = {};
-    sa.sa_handler = SIG_DFL;
-    sigaction(SIGHUP, &sa, nullptr);
-    ::close(hangupPair[0]);
-    ::close(hangupPair[1]);
-    hangupPair[0] = hangupPair[1] = -1;
+    if (reader_.joinable()) reader_.join();
+    if (hangup_) {
+        delete hangup_;
+        hangupTaken = false;
+    }
 }
 
 QString LimitsFileWatcher::Signature() const {
@@ -83,27 +70,51 @@ void LimitsFileWatcher::Changed() {
 }
 
 void LimitsFileWatcher::Reload() {
+    if (reading_) {
+        again_ = true;
+        return;
+    }
     signature_ = Signature();
     Watch();
     ++readings_;
+    reading_ = true;
+    if (reader_.joinable()) reader_.join();
+    reader_ = std::thread([this, name = QFile::encodeName(path_).toStdString()] {
+        LimitsFileRead r = ReadLimitsFile(name);
+        // Queued: run on this object's thread; dropped if it is gone by then
+        // (it joins this thread first).
+        QMetaObject::invokeMethod(
+            this, [this, r = std::move(r)]() mutable { Finished(std::move(r)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void LimitsFileWatcher::Finished(LimitsFileRead r) {
+    reading_ = false;
     const std::string name = QFile::encodeName(path_).toStdString();
-    LimitsFileRead r = ReadLimitsFile(name);
     if (!r.unreadable.empty()) {
-        // Said once, not at every change in the folder, until the file is back.
-        if (!missingSaid_)
+        // Said once, not at every change in the folder, until the file is
+        // back or the reason changes (missing, then too large).
+        if (unreadableSaid_ != r.unreadable)
             log_("limits: " + name + " cannot be read (" + r.unreadable +
                  "); running without limits until it can");
-        missingSaid_ = true;
+        unreadableSaid_ = r.unreadable;
         apply_({});
-        return;
+    } else {
+        unreadableSaid_.clear();
+        for (const LimitsLineError& e : r.parse.errors)
+            log_("limits: " + name + " " + ErrorText(e));
+        if (const std::string more = MoreErrorsText(r.parse); !more.empty())
+            log_("limits: " + name + " " + more);
+        const int n = r.parse.table.InForce();
+        log_("limits: " + std::to_string(n) + (n == 1 ? " field" : " fields") +
+             " with limits in force from " + name);
+        apply_(std::move(r.parse.table));
     }
-    missingSaid_ = false;
-    for (const LimitsLineError& e : r.parse.errors)
-        log_("limits: " + name + " " + ErrorText(e));
-    const int n = r.parse.table.InForce();
-    log_("limits: " + std::to_string(n) + (n == 1 ? " field" : " fields") +
-         " with limits in force from " + name);
-    apply_(std::move(r.parse.table));
+    if (again_) {
+        again_ = false;
+        Reload();
+    }
 }
 
 } // namespace tavrik

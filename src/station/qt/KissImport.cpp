@@ -54,7 +54,7 @@ void KissImport::StartNextFile() {
             return;
         }
         emit logLine(QStringLiteral("import of ") + path_ + QStringLiteral(" skipped: ") +
-                     Latin1Text(why));
+                     Utf8Text(why));
     }
     Stop();
 }
@@ -129,7 +129,7 @@ void KissImport::Slice() {
 void KissImport::FinishFile() {
     if (endSkip_ && endSkip_->kind == KissSkip::Kind::ReadError)
         emit logLine(QStringLiteral("import of ") + path_ + QStringLiteral(": ") +
-                     Latin1Text(endSkip_->error) + QStringLiteral(", rest of the file skipped"));
+                     Utf8Text(endSkip_->error) + QStringLiteral(", rest of the file skipped"));
     else if (endSkip_)
         emit logLine(QStringLiteral("import of ") + path_ +
                      QStringLiteral(": the file ends inside a frame, which was dropped"));

@@ -36,7 +36,7 @@ Station::Station(StationEnvironment env, QObject* parent)
     connect(&inet1_, &UploadRoute::runStarted, this, &Station::uploadRunStarted);
     connect(&inet1_, &UploadRoute::stateChanged, this, &Station::UploadReported);
     connect(&inet1_, &UploadRoute::logLine, this,
-            [this](const QString& t) { Log(t.toLatin1().toStdString()); });
+            [this](const QString& t) { Log(t.toUtf8().toStdString()); });
 
     // Frames are taken from the link as they come and handled a slice at a time.
     arrived_ = new ArrivedFrames([this](const AgwFrame& frame) { HandleArrivedFrame(frame); },
@@ -46,7 +46,7 @@ Station::Station(StationEnvironment env, QObject* parent)
 
     import_ = new KissImport(pipeline_, this);
     connect(import_, &KissImport::logLine, this,
-            [this](const QString& t) { Log(t.toLatin1().toStdString()); });
+            [this](const QString& t) { Log(t.toUtf8().toStdString()); });
 
     // Paths are fixed before anything is read.
     configPath_ = programFolder_ + QStringLiteral("/online_conf.ini");

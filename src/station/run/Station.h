@@ -126,11 +126,11 @@ class Station : public QObject {
     ModemConnection modem_{[this](const std::string& text) { Log(text); }};
     UploadRoute inet1_{config_};
     StationUploads uploads_{inet1_};
-    StationArchive archive_{*clock_, [this](const QString& t) { Log(t.toLatin1().toStdString()); }};
+    StationArchive archive_{*clock_, [this](const QString& t) { Log(t.toUtf8().toStdString()); }};
     StationLimits limits_{[this](const std::string& t) { Log(t); }};
     StationWeb web_{*clock_, [this](const std::string& t) { Log(t); }};
     StationInflux influx_{config_, *clock_,
-                          [this](const QString& t) { Log(t.toLatin1().toStdString()); }};
+                          [this](const QString& t) { Log(t.toUtf8().toStdString()); }};
     StationConsumer* view_ = nullptr;
     ArrivedFrames* arrived_ = nullptr;
     KissImport* import_ = nullptr;

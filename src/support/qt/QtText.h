@@ -1,6 +1,7 @@
 #pragma once
-// The program's texts are 8-bit (Latin-1); file names are the file system's
-// bytes. These convert between them and Qt's strings.
+// The program's texts are UTF-8 from end to end (event log, JSON, settings,
+// file names in lines); file names are the file system's bytes. These convert
+// between them and Qt's strings.
 #include <QFile>
 #include <QString>
 #include <string>
@@ -8,12 +9,12 @@
 
 namespace tavrik {
 
-inline QString Latin1Text(std::string_view s) {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+inline QString Utf8Text(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-inline std::string Latin1Bytes(const QString& s) {
-    return s.toLatin1().toStdString();
+inline std::string Utf8Bytes(const QString& s) {
+    return s.toUtf8().toStdString();
 }
 
 // A folder named in UTF-8 must be opened under the very bytes it has.

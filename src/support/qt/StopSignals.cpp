@@ -1,50 +1,63 @@
 #include "support/qt/StopSignals.h"
 
-#include <QSocketNotifier>
 #include <csignal>
-#include <sys/socket.h>
 #include <unistd.h>
+
+#include "support/qt/SignalPipe.h"
 
 namespace tavrik {
 
 namespace {
 
-int signalPair[2] = {-1, -1}; // the handler may touch nothing but this
+volatile std::sig_atomic_t stopping = 0;
 
 void OnStopSignal(int number) {
-    const auto b = static_cast<char>(number);
-    // Only an async-signal-safe write here; the event loop does the rest.
-    [[maybe_unused]] const auto n = ::write(signalPair[1], &b, 1);
+    SignalPipe::Notify(number);
+    // The deadline starts with the first stop signal, from here, so it holds
+    // even when the event loop never reads the pair.
+    if (!stopping) {
+        stopping = 1;
+        ::alarm(StopSignals::kStopDeadlineSeconds);
+    }
+}
+
+void OnStopDeadline(int) {
+    static const char kLine[] = "tavrik-decoder: the stop did not finish within 4 s; ended "
+                                "without it (frames already in the KISS log are kept)\n";
+    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    ::_exit(1);
 }
 
 } // namespace
 
 StopSignals::StopSignals(QObject* parent) : QObject(parent) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0) return;
-    notifier_ = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] {
-        char b = 0;
-        [[maybe_unused]] const auto n = ::read(signalPair[0], &b, 1);
-        notifier_->setEnabled(false);
-        emit stopRequested(static_cast<unsigned char>(b));
-    });
+    static_assert(kStopDeadlineSeconds == 4, "the deadline line names 4 s");
+    stopping = 0;
+    pipe_ = new SignalPipe({SIGINT, SIGTERM}, OnStopSignal, this);
+    if (!pipe_->Installed()) return;
     struct sigaction sa = {};
-    sa.sa_handler = OnStopSignal;
+    sa.sa_handler = OnStopDeadline;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGALRM, &sa, nullptr);
+    connect(pipe_, &SignalPipe::raised, this, [this](int number) {
+        pipe_->SetEnabled(false);
+        emit stopRequested(number);
+    });
 }
 
 StopSignals::~StopSignals() {
-    if (!notifier_) return;
+    delete pipe_;
+    pipe_ = nullptr;
+    // Ended in time: no deadline may fire after this.
+    ::alarm(0);
     struct sigaction sa = {};
     sa.sa_handler = SIG_DFL;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    ::close(signalPair[0]);
-    ::close(signalPair[1]);
-    signalPair[0] = signalPair[1] = -1;
+    sigaction(SIGALRM, &sa, nullptr);
+    stopping = 0;
+}
+
+bool StopSignals::Installed() const {
+    return pipe_ && pipe_->Installed();
 }
 
 } // namespace tavrik

@@ -5,6 +5,7 @@
 #include <QNetworkRequest>
 
 #include "files/InfluxLine.h"
+#include "time/Duration.h"
 #include "upload/ServerAddress.h"
 
 namespace tavrik {
@@ -153,7 +154,11 @@ void InfluxUploader::OnFinished() {
     reply->deleteLater();
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttr.isValid() ? statusAttr.toInt() : 0;
-    if (status <= 0) {
+    if (status <= 0 && reply->error() == QNetworkReply::OperationCanceledError) {
+        // Only the transfer timeout cancels a reply that is still ours.
+        Failed(UploadOutcome::Transient,
+               "no answer within " + DurationText(timeout_.count(), DurationStyle::Exact));
+    } else if (status <= 0) {
         Failed(UploadOutcome::Transient, reply->errorString().toStdString());
     } else if (const UploadOutcome outcome = JudgeInfluxAnswer(status);
                outcome == UploadOutcome::Delivered) {
@@ -225,7 +230,7 @@ InfluxStatus InfluxUploader::Status() const {
 }
 
 void InfluxUploader::Log(const std::string& text) {
-    emit logLine(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    emit logLine(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 } // namespace tavrik

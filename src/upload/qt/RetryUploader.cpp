@@ -47,7 +47,7 @@ MonotonicNow SteadyNow() {
 QString ReadServerFile(const std::filesystem::path& folder) {
     std::ifstream in(folder / kServerFile, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace
@@ -77,13 +77,13 @@ void RetryUploader::Start() {
 
 RetryUploader::Channel* RetryUploader::Find(const QString& server) const {
     for (const auto& channel : channels_)
-        if (QString::fromLatin1(channel->lane->Server()) == server) return channel.get();
+        if (QString::fromUtf8(channel->lane->Server()) == server) return channel.get();
     return nullptr;
 }
 
 RetryUploader::Channel* RetryUploader::Open(const std::filesystem::path& folder,
                                             const QString& server) {
-    const QByteArray name = server.toLatin1();
+    const QByteArray name = server.toUtf8();
     const std::string serverText(name.constData(), static_cast<std::size_t>(name.size()));
     std::string why;
     std::unique_ptr<UploadSpool> spool =
@@ -132,7 +132,7 @@ void RetryUploader::Enqueue(const QByteArray& body, const QStringList& servers) 
         if (server.isEmpty()) continue;
         Channel* channel = unusable_.contains(server) ? nullptr : Find(server);
         if (!channel && !unusable_.contains(server))
-            channel = Open(folder_ / FolderName(server.toLatin1()), server);
+            channel = Open(folder_ / FolderName(server.toUtf8()), server);
         if (!channel) {
             once << server;
             continue;

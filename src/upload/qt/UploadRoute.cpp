@@ -23,8 +23,8 @@ void UploadRoute::OpenQueues(const std::filesystem::path& programFolder) {
 
 void UploadRoute::Post(const std::string& body) {
     const QByteArray bytes(body.data(), static_cast<qsizetype>(body.size()));
-    const QString server = Latin1Text(config_.server);
-    const QString backup = Latin1Text(config_.serverBackup);
+    const QString server = Utf8Text(config_.server);
+    const QString backup = Utf8Text(config_.serverBackup);
     if (retry_) {
         retry_->Enqueue(bytes, {server, backup});
         return;
@@ -47,7 +47,7 @@ void UploadRoute::Report(const TransferReport& report) {
     const bool backup = report.server == config_.serverBackup && report.server != config_.server;
     if (const auto moved = MovedLine(report.httpStatus, report.header, report.server,
                                      backup ? "SERVER_BACKUP" : "SERVER"))
-        emit logLine(Latin1Text(*moved));
+        emit logLine(Utf8Text(*moved));
 }
 
 } // namespace tavrik

@@ -120,7 +120,7 @@ void Uploader::Pump() {
 // Returns true when the request is in flight; false when it ended at once or a
 // slot cancelled the work.
 bool Uploader::StartRequest(const QString& target) {
-    target_ = target.toLatin1().toStdString();
+    target_ = target.toUtf8().toStdString();
     lastState_ = 0;
     bodyBytes_ = 0;
 
@@ -224,7 +224,7 @@ void Uploader::OnTimeout() {
 }
 
 void Uploader::EndWithError(int code, const QString& text) {
-    std::string bytes = text.toLatin1().toStdString();
+    std::string bytes = text.toUtf8().toStdString();
     std::string line = ErrorLogText(code, bytes);
     EmitEnd({.server = target_,
              .state = TransferState::Error,
