@@ -46,6 +46,9 @@ class FramePipeline {
     const std::string& TelemetryFrame() const { return telemetryFrame_; }
     const std::string& UploadBody() const { return uploadBody_; }
     std::uint64_t KissWriteFailures() const { return kissFailures_; }
+    // Lines about frames the log did not take: the first failure at once, a
+    // count at most this often while it goes on, a total when it works again.
+    static constexpr std::int64_t kKissFailureLineMs = 60'000;
 
   private:
     void LoadFrame(std::span<const std::uint8_t> data);
@@ -54,6 +57,7 @@ class FramePipeline {
     // Hands the frame the history just took to the consumers.
     void HandDecoded(const std::string& timestamp);
     void HandRefused();
+    void KissWritten(const std::string& failure, const std::string& received);
 
     const Clock& clock_;
     const StationConfig& config_;
@@ -68,6 +72,9 @@ class FramePipeline {
     // The frame being handed on; its buffers are reused from frame to frame.
     DecodedFrame current_;
     std::uint64_t kissFailures_ = 0;
+    std::uint64_t kissLost_ = 0;  // frames not logged since the failures began
+    std::string kissLostSince_;   // the first of them's reception time
+    std::int64_t kissLineMs_ = 0; // when the last line about them was written
 };
 
 } // namespace tavrik
