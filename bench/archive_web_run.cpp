@@ -84,9 +84,16 @@ double Get(int port, const std::string& path, int* status = nullptr) {
                                 " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                                 "\r\nConnection: close\r\n\r\n";
         ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
+        // Until the whole answer is in (the server keeps the connection open).
         char buf[65536];
-        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) {
             got.append(buf, static_cast<std::size_t>(n));
+            const std::size_t head = got.find("\r\n\r\n");
+            const std::size_t length = got.find("Content-Length: ");
+            if (head != std::string::npos && length != std::string::npos &&
+                got.size() >= head + 4 + std::stoul(got.substr(length + 16)))
+                break;
+        }
     }
     ::close(fd);
     if (status) *status = got.size() > 12 ? std::atoi(got.c_str() + 9) : 0;
