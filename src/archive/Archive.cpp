@@ -67,14 +67,16 @@ bool HasSqliteHeader(const std::string& path) {
 }
 
 // Why the archive cannot be written here, or "" when it can: the folder must
-// take the -wal and -shm files, and an existing file must be writable.
+// take the -wal and -shm files (and a new file), an existing file be writable.
 std::string NotWritable(const std::string& path, bool exists) {
     const std::string folder = std::filesystem::path(path).parent_path().string();
     const std::string dir = folder.empty() ? "." : folder;
+    const char* verb = exists ? " cannot be written" : " cannot be created";
     if (::access(dir.c_str(), W_OK) != 0)
-        return "its folder " + dir + " cannot be written (" + std::strerror(errno) + ")";
+        return path + verb + ": its folder " + dir + " cannot be written (" + std::strerror(errno) +
+               ")";
     if (exists && ::access(path.c_str(), W_OK) != 0)
-        return "it cannot be written (" + std::string(std::strerror(errno)) + ")";
+        return path + verb + " (" + std::strerror(errno) + ")";
     return {};
 }
 
@@ -155,8 +157,7 @@ std::string Archive::Open(const std::string& path, Access access, int busyMs) {
     // Said first: a WAL file in a folder that cannot be written cannot be read either.
     if (access == Access::Write)
         if (std::string why = NotWritable(path, exists); !why.empty())
-            return fail(OpenFailure::Denied,
-                        path + (exists ? " cannot be written: " : " cannot be created: ") + why);
+            return fail(OpenFailure::Denied, why);
     // An existing file is first looked at through a read-only connection: a
     // file that is not ours must not be touched, not even by a WAL recovery.
     if (exists) {
