@@ -113,11 +113,12 @@ bool ArchiveWriter::Replace(const std::string& why) {
         return false;
     }
     checked_ = true; // a new file
+    bool imports = false;
     {
         std::lock_guard lock(mutex_);
         ++counts_.setAside;
+        imports = !imported_.empty();
     }
-    const bool imports = !imported_.empty();
     Report({ArchiveNews::Kind::Notice,
             "archive: " + why + "; it was renamed to " + movedTo +
                 " and is never written again; a new archive is started and filled again from "
@@ -202,12 +203,15 @@ bool ArchiveWriter::RoomOnDisk() {
                 WriteResult::Failure::Full});
     } else if (lowOnDisk_ && free >= 2 * floor) {
         lowOnDisk_ = false;
-        std::int64_t held = 0;
-        std::swap(held, heldBack_);
+        const std::int64_t held = std::exchange(heldBack_, 0);
+        const std::int64_t notLogged = std::exchange(heldNotLogged_, 0);
         Report({ArchiveNews::Kind::Notice,
-                "archive: room on the disk again (" + Kilobytes(free) + " free); " +
-                    std::to_string(held) +
-                    " frame(s) held back meanwhile are taken from the KISS logs now",
+                "archive: room on the disk again (" + Kilobytes(free) + " free); of the " +
+                    std::to_string(held) + " frame(s) held back meanwhile, " +
+                    std::to_string(held - notLogged) + " are taken from the KISS logs now" +
+                    (notLogged > 0 ? ", " + std::to_string(notLogged) +
+                                         " never reached the KISS log and are not archived"
+                                   : ""),
                 WriteResult::Failure::None});
         std::lock_guard lock(mutex_);
         for (const std::string& log : logs_)
@@ -226,7 +230,8 @@ bool ArchiveWriter::Post(ArchiveFrame frame) {
             if (first)
                 news_.push_back({ArchiveNews::Kind::Error,
                                  "archive: frames arrive faster than they can be written; those "
-                                 "not written are taken from the KISS log at the next start",
+                                 "not written are taken from the KISS log at the next start "
+                                 "(those that reached it)",
                                  WriteResult::Failure::Other});
             return false;
         }
@@ -357,6 +362,7 @@ void ArchiveWriter::WriteBatch(std::vector<ArchiveFrame>& batch) {
         counts_.dropped += static_cast<std::int64_t>(batch.size());
         counts_.notLogged += notLogged;
         heldBack_ += static_cast<std::int64_t>(batch.size());
+        heldNotLogged_ += notLogged;
         return;
     }
     WriteResult r = archive_.Insert(batch);

@@ -144,6 +144,7 @@ class ArchiveWriter {
     std::vector<std::string> logs_;     // every KISS log asked for, to fill a new archive again
     std::vector<std::string> imported_; // every file imported, the same
     std::int64_t heldBack_ = 0;         // frames not written while the disk was nearly full
+    std::int64_t heldNotLogged_ = 0;    // of them, those that are in no KISS log
     struct CatchUpState;
     std::unique_ptr<CatchUpState> catchUp_; // the writer thread's catch-up (under mutex_)
 };
