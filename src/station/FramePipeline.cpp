@@ -62,10 +62,12 @@ bool FramePipeline::ProcessImportedFrame(std::span<const std::uint8_t> data,
 // again: the log is what the archive's catch-up and an import read.
 void FramePipeline::KissWritten(const std::string& failure, const std::string& received) {
     const std::int64_t now = UnixMillisecondsNow(clock_);
-    const std::string count = std::to_string(kissLost_) + " frame(s)";
+    const auto count = [&] { return std::to_string(kissLost_) + " frame(s)"; };
     if (failure.empty()) {
-        if (kissLost_ == 0) return;
-        log_("KISS log written again: " + count + " received from " + kissLostSince_ + " on " +
+        // A nearly full disk takes a short record now and then between
+        // failures: the total waits until the last line is a minute old.
+        if (kissLost_ == 0 || now - kissLineMs_ < kKissFailureLineMs) return;
+        log_("KISS log written again: " + count() + " received from " + kissLostSince_ + " on " +
              "are not in it; they went to the uploads, the archive and the page as they came, "
              "and cannot be taken from the log later");
         kissLost_ = 0;
@@ -83,7 +85,7 @@ void FramePipeline::KissWritten(const std::string& failure, const std::string& r
     }
     if (now - kissLineMs_ < kKissFailureLineMs) return;
     kissLineMs_ = now;
-    log_("KISS log still failing: " + failure + "; " + count + " not logged since " +
+    log_("KISS log still failing: " + failure + "; " + count() + " not logged since " +
          kissLostSince_);
 }
 

@@ -46,8 +46,9 @@ class FramePipeline {
     const std::string& TelemetryFrame() const { return telemetryFrame_; }
     const std::string& UploadBody() const { return uploadBody_; }
     std::uint64_t KissWriteFailures() const { return kissFailures_; }
-    // Lines about frames the log did not take: the first failure at once, a
-    // count at most this often while it goes on, a total when it works again.
+    // Lines about frames the log did not take: the first failure at once,
+    // then at most one line this often: the count while it goes on, the total
+    // once it works again.
     static constexpr std::int64_t kKissFailureLineMs = 60'000;
 
   private:
