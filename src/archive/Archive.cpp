@@ -1,9 +1,17 @@
 #include "archive/Archive.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 #include <unordered_map>
 
 #include "archive/ArchiveSchema.h"
@@ -33,6 +41,9 @@ WriteResult::Failure FailureOf(int rc) {
         return WriteResult::Failure::Busy;
     case SQLITE_FULL:
         return WriteResult::Failure::Full;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return WriteResult::Failure::Damaged;
     default:
         return WriteResult::Failure::Other;
     }
@@ -41,6 +52,36 @@ WriteResult::Failure FailureOf(int rc) {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+}
+
+// Whether the file begins as every SQLite database does: one that does, but
+// that SQLite cannot read, is damaged; one that does not is someone else's.
+bool HasSqliteHeader(const std::string& path) {
+    static constexpr char kMagic[] = "SQLite format 3";
+    char head[sizeof kMagic] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    return n == static_cast<ssize_t>(sizeof head) && std::memcmp(head, kMagic, sizeof head) == 0;
+}
+
+// Why the archive cannot be written here, or "" when it can: the folder must
+// take the -wal and -shm files (and a new file), an existing file be writable.
+std::string NotWritable(const std::string& path, bool exists) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const std::string dir = folder.empty() ? "." : folder;
+    const char* verb = exists ? " cannot be written" : " cannot be created";
+    if (::access(dir.c_str(), W_OK) != 0)
+        return path + verb + ": its folder " + dir + " cannot be written (" + std::strerror(errno) +
+               ")";
+    if (exists && ::access(path.c_str(), W_OK) != 0)
+        return path + verb + " (" + std::strerror(errno) + ")";
+    return {};
+}
+
+std::string DamagedText(const std::string& path, const std::string& why) {
+    return path + " is damaged (" + why + ")";
 }
 
 } // namespace
@@ -61,75 +102,112 @@ std::string Archive::Open(const std::string& path, Access access, int busyMs) {
     Close();
     path_ = path;
     access_ = access;
+    failure_ = OpenFailure::None;
     const std::string leftAlone = "; the file is left as it is";
     SchemaCheck check = SchemaCheck::Empty;
     int version = 0;
+    auto fail = [&](OpenFailure kind, std::string why) {
+        failure_ = kind;
+        Close();
+        return why;
+    };
+    // What the connection's last error says about the file: a lock that may
+    // go, or damage (only in a file that begins as an SQLite file: anything
+    // else is someone else's and just not ours).
+    auto failedOn = [&](sqlite3* db, const std::string& doing) {
+        const int rc = sqlite3_extended_errcode(db);
+        const std::string why = sqlite3_errmsg(db);
+        if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
+            return fail(OpenFailure::Busy, path + " is locked by another program (" + why + ")");
+        if (IsDamage(rc) && HasSqliteHeader(path))
+            return fail(OpenFailure::Damaged, DamagedText(path, why) + leftAlone);
+        if ((rc & 0xFF) == SQLITE_READONLY || (rc & 0xFF) == SQLITE_PERM ||
+            (rc & 0xFF) == SQLITE_CANTOPEN)
+            return fail(OpenFailure::Denied, path + " " + doing + " (" + why + ")");
+        return fail(OpenFailure::Refused,
+                    path + " is not a tavrik archive (" + why + ")" + leftAlone);
+    };
     auto checkWith = [&](sqlite3* db) -> std::string {
         if (std::string why = CheckSchema(db, check, version); !why.empty())
-            return path + " is not a tavrik archive (" + why + ")" + leftAlone;
+            return failedOn(db, "cannot be read");
         switch (check) {
         case SchemaCheck::Foreign:
-            return path + " is not a tavrik archive (another program's database)" + leftAlone;
+            return fail(OpenFailure::Refused,
+                        path + " is not a tavrik archive (another program's database)" + leftAlone);
         case SchemaCheck::Newer:
-            return path + " was written by a newer version of the program (archive version " +
-                   std::to_string(version) + ", this one knows up to " +
-                   std::to_string(kArchiveSchemaVersion) + ")" + leftAlone;
+            return fail(OpenFailure::Refused,
+                        path + " was written by a newer version of the program (archive version " +
+                            std::to_string(version) + ", this one knows up to " +
+                            std::to_string(kArchiveSchemaVersion) + ")" + leftAlone);
         case SchemaCheck::Empty:
         case SchemaCheck::Older:
             if (access == Access::Read)
-                return path + (check == SchemaCheck::Empty
-                                   ? " holds no archive yet"
-                                   : " is an archive of an older version; the program or "
-                                     "tavrik-archive import updates it");
+                return fail(OpenFailure::Refused,
+                            path + (check == SchemaCheck::Empty
+                                        ? " holds no archive yet"
+                                        : " is an archive of an older version; the program or "
+                                          "tavrik-archive import updates it"));
             return {};
         case SchemaCheck::Current:
             return {};
         }
         return {};
     };
+    const bool exists = FileExists(path);
+    // Said first: a WAL file in a folder that cannot be written cannot be read either.
+    if (access == Access::Write)
+        if (std::string why = NotWritable(path, exists); !why.empty())
+            return fail(OpenFailure::Denied, why);
     // An existing file is first looked at through a read-only connection: a
     // file that is not ours must not be touched, not even by a WAL recovery.
-    if (FileExists(path)) {
+    if (exists) {
         sqlite3* probe = nullptr;
         int rc = sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READONLY, nullptr);
-        std::string why = rc == SQLITE_OK ? checkWith(probe)
-                                          : path + " cannot be opened (" +
-                                                std::string(sqlite3_errmsg(probe)) + ")";
+        // The probe waits for a lock as long as any connection: a program
+        // closing the archive holds one for a moment.
+        if (rc == SQLITE_OK) sqlite3_busy_timeout(probe, busyMs);
+        std::string why =
+            rc == SQLITE_OK
+                ? checkWith(probe)
+                : fail(OpenFailure::Denied,
+                       path + " cannot be opened (" + std::string(sqlite3_errmsg(probe)) + ")");
         sqlite3_close_v2(probe);
         if (!why.empty()) return why;
     } else if (access == Access::Read) {
-        return path + " does not exist";
+        return fail(OpenFailure::Refused, path + " does not exist");
     }
     const int flags =
         access == Access::Read ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-        std::string why = path + " cannot be opened (" + std::string(sqlite3_errmsg(db_)) + ")";
-        Close();
-        return why;
-    }
+    if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+        return fail(OpenFailure::Denied,
+                    path + " cannot be opened (" + std::string(sqlite3_errmsg(db_)) + ")");
     sqlite3_busy_timeout(db_, busyMs);
     st_ = new ArchiveStatements;
     if (access == Access::Write) {
         auto exec = [&](const char* sql) {
-            return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK
-                       ? std::string()
-                       : std::string(sqlite3_errmsg(db_));
+            return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
         };
         // Checked again on this connection: another program may have made it meanwhile.
-        std::string why = checkWith(db_);
-        if (why.empty()) why = exec("PRAGMA journal_mode = WAL");
+        if (std::string why = checkWith(db_); !why.empty()) return why;
+        if (sqlite3_db_readonly(db_, "main") == 1)
+            return fail(OpenFailure::Denied, path + " cannot be written (opened read-only)");
+        if (!exec("PRAGMA journal_mode = WAL")) return failedOn(db_, "cannot be written");
         // In WAL mode a commit is durable against a crash of the program
         // without waiting for the disk; a power cut may lose the last ones,
         // which the next start's catch-up takes again from the KISS logs.
-        if (why.empty()) why = exec("PRAGMA synchronous = NORMAL");
-        if (why.empty()) why = exec("PRAGMA cache_size = -16000");
-        if (why.empty() && check != SchemaCheck::Current) {
-            why = CreateOrMigrate(db_, check == SchemaCheck::Empty ? 0 : version);
-            if (!why.empty()) why = path + ": the archive cannot be set up (" + why + ")";
-        }
-        if (!why.empty()) {
-            Close();
-            return why;
+        // A WAL that was cut back by a checkpoint gives its disk space back
+        // instead of keeping its largest size.
+        if (!exec("PRAGMA synchronous = NORMAL") || !exec("PRAGMA cache_size = -16000") ||
+            !exec("PRAGMA journal_size_limit = 1048576"))
+            return failedOn(db_, "cannot be written");
+        if (check != SchemaCheck::Current) {
+            if (std::string why = CreateOrMigrate(db_, check == SchemaCheck::Empty ? 0 : version);
+                !why.empty()) {
+                const int rc = sqlite3_extended_errcode(db_);
+                if ((rc & 0xFF) == SQLITE_BUSY || IsDamage(rc)) return failedOn(db_, "");
+                return fail(OpenFailure::Refused,
+                            path + ": the archive cannot be set up (" + why + ")");
+            }
         }
     }
     return {};

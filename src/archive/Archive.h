@@ -24,8 +24,16 @@ class ArchiveStatements;
 class Archive {
   public:
     enum class Access { Read, Write };
-    // How long a write waits for another program's lock before it fails.
+    // How long every connection waits for another program's lock before it fails.
     static constexpr int kDefaultBusyMs = 5000;
+    // Why the last Open failed, for callers that act on it.
+    enum class OpenFailure {
+        None,
+        Busy,    // another program holds a lock: may work later
+        Denied,  // the file or its folder cannot be written (permissions, read-only disk)
+        Damaged, // an SQLite file that SQLite finds damaged: never written
+        Refused, // not an archive of a version this program knows, or any other reason
+    };
 
     Archive();
     ~Archive();
@@ -39,7 +47,22 @@ class Archive {
     // else why the file cannot be used ("... is not a tavrik archive", "...
     // was written by a newer version ...", SQLite's reason).
     std::string Open(const std::string& path, Access access, int busyMs = kDefaultBusyMs);
+    OpenFailure LastFailure() const { return failure_; }
     void Close();
+    // Closes without the checkpoint SQLite makes when the last connection
+    // closes: a damaged file is left exactly as it was.
+    void CloseWithoutWriting();
+
+    // PRAGMA quick_check, or integrity_check when `full`. Returns an empty
+    // text when the file is whole, else SQLite's findings (the first few).
+    // With limitMs > 0 the check stops after that long; `finished` then says
+    // whether it got to the end (an unfinished check found nothing so far).
+    std::string Check(bool full, int limitMs = 0, bool* finished = nullptr);
+    // Whether an SQLite result code means the file itself is damaged.
+    static bool IsDamage(int rc);
+    // Moves the WAL's pages into the file and cuts the WAL to nothing, so it
+    // holds no disk space; false when a reader kept it from finishing.
+    bool CheckpointTruncate();
     bool IsOpen() const { return db_ != nullptr; }
     const std::string& Path() const { return path_; }
 
@@ -62,6 +85,9 @@ class Archive {
     std::string QueryPasses(TimeRange range, std::vector<Summary>& out);
     // The same, one at a time in flat memory; the callback returns false to stop.
     std::string QueryPasses(TimeRange range, const std::function<bool(const Summary&)>& pass);
+    // At most `max` of them, newest first: a page's list, read with a limit
+    // however many passes the archive holds.
+    std::string QueryNewestPasses(TimeRange range, std::size_t max, std::vector<Summary>& out);
     // The latest pass, if any.
     std::string LastPass(std::optional<Summary>& out);
     // The hour summaries that begin in the range, oldest first.
@@ -78,7 +104,14 @@ class Archive {
     sqlite3* db_ = nullptr;
     std::string path_;
     Access access_ = Access::Read;
+    OpenFailure failure_ = OpenFailure::None;
     ArchiveStatements* st_ = nullptr; // the prepared statements, kept for the connection's life
 };
+
+// Renames a damaged archive, with its -wal and -shm files, to
+// <path>.damaged-<yyyymmddThhmmssZ of unixMs>, so that a new one can take its
+// place and the old one stays for whoever wants to look into it. Returns an
+// empty text and the new name, else why it could not be moved.
+std::string SetArchiveAside(const std::string& path, std::int64_t unixMs, std::string& movedTo);
 
 } // namespace tavrik

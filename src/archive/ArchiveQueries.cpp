@@ -94,15 +94,23 @@ std::string Archive::QuerySeries(int field, TimeRange range, int points, Series&
                                               "_max, " + col +
                                               "_sum FROM hour_summary WHERE hour_ms >= ? AND "
                                               "hour_ms < ? ORDER BY hour_ms")
-            : st_->rawSeries[f].Get(db_, "SELECT time_ms, 1, v, v, v FROM (SELECT time_ms, " +
+            // Grouped in SQL, so at most one row per bucket comes back.
+            : st_->rawSeries[f].Get(db_, "SELECT min(time_ms), count(*), min(v), max(v), sum(v) "
+                                         "FROM (SELECT time_ms, " +
                                              CalibratedSql(field) +
-                                             " AS v FROM frame WHERE time_ms >= ? AND "
-                                             "time_ms < ? ORDER BY time_ms)");
+                                             " AS v FROM frame WHERE time_ms >= ?1 AND "
+                                             "time_ms < ?2) GROUP BY (time_ms - ?3) / ?4 "
+                                             "ORDER BY 1 LIMIT ?5");
     if (!q) return sqlite3_errmsg(db_);
     Reset r{q};
     sqlite3_bind_int64(
         q, 1, out.fromSummaries ? FloorDiv(range.fromMs, kHourMs) * kHourMs : range.fromMs);
     sqlite3_bind_int64(q, 2, range.toMs);
+    if (!out.fromSummaries) {
+        sqlite3_bind_int64(q, 3, grid);
+        sqlite3_bind_int64(q, 4, bucket);
+        sqlite3_bind_int64(q, 5, (range.toMs - grid) / bucket + 1);
+    }
     int rc;
     std::int64_t index = -1;
     while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
@@ -149,6 +157,29 @@ std::string Archive::QueryPasses(TimeRange range, const std::function<bool(const
     while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
         const Summary s = ReadSummary(q);
         if (s.endMs >= range.fromMs && !pass(s)) return {};
+    }
+    return rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
+}
+
+std::string Archive::QueryNewestPasses(TimeRange range, std::size_t max,
+                                       std::vector<Summary>& out) {
+    out.clear();
+    if (!db_) return "the archive is not open";
+    static const std::string sql =
+        SummarySelect("pass_summary", "start_ms") +
+        " WHERE start_ms >= coalesce((SELECT max(start_ms) FROM pass_summary WHERE start_ms <= "
+        "?1), ?1) AND start_ms < ?2 ORDER BY start_ms DESC LIMIT ?3";
+    sqlite3_stmt* q = st_->newestPasses.Get(db_, sql);
+    if (!q) return sqlite3_errmsg(db_);
+    Reset r{q};
+    sqlite3_bind_int64(q, 1, range.fromMs);
+    sqlite3_bind_int64(q, 2, range.toMs);
+    sqlite3_bind_int64(q, 3, static_cast<std::int64_t>(std::min<std::size_t>(max, 1u << 20)));
+    int rc;
+    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+        Summary s = ReadSummary(q);
+        // Only the oldest may begin before the range and end before it too.
+        if (s.endMs >= range.fromMs) out.push_back(std::move(s));
     }
     return rc == SQLITE_DONE ? std::string() : std::string(sqlite3_errmsg(db_));
 }

@@ -66,7 +66,7 @@ class ArchiveStatements {
     Stmt begin, commit, rollback;
     Stmt insertFrame, fileId, addFile, setMark, getMark, marks;
     Stmt hourGet, hourPut, passNear, passDelete, passPut;
-    Stmt first, last, count, countAll, exportRows, passes, lastPass, hours;
+    Stmt first, last, count, countAll, exportRows, passes, newestPasses, lastPass, hours;
     std::array<Stmt, kFieldCount> rawSeries, hourSeries;
     std::unordered_map<std::string, std::int64_t> fileIds; // committed ids only
     std::vector<std::size_t> inserted;                     // reused per Insert

@@ -110,7 +110,7 @@ struct KissMark {
 
 // The outcome of a write. A failed write changed nothing.
 struct WriteResult {
-    enum class Failure { None, Busy, Full, Other };
+    enum class Failure { None, Busy, Full, Damaged, Other };
     std::int64_t added = 0;      // new frames
     std::int64_t duplicates = 0; // frames already there (same time, same bytes)
     std::int64_t refused = 0;    // frames the decoder does not take (not stored)

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <sys/statvfs.h>
 #include <system_error>
 #include <utility>
 
@@ -16,6 +17,19 @@ namespace {
 // Live frames taken per transaction: a burst after a stall goes in one commit.
 constexpr std::size_t kLiveBatch = 1000;
 constexpr auto kProgressEvery = std::chrono::milliseconds(500);
+// The window's thread opens the archive at start-up: it waits no longer than
+// this for another program's lock before leaving it to the writer's thread.
+constexpr int kStartBusyMs = 300;
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string Kilobytes(std::uint64_t bytes) {
+    return std::to_string(bytes / 1024) + " kB";
+}
 
 struct LogToDo {
     std::string path;
@@ -61,10 +75,149 @@ ArchiveWriter::~ArchiveWriter() {
 
 std::string ArchiveWriter::Start(const std::string& path) {
     if (Running()) return {};
-    if (std::string why = archive_.Open(path, Archive::Access::Write); !why.empty()) return why;
+    path_ = path;
+    checked_ = dead_ = lowOnDisk_ = false;
+    std::string why = OpenOrReplace(kStartBusyMs);
+    if (!why.empty() && archive_.LastFailure() != Archive::OpenFailure::Busy) return why;
+    if (!why.empty())
+        Report({ArchiveNews::Kind::Notice,
+                "archive: " + why + "; tried again every " +
+                    std::to_string(options_.lockRetryMs / 1000) +
+                    " s, the frames meanwhile wait in the KISS log",
+                WriteResult::Failure::Busy});
     stop_ = false;
     thread_ = std::thread([this] { Run(); });
     return {};
+}
+
+std::string ArchiveWriter::OpenOrReplace(int busyMs) {
+    std::string why = archive_.Open(path_, Archive::Access::Write, busyMs);
+    if (why.empty() || archive_.LastFailure() != Archive::OpenFailure::Damaged) return why;
+    // Said for the tools; here the file is set aside instead.
+    constexpr std::string_view kLeftAlone = "; the file is left as it is";
+    if (why.ends_with(kLeftAlone)) why.resize(why.size() - kLeftAlone.size());
+    return Replace(why) ? std::string() : "the damaged archive cannot be replaced";
+}
+
+bool ArchiveWriter::Replace(const std::string& why) {
+    archive_.CloseWithoutWriting();
+    std::string movedTo;
+    std::string failed = SetArchiveAside(path_, NowMs(), movedTo);
+    if (failed.empty()) failed = archive_.Open(path_, Archive::Access::Write);
+    if (!failed.empty()) {
+        dead_ = true;
+        Report({ArchiveNews::Kind::Notice,
+                "archive: " + why + "; no new archive could be started (" + failed +
+                    "); the station goes on without it",
+                WriteResult::Failure::Damaged});
+        return false;
+    }
+    checked_ = true; // a new file
+    bool imports = false;
+    {
+        std::lock_guard lock(mutex_);
+        ++counts_.setAside;
+        imports = !imported_.empty();
+    }
+    Report({ArchiveNews::Kind::Notice,
+            "archive: " + why + "; it was renamed to " + movedTo +
+                " and is never written again; a new archive is started and filled again from "
+                "the KISS logs" +
+                (imports ? " and the files imported in this run" : ""),
+            WriteResult::Failure::Damaged});
+    Requeue();
+    return true;
+}
+
+// Every log and imported file from the start, into the new archive (called
+// on the writer's thread; a catch-up under way is planned anew).
+void ArchiveWriter::Requeue() {
+    std::lock_guard lock(mutex_);
+    catchUp_.reset();
+    catchUpFiles_.clear();
+    for (const std::string& log : logs_)
+        catchUpFiles_.push_back({log, false});
+    for (const std::string& file : imported_)
+        catchUpFiles_.push_back({file, true});
+}
+
+bool ArchiveWriter::OpenOnThread() {
+    while (!archive_.IsOpen() && !dead_) {
+        std::string why = OpenOrReplace(Archive::kDefaultBusyMs);
+        if (why.empty()) {
+            Report({ArchiveNews::Kind::Notice, "archive: " + path_ + " is free again and in use",
+                    WriteResult::Failure::None});
+            break;
+        }
+        if (archive_.LastFailure() != Archive::OpenFailure::Busy) {
+            dead_ = true;
+            Report({ArchiveNews::Kind::Notice, "archive not used: " + why,
+                    WriteResult::Failure::Other});
+            return false;
+        }
+        std::unique_lock lock(mutex_);
+        if (wake_.wait_for(lock, std::chrono::milliseconds(options_.lockRetryMs),
+                           [&] { return stop_; }))
+            return false;
+    }
+    if (dead_) return false;
+    if (!checked_ && options_.quickCheckMs > 0) {
+        checked_ = true;
+        bool finished = true;
+        const std::string found = archive_.Check(false, options_.quickCheckMs, &finished);
+        if (!found.empty()) return Replace(path_ + " is damaged (quick check: " + found + ")");
+        if (!finished)
+            Report({ArchiveNews::Kind::Notice,
+                    "archive: the quick check of " + path_ + " stopped after " +
+                        std::to_string(options_.quickCheckMs / 1000) +
+                        " s with nothing found (a large file; tavrik-archive check looks at all "
+                        "of it)",
+                    WriteResult::Failure::None});
+    }
+    return true;
+}
+
+// A write's error as the damage line says it: "<path> is damaged (<what>)".
+std::string ArchiveWriter::DamageText(const std::string& error) const {
+    const std::string prefix = path_ + ": ";
+    return path_ + " is damaged (" +
+           (error.starts_with(prefix) ? error.substr(prefix.size()) : error) + ")";
+}
+
+bool ArchiveWriter::RoomOnDisk() {
+    const std::string folder = std::filesystem::path(path_).parent_path().string();
+    struct statvfs fs {};
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0) return true;
+    const std::uint64_t size = static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize;
+    const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    const std::uint64_t floor = std::min(options_.diskFloorBytes, size / 16);
+    tightOnDisk_ = free < 8 * floor;
+    if (!lowOnDisk_ && free < floor) {
+        lowOnDisk_ = true;
+        // The WAL gives back what it holds beyond the frames it still has to move.
+        archive_.CheckpointTruncate();
+        Report({ArchiveNews::Kind::Notice,
+                "archive: the disk is nearly full (" + Kilobytes(free) +
+                    " free); the archive stops growing and leaves the room to the KISS log; "
+                    "frames logged meanwhile are archived from it once there is room again",
+                WriteResult::Failure::Full});
+    } else if (lowOnDisk_ && free >= 2 * floor) {
+        lowOnDisk_ = false;
+        const std::int64_t held = std::exchange(heldBack_, 0);
+        const std::int64_t notLogged = std::exchange(heldNotLogged_, 0);
+        Report({ArchiveNews::Kind::Notice,
+                "archive: room on the disk again (" + Kilobytes(free) + " free); of the " +
+                    std::to_string(held) + " frame(s) held back meanwhile, " +
+                    std::to_string(held - notLogged) + " are taken from the KISS logs now" +
+                    (notLogged > 0 ? ", " + std::to_string(notLogged) +
+                                         " never reached the KISS log and are not archived"
+                                   : ""),
+                WriteResult::Failure::None});
+        std::lock_guard lock(mutex_);
+        for (const std::string& log : logs_)
+            catchUpFiles_.push_back({log, false});
+    }
+    return !lowOnDisk_;
 }
 
 bool ArchiveWriter::Post(ArchiveFrame frame) {
@@ -77,7 +230,8 @@ bool ArchiveWriter::Post(ArchiveFrame frame) {
             if (first)
                 news_.push_back({ArchiveNews::Kind::Error,
                                  "archive: frames arrive faster than they can be written; those "
-                                 "not written are taken from the KISS log at the next start",
+                                 "not written are taken from the KISS log at the next start "
+                                 "(those that reached it)",
                                  WriteResult::Failure::Other});
             return false;
         }
@@ -90,8 +244,10 @@ bool ArchiveWriter::Post(ArchiveFrame frame) {
 void ArchiveWriter::CatchUp(std::vector<std::string> kissLogs) {
     {
         std::lock_guard lock(mutex_);
-        for (std::string& log : kissLogs)
+        for (std::string& log : kissLogs) {
+            if (std::find(logs_.begin(), logs_.end(), log) == logs_.end()) logs_.push_back(log);
             catchUpFiles_.push_back({std::move(log), false});
+        }
     }
     wake_.notify_one();
 }
@@ -99,8 +255,11 @@ void ArchiveWriter::CatchUp(std::vector<std::string> kissLogs) {
 void ArchiveWriter::Import(std::vector<std::string> kissFiles) {
     {
         std::lock_guard lock(mutex_);
-        for (std::string& file : kissFiles)
+        for (std::string& file : kissFiles) {
+            if (std::find(imported_.begin(), imported_.end(), file) == imported_.end())
+                imported_.push_back(file);
             catchUpFiles_.push_back({std::move(file), true});
+        }
     }
     wake_.notify_one();
 }
@@ -153,6 +312,7 @@ void ArchiveWriter::Report(ArchiveNews news) {
 }
 
 void ArchiveWriter::Run() {
+    if (!OpenOnThread()) dead_ = true;
     std::vector<ArchiveFrame> batch;
     for (;;) {
         {
@@ -170,28 +330,72 @@ void ArchiveWriter::Run() {
                 batch.push_back(std::move(queue_.front()));
                 queue_.pop_front();
             }
+            if (dead_) {
+                // Nothing to write to: the frames stay in the KISS logs only.
+                counts_.dropped += static_cast<std::int64_t>(batch.size());
+                catchUpFiles_.clear();
+                catchUp_.reset();
+                continue;
+            }
             busy_ = true;
         }
         if (!batch.empty()) {
-            const WriteResult r = archive_.Insert(batch);
-            {
-                std::lock_guard lock(mutex_);
-                if (r.Ok()) {
-                    counts_.archived += r.added;
-                    counts_.duplicates += r.duplicates;
-                } else {
-                    counts_.dropped += static_cast<std::int64_t>(batch.size());
-                }
-            }
-            if (!r.Ok())
-                Report({ArchiveNews::Kind::Error,
-                        "archive: " + std::to_string(batch.size()) + " frame(s) not archived: " +
-                            r.error + "; they are taken from the KISS log at the next start",
-                        r.failure});
-        } else if (!stop_) {
+            WriteBatch(batch);
+        } else if (!stop_ && RoomOnDisk()) {
             CatchUpSlice();
+            if (!damage_.empty()) Replace(std::exchange(damage_, {}));
+        } else if (!stop_) {
+            // Nearly full: the catch-up waits for room, looking again now and then.
+            std::unique_lock lock(mutex_);
+            wake_.wait_for(lock, std::chrono::seconds(1), [&] { return stop_ || !queue_.empty(); });
         }
     }
+}
+
+void ArchiveWriter::WriteBatch(std::vector<ArchiveFrame>& batch) {
+    const auto notLogged = static_cast<std::int64_t>(
+        std::count_if(batch.begin(), batch.end(), [](const ArchiveFrame& f) {
+            return f.kissFile.empty() || f.kissOffset < 0;
+        }));
+    if (!RoomOnDisk()) {
+        std::lock_guard lock(mutex_);
+        counts_.dropped += static_cast<std::int64_t>(batch.size());
+        counts_.notLogged += notLogged;
+        heldBack_ += static_cast<std::int64_t>(batch.size());
+        heldNotLogged_ += notLogged;
+        return;
+    }
+    WriteResult r = archive_.Insert(batch);
+    // Damage met by a write: the batch goes into the new archive instead.
+    if (r.failure == WriteResult::Failure::Damaged && Replace(DamageText(r.error)))
+        r = archive_.Insert(batch);
+    // On a disk getting full the WAL is moved into the file after every
+    // write, while that still fits: it never holds the last megabytes.
+    if (r.failure == WriteResult::Failure::Full || tightOnDisk_) archive_.CheckpointTruncate();
+    {
+        std::lock_guard lock(mutex_);
+        if (r.Ok()) {
+            counts_.archived += r.added;
+            counts_.duplicates += r.duplicates;
+        } else {
+            counts_.dropped += static_cast<std::int64_t>(batch.size());
+            counts_.notLogged += notLogged;
+        }
+    }
+    if (r.Ok()) return;
+    const auto logged = static_cast<std::int64_t>(batch.size()) - notLogged;
+    std::string what;
+    if (logged > 0)
+        what = (notLogged > 0 ? std::to_string(logged) + " of them are" : "they are") +
+               std::string(" taken from the KISS log at the next start");
+    if (notLogged > 0)
+        what += (what.empty() ? "" : ", ") +
+                (logged > 0 ? std::to_string(notLogged) : std::string("they")) +
+                " never reached the KISS log and are lost to the archive";
+    Report({ArchiveNews::Kind::Error,
+            "archive: " + std::to_string(batch.size()) + " frame(s) not archived: " + r.error +
+                "; " + what,
+            r.failure});
 }
 
 // One slice of the catch-up; plans it on the first call.
@@ -272,6 +476,10 @@ bool ArchiveWriter::CatchUpSlice() {
     const bool more = c.import.Slice(archive_, options_.sliceFrames, r);
     const LogToDo& log = c.logs[c.next];
     const std::uint64_t position = c.doneBytes + (c.import.Position() - log.from);
+    if (r.failure == WriteResult::Failure::Damaged) {
+        damage_ = DamageText(r.error);
+        return false;
+    }
     if (!r.Ok()) return finish(r.error);
     if (!more) {
         const ImportCounts& n = c.import.Counts();

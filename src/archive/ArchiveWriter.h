@@ -24,6 +24,7 @@ struct ArchiveNews {
         Error,           // a write failed (text says why); those frames wait for the next catch-up
         CatchUpProgress, // a catch-up step: position/size of all files
         CatchUpDone,     // the catch-up's summary line
+        Notice,          // a line about the archive file itself (set aside, locked, disk full)
     };
     Kind kind = Kind::Error;
     std::string text;
@@ -37,6 +38,8 @@ struct ArchiveWriterCounts {
     std::int64_t duplicates = 0; // live frames already there
     std::int64_t dropped = 0;    // live frames not archived (queue full, write failed)
     std::int64_t caughtUp = 0;   // frames added by the catch-up
+    std::int64_t notLogged = 0;  // of the dropped: not in any KISS log, so lost to the archive
+    std::int64_t setAside = 0;   // damaged archives renamed aside and started anew
     std::size_t queued = 0;
 };
 
@@ -50,6 +53,14 @@ class ArchiveWriter {
         std::size_t queueCapacity =
             20000; // live frames waiting; more are dropped (and caught up later)
         std::size_t sliceFrames = 2000; // catch-up frames per transaction
+        // How long the first look at a file may take (PRAGMA quick_check, on
+        // the writer's thread before its first write); 0 for none.
+        int quickCheckMs = 20000;
+        // Another program's lock at start-up: tried again this often.
+        int lockRetryMs = 5000;
+        // Free space below which the archive stops growing and leaves the
+        // rest of the disk to the KISS log (at most 1/16 of the disk).
+        std::uint64_t diskFloorBytes = 16u << 20;
     };
 
     ArchiveWriter();
@@ -61,6 +72,12 @@ class ArchiveWriter {
     // Opens (creating or updating) the archive on the calling thread, so a bad
     // file is reported at once, then starts the thread. Returns an empty text
     // or why the archive cannot be used (then nothing runs and Post refuses).
+    // A file another program has locked is tried again on the thread until
+    // it opens; a damaged one is renamed aside and a new one started (both
+    // said in a Notice). The thread first runs a time-bounded quick check
+    // and treats damage it finds, or that any later write meets, the same way:
+    // the new archive is filled again from the KISS logs of the catch-up and
+    // the files imported.
     std::string Start(const std::string& path);
     bool Running() const { return thread_.joinable(); }
 
@@ -88,6 +105,18 @@ class ArchiveWriter {
     void Run();
     void Report(ArchiveNews news);
     bool CatchUpSlice();
+    // Opens the archive, setting a damaged file aside; "" when it is open.
+    std::string OpenOrReplace(int busyMs);
+    // The writer thread's first step: waits out a lock, then the quick check.
+    bool OpenOnThread();
+    // Sets the open (damaged) archive aside, starts a new one and asks for
+    // every KISS log and imported file again. False when that failed.
+    bool Replace(const std::string& why);
+    // Whether the disk leaves room for the archive to grow; says when that changes.
+    bool RoomOnDisk();
+    std::string DamageText(const std::string& error) const;
+    void Requeue();
+    void WriteBatch(std::vector<ArchiveFrame>& batch);
 
     Options options_;
     Archive archive_;
@@ -106,6 +135,16 @@ class ArchiveWriter {
     ArchiveWriterCounts counts_;
     bool stop_ = false;
     bool busy_ = false;
+    std::string path_;
+    bool checked_ = false;              // the quick check ran (the writer's thread only)
+    bool dead_ = false;                 // a damaged file could not be replaced: nothing is written
+    bool lowOnDisk_ = false;            // writing stopped for the KISS log's sake
+    bool tightOnDisk_ = false;          // getting there: the WAL is emptied after every write
+    std::string damage_;                // found by a catch-up slice, handled by Run
+    std::vector<std::string> logs_;     // every KISS log asked for, to fill a new archive again
+    std::vector<std::string> imported_; // every file imported, the same
+    std::int64_t heldBack_ = 0;         // frames not written while the disk was nearly full
+    std::int64_t heldNotLogged_ = 0;    // of them, those that are in no KISS log
     struct CatchUpState;
     std::unique_ptr<CatchUpState> catchUp_; // the writer thread's catch-up (under mutex_)
 };

@@ -2,6 +2,7 @@
 
 #include "telemetry/FrameLayout.h"
 #include "telemetry/FrameText.h"
+#include "time/TimeArgument.h"
 #include "upload/UploadBody.h"
 
 namespace tavrik {
@@ -61,6 +62,37 @@ bool FramePipeline::ProcessImportedFrame(std::span<const std::uint8_t> data,
     return true;
 }
 
+// What a frame that missed the log still reaches, and what can never be had
+// again: the log is what the archive's catch-up and an import read.
+void FramePipeline::KissWritten(const std::string& failure, const std::string& received) {
+    const std::int64_t now = UnixMillisecondsNow(clock_);
+    const auto count = [&] { return std::to_string(kissLost_) + " frame(s)"; };
+    if (failure.empty()) {
+        // A nearly full disk takes a short record now and then between
+        // failures: the total waits until the last line is a minute old.
+        if (kissLost_ == 0 || now - kissLineMs_ < kKissFailureLineMs) return;
+        log_("KISS log written again: " + count() + " received from " + kissLostSince_ + " on " +
+             "are not in it; they went to the uploads, the archive and the page as they came, "
+             "and cannot be taken from the log later");
+        kissLost_ = 0;
+        return;
+    }
+    ++kissFailures_;
+    if (kissLost_++ == 0) {
+        kissLostSince_ = received;
+        kissLineMs_ = now;
+        log_("KISS log write failed: " + failure +
+             "; frames that miss the log still go to the uploads, the archive and the page, "
+             "but cannot be taken from the log later (not by the archive's catch-up, not by an "
+             "import); they are counted until it works again");
+        return;
+    }
+    if (now - kissLineMs_ < kKissFailureLineMs) return;
+    kissLineMs_ = now;
+    log_("KISS log still failing: " + failure + "; " + count() + " not logged since " +
+         kissLostSince_);
+}
+
 void FramePipeline::ProcessRawFrame(std::span<const std::uint8_t> data) {
     frameBytes_.Load(data);
     // One reading for the log and the decoded record, so an export of the
@@ -70,11 +102,7 @@ void FramePipeline::ProcessRawFrame(std::span<const std::uint8_t> data) {
     // The frame reaches the log, whole, before anything else may go wrong.
     std::int64_t offset = -1;
     if (kissLog_ && kissLog_->IsOpen()) {
-        const std::string failure = kissLog_->AppendFrame(received, data, offset);
-        if (!failure.empty()) {
-            ++kissFailures_;
-            log_("KISS log write failed: " + failure);
-        }
+        KissWritten(kissLog_->AppendFrame(received, data, offset), received);
     }
     Heard(data, received, offset >= 0 ? std::string_view(kissLog_->Path()) : std::string_view(),
           offset, false);

@@ -50,6 +50,10 @@ class FramePipeline {
     const std::string& TelemetryFrame() const { return telemetryFrame_; }
     const std::string& UploadBody() const { return uploadBody_; }
     std::uint64_t KissWriteFailures() const { return kissFailures_; }
+    // Lines about frames the log did not take: the first failure at once,
+    // then at most one line this often: the count while it goes on, the total
+    // once it works again.
+    static constexpr std::int64_t kKissFailureLineMs = 60'000;
 
   private:
     void LoadFrame(std::span<const std::uint8_t> data);
@@ -58,6 +62,7 @@ class FramePipeline {
     // Hands the frame the history just took to the consumers.
     void HandDecoded(const std::string& timestamp);
     void HandRefused();
+    void KissWritten(const std::string& failure, const std::string& received);
 
     const Clock& clock_;
     const StationConfig& config_;
@@ -73,6 +78,9 @@ class FramePipeline {
     // The frame being handed on; its buffers are reused from frame to frame.
     DecodedFrame current_;
     std::uint64_t kissFailures_ = 0;
+    std::uint64_t kissLost_ = 0;  // frames not logged since the failures began
+    std::string kissLostSince_;   // the first of them's reception time
+    std::int64_t kissLineMs_ = 0; // when the last line about them was written
 };
 
 } // namespace tavrik

@@ -68,13 +68,14 @@ void StationWeb::Start(const StationConfig& config, const Station& station) {
     });
     api_.SetArchive(archiveSource_.get());
     archiveRows_.setInterval(30'000);
-    connect(&archiveRows_, &QTimer::timeout, this, [this] {
-        state_.SetArchiveRows(archive_->Running() ? archiveSource_->Rows() : std::nullopt);
-    });
+    const auto countRows = [this] {
+        if (!archive_->Running()) return state_.SetArchiveRows(std::nullopt);
+        archiveSource_->Rows(
+            [this](std::optional<std::uint64_t> rows) { state_.SetArchiveRows(rows); });
+    };
+    connect(&archiveRows_, &QTimer::timeout, this, countRows);
     archiveRows_.start();
-    QTimer::singleShot(2000, this, [this] {
-        state_.SetArchiveRows(archive_->Running() ? archiveSource_->Rows() : std::nullopt);
-    });
+    QTimer::singleShot(2000, this, countRows);
     if (const std::string line = Start(config); !line.empty() && log_) log_(line);
 }
 

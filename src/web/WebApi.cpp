@@ -256,25 +256,66 @@ std::string WebApi::Station() const {
 }
 
 WebAnswer WebApi::Series(const QueryItems& query) const {
-    const std::optional<long long> field = Whole(query, "field", -1, -1, kFieldCount);
-    if (!field || *field < 0 || *field >= kFieldCount)
-        return Error(400, "field: give a field number, 0 to 45");
-    const std::optional<long long> points = Whole(query, "points", kDefaultPoints, 1, kMaxPoints);
-    if (!points) return Error(400, "points: give a whole number");
-    const Span span = ReadSpan(query, nowMs_(), 86'400'000);
-    if (!span.error.empty()) return Error(400, span.error);
-    const int f = static_cast<int>(*field);
-    std::optional<std::vector<SeriesPoint>> data;
-    if (archive_) data = archive_->Series(f, span.fromMs, span.toMs, static_cast<int>(*points));
+    WebAnswer answer;
+    AnswerLater(
+        "/api/series", query, [&](WebAnswer a) { answer = std::move(a); }, false);
+    return answer;
+}
+
+WebAnswer WebApi::Passes(const QueryItems& query) const {
+    WebAnswer answer;
+    AnswerLater(
+        "/api/passes", query, [&](WebAnswer a) { answer = std::move(a); }, false);
+    return answer;
+}
+
+bool WebApi::ReadsArchive(std::string_view path) {
+    return path == "/api/series" || path == "/api/passes";
+}
+
+void WebApi::AnswerLater(std::string_view path, const QueryItems& query,
+                         std::function<void(WebAnswer)> done, bool useArchive) const {
+    WebArchive* archive = useArchive ? archive_ : nullptr;
+    if (path == "/api/series") {
+        const std::optional<long long> field = Whole(query, "field", -1, -1, kFieldCount);
+        if (!field || *field < 0 || *field >= kFieldCount)
+            return done(Error(400, "field: give a field number, 0 to 45"));
+        const std::optional<long long> points =
+            Whole(query, "points", kDefaultPoints, 1, kMaxPoints);
+        if (!points) return done(Error(400, "points: give a whole number"));
+        const Span span = ReadSpan(query, nowMs_(), 86'400'000);
+        if (!span.error.empty()) return done(Error(400, span.error));
+        const int f = static_cast<int>(*field);
+        const int n = static_cast<int>(*points);
+        if (!archive) return done(SeriesAnswer(f, span.fromMs, span.toMs, n, std::nullopt));
+        archive->Series(f, span.fromMs, span.toMs, n,
+                        [this, f, span, n, done = std::move(done)](auto data) {
+                            done(SeriesAnswer(f, span.fromMs, span.toMs, n, std::move(data)));
+                        });
+        return;
+    }
+    if (path == "/api/passes") {
+        const Span span = ReadSpan(query, nowMs_(), 7 * 86'400'000LL);
+        if (!span.error.empty()) return done(Error(400, span.error));
+        if (!archive) return done(PassesAnswer(span.fromMs, span.toMs, std::nullopt));
+        archive->Passes(span.fromMs, span.toMs, kMaxPasses,
+                        [this, span, done = std::move(done)](auto passes) {
+                            done(PassesAnswer(span.fromMs, span.toMs, std::move(passes)));
+                        });
+        return;
+    }
+    done(Error(404, "not found"));
+}
+
+WebAnswer WebApi::SeriesAnswer(int f, std::int64_t fromMs, std::int64_t toMs, int points,
+                               std::optional<std::vector<SeriesPoint>> data) const {
     const bool fromArchive = data.has_value();
-    if (!data)
-        data = SeriesFromRecords(state_.Records(), f, span.fromMs, span.toMs,
-                                 static_cast<int>(*points));
-    if (data->size() > static_cast<std::size_t>(*points)) data->resize(*points);
+    if (!data) data = SeriesFromRecords(state_.Records(), f, fromMs, toMs, points);
+    if (data->size() > static_cast<std::size_t>(points)) data->resize(points);
 
     JsonWriter j;
     j.Object().Key("field").Integer(f).Key("name").String(Field(f).caption);
-    j.Key("unit").String(Field(f).unit).Key("from").Time(span.fromMs).Key("to").Time(span.toMs);
+    j.Key("unit").String(Field(f).unit).Key("from").Time(fromMs).Key("to").Time(toMs);
     j.Key("source").String(fromArchive ? "archive" : "run");
     // Columns, as a chart takes them: times in ms since 1970 UTC.
     const auto column = [&](std::string_view key, auto get) {
@@ -292,16 +333,13 @@ WebAnswer WebApi::Series(const QueryItems& query) const {
     return {200, std::string(kJson), j.Take()};
 }
 
-WebAnswer WebApi::Passes(const QueryItems& query) const {
-    const Span span = ReadSpan(query, nowMs_(), 7 * 86'400'000LL);
-    if (!span.error.empty()) return Error(400, span.error);
-    std::optional<std::vector<PassView>> passes;
-    if (archive_) passes = archive_->Passes(span.fromMs, span.toMs, kMaxPasses);
+WebAnswer WebApi::PassesAnswer(std::int64_t fromMs, std::int64_t toMs,
+                               std::optional<std::vector<PassView>> passes) const {
     const bool fromArchive = passes.has_value();
-    if (!passes) passes = PassesFromRecords(state_.Records(), span.fromMs, span.toMs, kMaxPasses);
+    if (!passes) passes = PassesFromRecords(state_.Records(), fromMs, toMs, kMaxPasses);
     if (passes->size() > kMaxPasses) passes->resize(kMaxPasses);
     JsonWriter j;
-    j.Object().Key("from").Time(span.fromMs).Key("to").Time(span.toMs);
+    j.Object().Key("from").Time(fromMs).Key("to").Time(toMs);
     j.Key("source").String(fromArchive ? "archive" : "run").Key("passes").Array();
     for (const PassView& p : *passes) {
         j.Object().Key("start").Time(p.startMs).Key("end").Time(p.endMs);

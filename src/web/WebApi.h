@@ -35,7 +35,16 @@ class WebApi {
     void SetArchive(WebArchive* archive) { archive_ = archive; }
 
     // The answer for an API path or /metrics; nothing for any other path.
+    // Series and passes come from this run's records here: with an archive
+    // they are asked through AnswerLater.
     std::optional<WebAnswer> Answer(std::string_view path, const QueryItems& query);
+    // The paths whose answer may read many archive rows.
+    static bool ReadsArchive(std::string_view path);
+    // Their answer: at once without an archive (or a bad query), else when
+    // the archive's thread has it, on the thread that asked, which never
+    // waits for it. Not called when the archive goes away first.
+    void AnswerLater(std::string_view path, const QueryItems& query,
+                     std::function<void(WebAnswer)> done, bool useArchive = true) const;
 
     std::string Current();
     std::string Station() const;
@@ -45,6 +54,11 @@ class WebApi {
     std::string Metrics() const;
 
   private:
+    WebAnswer SeriesAnswer(int field, std::int64_t fromMs, std::int64_t toMs, int points,
+                           std::optional<std::vector<SeriesPoint>> data) const;
+    WebAnswer PassesAnswer(std::int64_t fromMs, std::int64_t toMs,
+                           std::optional<std::vector<PassView>> passes) const;
+
     const WebState& state_;
     std::function<std::int64_t()> nowMs_;
     WebArchive* archive_;

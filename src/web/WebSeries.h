@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,17 +32,19 @@ struct PassView {
 };
 
 // What the web page asks of the archive. The wiring adapts the archive to it;
-// without an archive the answers come from this run's records.
+// without an archive the answers come from this run's records. The answers
+// come later, on the thread that asked: the archive is read elsewhere.
 class WebArchive {
   public:
+    template <class T> using Done = std::function<void(std::optional<T>)>;
     virtual ~WebArchive() = default;
     // At most `points` points of a field over [fromMs, toMs], oldest first;
     // nothing when the archive cannot answer (the run's records are used then).
-    virtual std::optional<std::vector<SeriesPoint>> Series(int field, std::int64_t fromMs,
-                                                           std::int64_t toMs, int points) = 0;
+    virtual void Series(int field, std::int64_t fromMs, std::int64_t toMs, int points,
+                        Done<std::vector<SeriesPoint>> done) = 0;
     // At most `max` passes overlapping [fromMs, toMs], newest first.
-    virtual std::optional<std::vector<PassView>> Passes(std::int64_t fromMs, std::int64_t toMs,
-                                                        std::size_t max) = 0;
+    virtual void Passes(std::int64_t fromMs, std::int64_t toMs, std::size_t max,
+                        Done<std::vector<PassView>> done) = 0;
 };
 
 // Frames further apart than this belong to different passes.

@@ -7,8 +7,10 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QTcpSocket>
 #include <algorithm>
+#include <memory>
 
 #include "web/WebSecrets.h"
 
@@ -125,6 +127,24 @@ quint16 WebServer::Port() const {
     return listener_->serverPort();
 }
 
+namespace {
+void WriteAnswer(QHttpServerResponder& responder, bool head, Status status, const QByteArray& type,
+                 const QByteArray& body, const QByteArray& extraName = {},
+                 const QByteArray& extraValue = {}) {
+    responder.writeStatusLine(status);
+    responder.writeHeader("Content-Type", type);
+    responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+    responder.writeHeader("Cache-Control", "no-store");
+    responder.writeHeader("X-Content-Type-Options", "nosniff");
+    responder.writeHeader("Referrer-Policy", "no-referrer");
+    if (!extraName.isEmpty()) responder.writeHeader(extraName, extraValue);
+    if (head)
+        responder.writeBody("", 0);
+    else
+        responder.writeBody(body);
+}
+} // namespace
+
 bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
     QHttpServerResponder responder = makeResponder(request, socket);
     // A client that lets its answers pile up unread gets no more of them.
@@ -135,17 +155,7 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     const bool head = request.method() == QHttpServerRequest::Method::Head;
     const auto reply = [&](Status status, const QByteArray& type, const QByteArray& body,
                            const QByteArray& extraName = {}, const QByteArray& extraValue = {}) {
-        responder.writeStatusLine(status);
-        responder.writeHeader("Content-Type", type);
-        responder.writeHeader("Content-Length", QByteArray::number(body.size()));
-        responder.writeHeader("Cache-Control", "no-store");
-        responder.writeHeader("X-Content-Type-Options", "nosniff");
-        responder.writeHeader("Referrer-Policy", "no-referrer");
-        if (!extraName.isEmpty()) responder.writeHeader(extraName, extraValue);
-        if (head)
-            responder.writeBody("", 0);
-        else
-            responder.writeBody(body);
+        WriteAnswer(responder, head, status, type, body, extraName, extraValue);
     };
     const QByteArray text = "text/plain; charset=utf-8";
 
@@ -175,6 +185,20 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     QueryItems items;
     for (const auto& [k, v] : request.query().queryItems(QUrl::FullyDecoded))
         if (k != QLatin1String("token")) items.emplace_back(k.toStdString(), v.toStdString());
+    if (WebApi::ReadsArchive(path.toStdString())) {
+        // Read on the archive's thread: the loop goes on serving meanwhile,
+        // and a client gone before its answer is simply not answered.
+        auto later = std::make_shared<QHttpServerResponder>(std::move(responder));
+        api_.AnswerLater(path.toStdString(), items,
+                         [later, head, socket = QPointer<QTcpSocket>(socket)](WebAnswer a) {
+                             if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+                                 return;
+                             WriteAnswer(*later, head, static_cast<Status>(a.status),
+                                         QByteArray::fromStdString(a.contentType),
+                                         QByteArray::fromStdString(a.body));
+                         });
+        return true;
+    }
     if (std::optional<WebAnswer> answer = api_.Answer(path.toStdString(), items)) {
         reply(static_cast<Status>(answer->status), QByteArray::fromStdString(answer->contentType),
               QByteArray::fromStdString(answer->body));

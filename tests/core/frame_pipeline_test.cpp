@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -321,4 +322,50 @@ TEST(FramePipelineClock, TheRecordCarriesTheReceptionTimeOfTheLog) {
     ASSERT_EQ(history.RxPacketCount(), 1);
     EXPECT_EQ(ReadAll(dir.File("run.kss")),
               Concat({KissTimestampRecord(history.Record(1).timestamp), KissFrameRecord(frame)}));
+}
+
+// Runs on a 2 MiB tmpfs (see tests/archive/CMakeLists.txt): the log fills the
+// disk, the frames that miss it are counted and said at most once a minute,
+// and the total is said when writing works again.
+TEST_F(FramePipelineTest, KissFullDiskEveryFrameThatMissesTheLogIsCountedAndTheTruthSaid) {
+    const char* folder = std::getenv("KISS_FULL_DISK_DIR");
+    if (!folder) GTEST_SKIP() << "needs KISS_FULL_DISK_DIR (ctest runs it on a small tmpfs)";
+    const std::string filler = std::string(folder) + "/filler";
+    {
+        std::ofstream out(filler, std::ios::binary);
+        const std::string block(64 * 1024, 'x');
+        for (int i = 0; i < 64 && out.write(block.data(), block.size()); ++i) {
+        }
+    }
+    KissLog log;
+    ASSERT_EQ(log.Open(std::string(folder) + "/N0CALL.kss"), "");
+    pipeline_.SetKissLog(&log);
+    view_.calls.clear();
+    const Bytes frame = FrameBuilder(120).Get();
+    for (int i = 0; i < 300; ++i) {
+        pipeline_.ProcessRawFrame(frame);
+        clock_.AdvanceMilliseconds(1000); // five minutes in all
+    }
+    const std::uint64_t lost = pipeline_.KissWriteFailures();
+    ASSERT_GT(lost, 0u) << "the disk never filled";
+    std::filesystem::remove(filler);
+    pipeline_.ProcessRawFrame(frame);
+    clock_.AdvanceMilliseconds(FramePipeline::kKissFailureLineMs);
+    pipeline_.ProcessRawFrame(frame); // the total, once the last line is a minute old
+    EXPECT_EQ(pipeline_.KissWriteFailures(), lost);
+
+    std::vector<std::string> lines;
+    for (const auto& c : view_.calls)
+        if (c.what == "log" && c.arg.starts_with("KISS log")) lines.push_back(c.arg);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_TRUE(lines.front().starts_with("KISS log write failed: "));
+    EXPECT_NE(lines.front().find("No space left on device"), std::string::npos) << lines.front();
+    EXPECT_NE(lines.front().find("cannot be taken from the log later"), std::string::npos);
+    // At most one line a minute while it goes on, each with the count so far.
+    EXPECT_LE(lines.size(), 2u + 300 / 60);
+    EXPECT_TRUE(lines[1].starts_with("KISS log still failing: ")) << lines[1];
+    EXPECT_EQ(lines.back(), "KISS log written again: " + std::to_string(lost) +
+                                " frame(s) received from " + kTs +
+                                " on are not in it; they went to the uploads, the archive and "
+                                "the page as they came, and cannot be taken from the log later");
 }

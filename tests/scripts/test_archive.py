@@ -108,6 +108,32 @@ class Archive(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"cut.kss: 1 telemetry frame(s) without a reception-time record skipped", r.stderr)
 
+    def test_a_damaged_archive_is_refused_by_import_and_export_and_named_by_check(self):
+        self.imported()
+        r = run(ARCHIVE_TOOL, "check", self.db)
+        self.assertEqual((r.returncode, r.stdout), (0, b"%s: whole (integrity_check ok), 100 frames\n" % self.db.encode()))
+        # Bytes flipped in the frame table's root page, as a bad sector would.
+        c = sqlite3.connect(self.db)
+        c.execute("PRAGMA journal_mode = DELETE")
+        c.execute("PRAGMA journal_mode = WAL")
+        size = c.execute("PRAGMA page_size").fetchone()[0]
+        root = c.execute("SELECT rootpage FROM sqlite_schema WHERE name = 'frame'").fetchone()[0]
+        c.close()
+        with open(self.db, "r+b") as f:
+            f.seek((root - 1) * size)
+            page = f.read(64)
+            f.seek((root - 1) * size)
+            f.write(bytes(b ^ 0x5A for b in page))
+        with open(self.db, "rb") as f:
+            damaged = f.read()
+        for args in (["import", self.db, "sample.kss"], ["export", self.db], ["check", self.db]):
+            r = run(ARCHIVE_TOOL, *args)
+            self.assertEqual((r.returncode, r.stdout), (1, b""), args)
+            self.assertIn(b"is damaged", r.stderr)
+            self.assertEqual(r.stderr.count(b"\n"), 1, r.stderr)  # one line
+        with open(self.db, "rb") as f:
+            self.assertEqual(f.read(), damaged)  # nothing written
+
     def test_an_import_waits_for_another_programs_lock_then_says_so(self):
         self.imported()
         holder = sqlite3.connect(self.db, isolation_level=None)

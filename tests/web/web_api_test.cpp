@@ -6,8 +6,12 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
+#include "archive/Archive.h"
+#include "telemetry_frames.h"
+#include "web/ArchiveWebSource.h"
 #include "web/WebApi.h"
 #include "web/WebConsumer.h"
 #include "web/WebSecrets.h"
@@ -214,4 +218,34 @@ TEST(WebConsumer, ImportsNeitherCountAsHeardNorRaiseAlarms) {
     for (const int f : {3, 7, 9, 10})
         words.push_back(state.Newest()->limits[static_cast<std::size_t>(f)].state);
     EXPECT_EQ(words, (std::vector<std::string>{"red-high", "yellow-low", "ok", "unchecked"}));
+}
+
+// The page's archive questions on a real archive file: answered later, on
+// the loop's thread, newest passes first and no more than the page shows.
+TEST(ArchiveWebSource, PassesComeLaterFromTheArchiveNewestFirstAndBounded) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("tavrik-archive.sqlite").toStdString();
+    {
+        Archive a;
+        ASSERT_EQ(a.Open(path, Archive::Access::Write), "");
+        std::vector<ArchiveFrame> frames;
+        for (int pass = 0; pass < 150; ++pass) // one frame every 30 minutes: 150 passes
+            frames.push_back({kNow - (150 - pass) * 1'800'000LL, "TAVRIK",
+                              tavrik::testing::TelemetryFrame({2}), "", -1});
+        ASSERT_EQ(a.Insert(frames).added, 150);
+    }
+    WebState state;
+    ArchiveWebSource source([&] { return path; });
+    WebApi api(
+        state, [] { return kNow; }, &source);
+    std::optional<WebAnswer> answer;
+    api.AnswerLater("/api/passes", {{"from", "-7d"}}, [&](WebAnswer a) { answer = std::move(a); });
+    EXPECT_FALSE(answer); // not read on the asking thread
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 10000));
+    const QJsonObject passes = Json(answer->body);
+    EXPECT_EQ(passes["source"].toString(), "archive");
+    const QJsonArray list = passes["passes"].toArray();
+    ASSERT_EQ(list.size(), static_cast<qsizetype>(WebApi::kMaxPasses));
+    EXPECT_EQ(list[0].toObject()["start"].toString(), "2026-12-02T12:50:00.000Z");
+    EXPECT_GT(list[0].toObject()["start"].toString(), list[1].toObject()["start"].toString());
 }

@@ -3,6 +3,7 @@
 //   tavrik-archive export ARCHIVE [--from TIME] [--to TIME] [--format csv|json|influx]
 //   tavrik-archive passes ARCHIVE [--from TIME] [--to TIME] [--format csv|json]
 //   tavrik-archive series ARCHIVE FIELD [--from TIME] [--to TIME] [--points N] [--format csv|json]
+//   tavrik-archive check ARCHIVE
 // Exit status as tavrik-decode: 0 all done, 1 something skipped or unreadable
 // (a line on standard error says what), 2 usage.
 #include <cerrno>
@@ -33,10 +34,12 @@ constexpr std::string_view kUsage =
     "       tavrik-archive passes ARCHIVE [--from TIME] [--to TIME] [--format csv|json]\n"
     "       tavrik-archive series ARCHIVE FIELD [--from TIME] [--to TIME] [--points N]\n"
     "                             [--format csv|json]\n"
+    "       tavrik-archive check ARCHIVE\n"
     "  import  adds the telemetry frames of KISS files, skipping those already there\n"
     "  export  the frames in time order, as tavrik-decode writes them, or InfluxDB lines\n"
     "  passes  one row per pass: start, end, frames, min/avg/max of every field\n"
     "  series  one field in about N buckets (default 1000): start, count, min, avg, max\n"
+    "  check   reads the whole file (PRAGMA integrity_check): 0 whole, 1 damaged\n"
     "TIME: 2026-12-09, 2026-12-09T15:46, 2026-12-09T15:46:05.250Z (UTC), now, -24h, -7d\n"
     "FIELD: a caption as in the CSV header without its unit, e.g. \"Batt volts\"\n";
 
@@ -114,11 +117,12 @@ int Parse(int argc, char** argv, Options& o) {
     o.archive = positional[1];
     o.args.assign(positional.begin() + 2, positional.end());
     const bool import = o.command == "import";
-    if (!import && o.command != "export" && o.command != "passes" && o.command != "series")
+    if (!import && o.command != "export" && o.command != "passes" && o.command != "series" &&
+        o.command != "check")
         return Usage("unknown command \"" + o.command + "\"");
     if (import && o.args.empty()) return Usage("no KISS file given");
     if (o.command == "series" && o.args.size() != 1) return Usage("series needs one FIELD");
-    if ((o.command == "export" || o.command == "passes") && !o.args.empty())
+    if ((o.command == "export" || o.command == "passes" || o.command == "check") && !o.args.empty())
         return Usage("unexpected argument \"" + o.args[0] + "\"");
     if (o.format.empty()) o.format = "csv";
     if (o.format != "csv" && o.format != "json" && (o.format != "influx" || o.command != "export"))
@@ -190,10 +194,25 @@ class Progress {
     std::chrono::steady_clock::time_point last_{};
 };
 
+// A damaged file is refused before anything is read from it or written to
+// it: an import would add to it and an export stop halfway.
+std::string Damage(Archive& archive) {
+    const std::string found = archive.Check(false);
+    return found.empty() ? std::string()
+                         : archive.Path() + " is damaged (quick check: " + found +
+                               "); nothing was read or written. Rename it aside and import the "
+                               "KISS logs into a new archive, or try to rescue it with the sqlite3 "
+                               "shell's .recover";
+}
+
 int Import(const Options& o) {
     Archive archive;
     if (std::string why = archive.Open(o.archive, Archive::Access::Write); !why.empty())
         return Fail(why);
+    if (std::string why = Damage(archive); !why.empty()) {
+        archive.CloseWithoutWriting();
+        return Fail(why);
+    }
     bool whole = true;
     Progress progress;
     for (const std::string& file : o.args) {
@@ -255,6 +274,16 @@ int Export(Archive& archive, const Options& o) {
     out.Write(buf);
     if (!why.empty()) return Fail(o.archive + ": " + why);
     return out.Ok() ? 0 : 1;
+}
+
+int Check(Archive& archive) {
+    const std::string found = archive.Check(true);
+    if (!found.empty()) return Fail(archive.Path() + " is damaged: " + found);
+    ArchiveExtent extent;
+    archive.Extent({}, extent);
+    std::printf("%s: whole (integrity_check ok), %lld frames\n", archive.Path().c_str(),
+                static_cast<long long>(extent.count));
+    return 0;
 }
 
 // A passes or series table: CSV with a header, or one JSON object a line.
@@ -371,6 +400,9 @@ int main(int argc, char** argv) {
     Archive archive;
     if (std::string why = archive.Open(o.archive, Archive::Access::Read); !why.empty())
         return Fail(why);
+    if (o.command == "check") return Check(archive);
+    if (o.command == "export")
+        if (std::string why = Damage(archive); !why.empty()) return Fail(why);
     if (o.command == "export") return Export(archive, o);
     if (o.command == "passes") return Passes(archive, o);
     return SeriesCommand(archive, o);

@@ -41,7 +41,8 @@ QString ArchiveService::Start(const QString& folder) {
     const std::string why = writer_->Start(path_.toStdString());
     if (!why.empty()) {
         writer_.reset();
-        return QStringLiteral("archive not used: %1").arg(Text(why));
+        return QStringLiteral("archive not used: %1; the station goes on without it")
+            .arg(Text(why));
     }
     return QStringLiteral("archive: %1").arg(QDir::toNativeSeparators(path_));
 }
@@ -71,6 +72,10 @@ void ArchiveService::TakeNews() {
         switch (n.kind) {
         case ArchiveNews::Kind::Error:
             if (const auto line = errors_.Pass(now, n.text)) emit LogLine(Text(*line));
+            break;
+        case ArchiveNews::Kind::Notice:
+            emit LogLine(Text(n.text));
+            written = true; // a new archive, or one that can be read again
             break;
         case ArchiveNews::Kind::CatchUpProgress:
             emit CatchUpProgress(n.done, n.total);
