@@ -14,6 +14,8 @@ namespace {
 
 // SIGHUP reaches the event loop through this pair; the handler writes one byte.
 int hangupPair[2] = {-1, -1};
+// What SIGHUP did before (ignored, in a station), given back at the end.
+struct sigaction hangupBefore = {};
 
 void OnHangup(int) {
     const char b = 1;
@@ -45,16 +47,14 @@ LimitsFileWatcher::LimitsFileWatcher(const QString& path, Apply apply, Log log, 
         sa.sa_handler = OnHangup;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
-        sigaction(SIGHUP, &sa, nullptr);
+        sigaction(SIGHUP, &sa, &hangupBefore);
     }
     Reload();
 }
 
 LimitsFileWatcher::~LimitsFileWatcher() {
     if (!hangup_) return;
-    struct sigaction sa = {};
-    sa.sa_handler = SIG_DFL;
-    sigaction(SIGHUP, &sa, nullptr);
+    sigaction(SIGHUP, &hangupBefore, nullptr);
     ::close(hangupPair[0]);
     ::close(hangupPair[1]);
     hangupPair[0] = hangupPair[1] = -1;
