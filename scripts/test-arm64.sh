@@ -16,6 +16,8 @@
 # the arm64 output must be reported.
 #
 #   bash scripts/test-arm64.sh          (as root: it installs what is missing)
+#   TAVRIK_ARM64_CHANGE_BYTE=1 bash scripts/test-arm64.sh   changes one byte of an
+#                                       arm64 output first: the script must fail
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -80,6 +82,10 @@ for input in sample_pass.kss frames.kss; do
   for format in csv json hex; do
     "$amd/tavrik-decode" --all --format "$format" "$input" >"amd64.$input.$format" || true
     "$qemu" "$arm/tavrik-decode" --all --format "$format" "$input" >"arm64.$input.$format" || true
+    if [ -n "${TAVRIK_ARM64_CHANGE_BYTE:-}" ] && [ "$input.$format" = frames.kss.csv ]; then
+      # Shows the comparison failing: one digit of the arm64 output changed.
+      printf '9' | dd of="arm64.$input.$format" bs=1 seek=123457 conv=notrunc status=none
+    fi
     same "tavrik-decode --all --format $format $input" "amd64.$input.$format" "arm64.$input.$format"
   done
   "$amd/tavrik-decode" --all --limits "$top/data/limits.example.conf" "$input" >"amd64.$input.limits" || true
@@ -145,7 +151,10 @@ exit 0
 RUN
 status=$(grep -o 'exit status [0-9]*' program.out || echo "exit status (none: still running)")
 echo "  program: $status"
-sed 's/^/  log: /' program.log | head -n 40
+# The start, and the end after SIGTERM (the upload bodies in between left out).
+grep -v 'noradID=' program.log | sed 's/^/  log: /' | head -n 16
+echo "  log: ... $(grep -c 'noradID=' program.log) upload bodies ..."
+grep -v 'noradID=' program.log | sed 's/^/  log: /' | tail -n +17 | tail -n 8
 if [ "$status" != "exit status 0" ]; then
   echo "  DIFFERENT  the program did not end cleanly on SIGTERM"
   failures=$((failures + 1))
