@@ -35,7 +35,8 @@ def split_unescaped(text, sep):
 class GrafanaDashboardTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.board = json.load(open(DASHBOARD, encoding="utf-8"))
+        with open(DASHBOARD, encoding="utf-8") as f:
+            cls.board = json.load(f)
         cls.fields, cls.tags, cls.measurements = set(), set(), set()
         for line in feed_lines():
             head, fields, _stamp = split_unescaped(line, " ")
@@ -63,7 +64,8 @@ class GrafanaDashboardTest(unittest.TestCase):
         served = set()
         for name in os.listdir(os.path.join(SOURCE_DIR, "src", "web")):
             if name.endswith(".cpp"):
-                served |= set(re.findall(r'"(tavrik_[a-z_]+)"', open(os.path.join(SOURCE_DIR, "src", "web", name)).read()))
+                with open(os.path.join(SOURCE_DIR, "src", "web", name)) as f:
+                    served |= set(re.findall(r'"(tavrik_[a-z_]+)"', f.read()))
         exprs = [t["expr"] for t in self.targets if t["datasource"]["type"] == "prometheus"]
         self.assertTrue(exprs)
         for expr in exprs:
@@ -75,12 +77,14 @@ class GrafanaDashboardTest(unittest.TestCase):
             out = os.path.join(tmp, "tavrik.json")
             subprocess.run([sys.executable, os.path.join(SOURCE_DIR, "docs", "grafana", "make_dashboard.py"),
                             "--output", out], check=True, timeout=60)
-            self.assertEqual(json.load(open(out)), self.board,
+            with open(out) as f:
+                made = json.load(f)
+            self.assertEqual(made, self.board,
                              "docs/grafana/tavrik.json differs from make_dashboard.py's output: run it again")
         # The battery's line of the limits file, read here on its own: red-low,
         # yellow-low, yellow-high, red-high are the steps after the base colour.
-        line = [l for l in open(os.path.join(SOURCE_DIR, "data", "limits.example.conf"))
-                if l.startswith("Batt volts")][0]
+        with open(os.path.join(SOURCE_DIR, "data", "limits.example.conf")) as f:
+            line = [l for l in f if l.startswith("Batt volts")][0]
         limits = [float(w) for w in line.split()[2:6]]
         battery = [p for p in self.board["panels"] if p["title"] == "Batt volts"][0]
         steps = [s["value"] for s in battery["fieldConfig"]["defaults"]["thresholds"]["steps"]]
