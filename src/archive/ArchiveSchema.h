@@ -57,7 +57,7 @@ std::string CheckSchema(sqlite3* db, SchemaCheck& check, int& version);
 // `from` to the current version, in one transaction either way.
 std::string CreateOrMigrate(sqlite3* db, int from);
 
-// The statements of the current schema, as the README documents them.
+// The statements of the current schema, as docs/archive.md documents them.
 std::vector<std::string> SchemaStatements();
 
 } // namespace tavrik

@@ -41,7 +41,7 @@ std::string CreateFileWith(const std::string& path, const std::string& text) {
 std::string DefaultStationConfigText() {
     static constexpr const char* kLines[] = {
         "# Station settings, written as a working default: edit them for your station.",
-        "# See man tavrik-decoder or README.md.",
+        "# Every key: man tavrik-decoder, or docs/station-guide.md in the source.",
         "PORT=127.0.0.1:8000",
         "MYCALL=N0CALL",
         "QTH_LAT=",

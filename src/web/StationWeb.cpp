@@ -110,7 +110,7 @@ std::string StationWeb::Start(const StationConfig& config, WebLimits limits) {
     const std::optional<HostPort> where = SplitHostPort(config.web);
     if (!where || where->host.empty())
         return "web page not served: WEB=" + state_.Secrets().Clean(config.web) +
-               " is not HOST:PORT (e.g. 127.0.0.1:8080)";
+               " is not HOST:PORT (e.g. 127.0.0.1:8080, or [::1]:8080)";
     if (std::string why =
             WebServer::ExposureRefusal(where->host, !config.webToken.empty(), config.webOpen);
         !why.empty())
@@ -121,7 +121,10 @@ std::string StationWeb::Start(const StationConfig& config, WebLimits limits) {
         !why.empty())
         return "web page not served on " + config.web + ": " + why;
     server_ = std::move(server);
-    return "web page on http://" + where->host + ":" + std::to_string(server_->Port()) + "/" +
+    // An IPv6 address goes in brackets in a URL, as it does in WEB=[::1]:8080.
+    const bool v6 = where->host.find(':') != std::string::npos;
+    const std::string host = v6 ? "[" + where->host + "]" : where->host;
+    return "web page on http://" + host + ":" + std::to_string(server_->Port()) + "/" +
            (config.webToken.empty() ? "" : " (a token is needed)");
 }
 

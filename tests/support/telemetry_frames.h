@@ -1,6 +1,7 @@
 #pragma once
 // Frames as the modem program hands them over: the KISS port byte, then the
 // AX.25 frame. Telemetry frames carry the satellite's header and raw field values.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,8 +21,11 @@ inline Bytes TelemetryHeader() {
 // A telemetry frame of `length` bytes whose fields hold the raw values given
 // (raw[i] for field i, little-endian for 16-bit fields; signed raws as two's complement).
 inline Bytes TelemetryFrame(const std::vector<long>& raw, std::size_t length = 120) {
-    Bytes f = TelemetryHeader();
-    f.resize(length, 0);
+    // Made at its size, then the header copied in: growing the header with
+    // resize() gives GCC 12 -O3 (the arm64 release build) a false -Warray-bounds.
+    const Bytes header = TelemetryHeader();
+    Bytes f(length, 0);
+    std::copy_n(header.begin(), std::min(length, header.size()), f.begin());
     f[18] = 1; // position 19
     f[19] = 1; // position 20
     for (const FieldSpec& s : FieldTable()) {

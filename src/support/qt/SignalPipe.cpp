@@ -58,17 +58,15 @@ SignalPipe::SignalPipe(std::initializer_list<int> signalNumbers, Handler handler
     sa.sa_flags = SA_RESTART;
     for (const int s : signalNumbers) {
         if (s <= 0 || s >= kMaxSignal || count_ == 4) continue;
-        signals_[count_++] = s;
+        signals_[count_] = s;
         writeEnd[s].store(pair_[1]);
-        sigaction(s, &sa, nullptr);
+        sigaction(s, &sa, &before_[count_++]);
     }
 }
 
 SignalPipe::~SignalPipe() {
-    struct sigaction sa = {};
-    sa.sa_handler = SIG_DFL;
     for (int i = 0; i < count_; ++i) {
-        sigaction(signals_[i], &sa, nullptr);
+        sigaction(signals_[i], &before_[i], nullptr);
         writeEnd[signals_[i]].store(-1);
     }
     if (pair_[0] >= 0) ::close(pair_[0]);

@@ -3,6 +3,7 @@
 // handler only writes one byte and never waits: when the pair is full a
 // wake-up is already on its way, so a burst of signals becomes one call.
 #include <QObject>
+#include <csignal>
 #include <initializer_list>
 
 class QSocketNotifier;
@@ -34,6 +35,8 @@ class SignalPipe : public QObject {
     int pair_[2] = {-1, -1};
     int signals_[4] = {0, 0, 0, 0};
     int count_ = 0;
+    // What each signal did before (SIGHUP ignored in a station), given back at the end.
+    struct sigaction before_[4] = {};
     QSocketNotifier* notifier_ = nullptr;
 };
 

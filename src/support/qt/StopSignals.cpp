@@ -43,6 +43,14 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
         pipe_->SetEnabled(false);
         emit stopRequested(number);
     });
+    // SIGHUP asks for the files to be read again (systemctl reload); it must
+    // never end a station, also when nothing is there to re-read. Whoever
+    // re-reads installs its own handler over this.
+    struct sigaction hangup = {};
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler == SIG_DFL) {
+        hangup.sa_handler = SIG_IGN;
+        sigaction(SIGHUP, &hangup, nullptr);
+    }
 }
 
 StopSignals::~StopSignals() {
