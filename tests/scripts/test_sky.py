@@ -264,5 +264,42 @@ class Skyfield(unittest.TestCase):
                  "max_elevation": top[i], "aos_azimuth": start[i], "los_azimuth": end[i]}
                 for i in range(len(aos)) if los[i] > t0.tt and aos[i] < t1.tt]
 
+class Command(unittest.TestCase):
+    """tavrik-sky's refusals: one line each, and the exit status of tavrik-decode."""
+
+    def test_bad_input_gets_one_line_and_its_status(self):
+        rng = random.Random(5)
+        name, l1, l2 = leo_set(92001, 51.6, 420, 0.001, rng)
+        geo = leo_set(92002, 0.1, 35786, 0.0002, rng)
+        bad = l1[:68] + str((int(l1[68]) + 1) % 10)
+        station = ["--lat", "50", "--lon", "10"]
+        with tempfile.TemporaryDirectory() as d:
+            def run(text, *args):
+                path = os.path.join(d, "sets.tle")
+                with open(path, "w") as f:
+                    f.write(text)
+                return subprocess.run([SKY, *args[:1], "--tle", path, *args[1:]], capture_output=True,
+                                      text=True, timeout=60)
+            good = f"{name}\n{l1}\n{l2}\n"
+            r = run(good + f"{name}\n{bad}\n{l2}\n", "passes", *station, "--from", "2026-12-10",
+                    "--format", "csv")
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(r.stderr, f"tavrik-sky: {d}/sets.tle: line 5: bad checksum: column 69 "
+                                       f"says {bad[68]}, the line's digits give {l1[68]}\n")
+            self.assertEqual(r.stdout.splitlines()[0], "aos,aos_azimuth,tca,max_elevation,los,"
+                                                       "los_azimuth,duration_s")
+            self.assertGreater(len(r.stdout.splitlines()), 3)
+            r = run("\n".join(geo) + "\n", "passes", *station)
+            self.assertEqual((r.returncode, r.stdout), (2, ""))
+            self.assertRegex(r.stderr, r"^tavrik-sky: .*: element set SAT 92002 \(line 2\): a deep-space "
+                                       r"orbit \(period 143\d minutes, 225 or more\)[^\n]*\n$")
+            for args, message in ((["--lat", "91", "--lon", "0"], "--lat 91 is beyond ±90 degrees"),
+                                  ([*station, "--satellite", "12345"], "no element set for 12345"),
+                                  ([*station, "--time", "now"], "--time and --downlink-hz belong to at")):
+                r = run(good, "passes", *args)
+                self.assertEqual((r.returncode, r.stdout), (2, ""))
+                self.assertIn(message, r.stderr.splitlines()[0])
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2, argv=sys.argv[:1])
