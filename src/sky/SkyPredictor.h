@@ -57,6 +57,8 @@ class SkyPredictor {
     bool Earthfixed(double timeMs, double r[3], double v[3], std::string* why) const;
     bool LookAt(double timeMs, Look& look, std::string* why) const;
     std::optional<Pass> PassFrom(double aos, double limit, std::string* why) const;
+    // Where the elevation crosses the mask in [a, b] (heights ha, hb of opposite signs).
+    bool Crossing(double a, double ha, double b, double hb, double& root, std::string* why) const;
 
     std::vector<Tle> sets_; // sorted by epoch
     std::vector<Sgp4> models_;
