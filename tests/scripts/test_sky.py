@@ -258,7 +258,16 @@ class Skyfield(unittest.TestCase):
                 hi, lo = numpy.where(after, mid, hi), numpy.where(after, lo, mid)
             return (lo + hi) / 2
 
-        aos, los = refine(aos, True), refine(los, False)
+        def culmination(jd):
+            # Where the elevation stops rising, by the sign of its slope over 2 ms.
+            lo, hi = jd - 3 / 86400, jd + 3 / 86400
+            while (hi - lo).max() > 0.0005 / 86400:
+                mid = (lo + hi) / 2
+                rising = elevation(mid + 0.001 / 86400) > elevation(mid - 0.001 / 86400)
+                lo, hi = numpy.where(rising, mid, lo), numpy.where(rising, hi, mid)
+            return (lo + hi) / 2
+
+        aos, los, tca = refine(aos, True), refine(los, False), culmination(tca)
         top, start, end = elevation(tca), look(aos)[1].degrees, look(los)[1].degrees
         return [{"aos": aos[i] * 86400, "los": los[i] * 86400, "tca": tca[i] * 86400,
                  "max_elevation": top[i], "aos_azimuth": start[i], "los_azimuth": end[i]}
