@@ -117,6 +117,13 @@ std::optional<SkyPredictor> SkyPredictor::Create(std::vector<Tle> sets, Observer
         why = "horizon mask " + std::to_string(horizonDeg) + " degrees is outside -10 to 90";
         return std::nullopt;
     }
+    for (const Tle& t : sets)
+        if (t.catalogue != sets.front().catalogue) {
+            why = "element sets of more than one satellite (" +
+                  std::to_string(sets.front().catalogue) + " and " + std::to_string(t.catalogue) +
+                  ")";
+            return std::nullopt;
+        }
     SkyPredictor p;
     std::stable_sort(sets.begin(), sets.end(), [](const Tle& a, const Tle& b) {
         return a.epochMs != b.epochMs ? a.epochMs < b.epochMs
@@ -328,20 +335,20 @@ std::vector<Pass> SkyPredictor::Passes(std::int64_t fromMs, std::int64_t untilMs
         return LookAt(t, here, why);
     };
     if (here.height >= 0) {
-        // In a pass already: walk back to where it began.
+        // In a pass already: walk back to where it began (a satellite up the
+        // whole time has its pass start where the walk gives up).
         double back = t;
-        Look before;
+        Look before = here, after = here;
         do {
+            after = before;
             back -= kPassStepMs;
             if (!LookAt(back, before, why)) return passes;
         } while (before.height >= 0 && t - back < kLongestPassMs);
-        double aos =
-            back; // a satellite up the whole time: its pass starts where the search gave up
-        Look after;
-        if (!LookAt(back + kPassStepMs, after, why)) return passes;
+        double aos = back;
         if (before.height < 0 &&
             !Crossing(back, before.height, back + kPassStepMs, after.height, aos, why))
             return passes;
+        if (aos >= until) return passes;
         if (!add(aos)) return passes;
     }
     while (t < until) {

@@ -45,7 +45,9 @@ class SkyPredictor {
     // With `why`, the reason the search stopped early (the orbit decayed).
     std::vector<Pass> Passes(std::int64_t fromMs, std::int64_t untilMs,
                              std::string* why = nullptr) const;
-    // The pass that contains `timeMs` (AOS <= t <= LOS), if any.
+    // The pass that contains `timeMs` (AOS <= t <= LOS), if any. It costs a pass
+    // search (some tens of looks); for many moments, take Passes over their span
+    // once and look each moment up there.
     std::optional<Pass> PassAt(std::int64_t timeMs) const;
     double HorizonDeg() const { return horizonDeg_; }
     const Observer& Station() const { return observer_; }
