@@ -273,8 +273,11 @@ TleFile ParseTles(std::string_view text) {
         const int number = static_cast<int>(i) + 1;
         if (l.empty() || l[0] == '#') continue;
         if (isElement(l, '2')) {
+            if (nameLine)
+                file.errors.push_back(At(nameLine) + "a name with no element set after it");
             file.errors.push_back(At(number) + "line 2 of a set without its line 1");
             name.clear();
+            nameLine = 0;
             continue;
         }
         if (!isElement(l, '1')) {

@@ -73,6 +73,11 @@ TEST(TleFile, EveryBadLineNamedWithItsReason) {
         ASSERT_EQ(file.errors.size(), 1u) << c.error;
         EXPECT_EQ(file.errors[0].substr(0, c.error.size()), c.error);
     }
+    // Several at once come in line order (a stray line 2 after a name: both told).
+    EXPECT_EQ(ParseTles("A\n" + kLine2 + "\nB\n").errors,
+              (std::vector<std::string>{"line 1: a name with no element set after it",
+                                        "line 2: line 2 of a set without its line 1",
+                                        "line 3: a name with no element set after it"}));
 }
 
 TEST(TleFile, SetsOfOneSatelliteByNumberOrNameInEpochOrder) {
