@@ -41,7 +41,7 @@ void Geodetic(const double r[3], double& lat, double& lon, double& height) {
     const double p = std::hypot(r[0], r[1]);
     lat = std::atan2(r[2], p * (1 - kWgs84E2));
     double n = kWgs84A;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 3; ++i) { // each turn shrinks the error some 150 times
         const double s = std::sin(lat);
         n = kWgs84A / std::sqrt(1 - kWgs84E2 * s * s);
         const double h = p * std::cos(lat) + r[2] * s - kWgs84A * kWgs84A / n;
