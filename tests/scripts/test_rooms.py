@@ -82,7 +82,8 @@ class Rooms(unittest.TestCase):
         with tempfile.TemporaryDirectory() as root:
             table = os.path.join(root, "rooms.txt")
             with open(table, "w") as f:
-                f.write("room time src/time\nroom files src/files time\nroom upload src/upload files\n"
+                f.write("room time src/time\nroom sky src/sky time\nroom files src/files time\n"
+                        "room upload src/upload files\nroom station src/station upload sky\n"
                         "room intake src/intake files\nroom files_qt src/files/qt files\n"
                         "tool decode tools/decode files\n")
             sources = {
@@ -91,6 +92,8 @@ class Rooms(unittest.TestCase):
                 "src/files/Kiss.cpp": '#include <vector>\n#include "files/qt/Text.h"\n',
                 "src/files/qt/Text.cpp": '#include "files/Kiss.h"\n',
                 "src/stray/Lost.cpp": "",
+                "src/sky/Orbit.cpp": '#include "time/Clock.h"\n#include "files/Kiss.h"\n',
+                "src/station/Pass.cpp": '#include "sky/Orbit.h"\n#include "upload/Body.h"\n',
                 "tools/decode/main.cpp": '#include "Local.h"\n#include "intake/Link.h"\n',
             }
             for path, text in sources.items():
@@ -101,6 +104,7 @@ class Rooms(unittest.TestCase):
         self.assertEqual(sorted(found), [
             "src/files/Kiss.cpp:2: includes files/qt/Text.h of room files_qt, which is not below files",
             "src/intake/Link.cpp:2: includes upload/Body.h of room upload, which is not below intake",
+            "src/sky/Orbit.cpp:2: includes files/Kiss.h of room files, which is not below sky",
             "src/stray/Lost.cpp: belongs to no room",
             "tools/decode/main.cpp:2: includes intake/Link.h of room intake, which is not below decode",
         ])
