@@ -147,8 +147,7 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
                                                        "\" is not a whole number from 1 to " +
                                                        std::to_string(kMaxEventLogLines)};
             return r;
-        }
-        else if (key == "WEB")
+        } else if (key == "WEB")
             c.web = value;
         else if (key == "WEB_TOKEN")
             c.webToken = value;

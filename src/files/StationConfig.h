@@ -44,13 +44,13 @@ struct StationConfig {
     std::string limits;
     std::string alarmCommand;
     bool alarmYellow = false;
-    bool archive = false;      // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
+    bool archive = false; // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
     // EVENT_LOG_LINES: the window's event log keeps this many newest entries; 0 keeps all.
     std::size_t eventLogLines = 0;
-    std::string web;           // WEB=HOST:PORT: the web page and API served there
-    std::string webToken;      // WEB_TOKEN: needed by every web request when set
-    std::string influx;        // INFLUX: InfluxDB write URL for the decoded values; empty: none
-    std::string influxToken;   // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
+    std::string web;         // WEB=HOST:PORT: the web page and API served there
+    std::string webToken;    // WEB_TOKEN: needed by every web request when set
+    std::string influx;      // INFLUX: InfluxDB write URL for the decoded values; empty: none
+    std::string influxToken; // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
     // The sky, all opt-in and kept as written (the station checks them and
     // says what is wrong): TLE=FILE (relative to the station folder) or an
     // http(s) URL, fetched again every TLE_REFRESH hours; SATELLITE= the set's
