@@ -154,6 +154,8 @@ std::optional<WebAnswer> WebApi::Answer(std::string_view path, const QueryItems&
     if (path == "/api/series") return Series(query);
     if (path == "/api/passes") return Passes(query);
     if (path == "/api/sky") return WebAnswer{200, std::string(kJson), SkyAnswer(sky_, nowMs_())};
+    if (path == "/api/sky/track")
+        return WebAnswer{200, std::string(kJson), SkyTrackAnswer(sky_, state_.Records(), nowMs_())};
     if (path == "/api/log") {
         if (!Whole(query, "lines", 200, 0, WebState::kLogLines))
             return Error(400, "lines: give a whole number");
