@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 
 #include "app/ArchiveChart.h"
 #include "app/EventLogView.h"
@@ -13,9 +15,11 @@
 #include "app/LimitsView.h"
 #include "app/Look.h"
 #include "app/Screenshot.h"
+#include "app/SkyView.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
 #include "support/qt/QtText.h"
+#include "time/TimeArgument.h"
 #include "telemetry/FrameText.h"
 #include "upload/UploadStatus.h"
 
@@ -93,12 +97,29 @@ void Form1::Form_Load() {
         if (station_.Limits().Started())
             limitsView_ = new LimitsView(station_.Limits(), panel_, *MSChart1, this);
         AttachArchiveChart(this, *this, station_.Archive().Service(), clock_);
+        ShowSky();
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size
         Option1_Click(kDefaultChartField);
     } catch (const std::exception& e) {
         ShowOpenError({kOpenErrorOther, e.what()});
     }
+}
+
+// The sky's line under the clock and its plot in Options, when the station knows the sky.
+void Form1::ShowSky() {
+    if (!station_.Sky().State()) return;
+    QLabel* line = look::Label(centralWidget(), QString(), look::Tw(2160, 345, 8295, 225), false,
+                               Qt::AlignRight);
+    line->setObjectName(QStringLiteral("SkyLine"));
+    QFont small = line->font();
+    small.setPixelSize(11);
+    line->setFont(small);
+    StationArchive& archive = station_.Archive();
+    skyView_ = new SkyView(
+        station_.Sky(), line, Line1, menuBar()->findChild<QMenu*>(QStringLiteral("MnuOptions")),
+        [&archive] { return archive.Running() ? archive.Service().ArchivePath() : QString(); },
+        [this] { return UnixMillisecondsNow(clock_); }, this);
 }
 
 void Form1::ShowOpenError(const ConfigError& failure) {

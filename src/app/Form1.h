@@ -37,6 +37,7 @@ namespace tavrik {
 
 class EventLogView;
 class Info;
+class SkyView;
 class LimitsView;
 
 class Form1 : public QMainWindow, public WindowWidgets {
@@ -88,6 +89,9 @@ class Form1 : public QMainWindow, public WindowWidgets {
     int ChartField() const { return chartField_; }
     const TelemetryPanel& Panel() const { return panel_; }
     const StationLimits& Limits() const { return station_.Limits(); }
+    StationSky& Sky() { return station_.Sky(); }
+    SkyView* SkyWindow() const { return skyView_; }
+    StationWeb& Web() { return station_.Web(); }
     std::int32_t PostOkCount() const { return station_.PostOkCount(); }
     bool HandshakePending() const { return station_.Modem().HandshakePending(); }
     const QString& ConfigPath() const { return station_.ConfigPath(); }
@@ -122,6 +126,7 @@ class Form1 : public QMainWindow, public WindowWidgets {
     Form1(std::unique_ptr<Station>&& own, Station* station, AppEnvironment env, QWidget* parent);
     void BuildWindow();
     void ShowOpenError(const ConfigError& failure);
+    void ShowSky();
     void ImportFileFinished();
     void SetLamp(bool green);
 
@@ -136,6 +141,7 @@ class Form1 : public QMainWindow, public WindowWidgets {
     int chartField_ = kDefaultChartField;
     StationView view_{*this};
     LimitsView* limitsView_ = nullptr;
+    SkyView* skyView_ = nullptr;
     bool unloaded_ = false;
 
     // working widgets, as plain data

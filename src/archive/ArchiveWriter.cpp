@@ -85,6 +85,7 @@ std::string ArchiveWriter::Start(const std::string& path) {
                     std::to_string(options_.lockRetryMs / 1000) +
                     " s, the frames meanwhile wait in the KISS log",
                 WriteResult::Failure::Busy});
+    migratedFrom_ = why.empty() ? archive_.MigratedFrom() : 0;
     stop_ = false;
     thread_ = std::thread([this] { Run(); });
     return {};

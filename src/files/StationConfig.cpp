@@ -174,6 +174,20 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.influx = value;
         else if (key == "INFLUX_TOKEN")
             c.influxToken = value;
+        else if (key == "TLE")
+            c.tle = value;
+        else if (key == "TLE_REFRESH")
+            c.tleRefresh = value;
+        else if (key == "SATELLITE")
+            c.satellite = value;
+        else if (key == "HORIZON")
+            c.horizon = DecimalPoint(value);
+        else if (key == "QTH_ALT")
+            c.qthAlt = DecimalPoint(value);
+        else if (key == "MISSED_PASS_EL")
+            c.missedPassEl = DecimalPoint(value);
+        else if (key == "PASS_COMMAND")
+            c.passCommand = value;
     }
     if (!r.config.port.empty()) r.config.modem = ParseModemPort(r.config.port);
     if (r.config.port.empty())

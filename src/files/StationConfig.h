@@ -56,6 +56,18 @@ struct StationConfig {
     std::vector<std::string> webHosts;
     std::string influx;      // INFLUX: InfluxDB write URL for the decoded values; empty: none
     std::string influxToken; // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
+    // The sky, all opt-in and kept as written (the station checks them and
+    // says what is wrong): TLE=FILE (relative to the station folder) or an
+    // http(s) URL, fetched again every TLE_REFRESH hours; SATELLITE= the set's
+    // catalogue number or name; HORIZON= elevation mask in degrees; QTH_ALT=
+    // metres; MISSED_PASS_EL= degrees; PASS_COMMAND=PROGRAM [ARG...] run at AOS and LOS.
+    std::string tle;
+    std::string tleRefresh;
+    std::string satellite;
+    std::string horizon;
+    std::string qthAlt;
+    std::string missedPassEl;
+    std::string passCommand;
 };
 inline constexpr std::size_t kMaxEventLogLines = 10'000'000;
 // A settings file is a few lines; anything larger is refused unread.

@@ -58,6 +58,14 @@ std::string DefaultStationConfigText() {
         "# more names the page may be asked for by: WEB_HOSTS=station.example.org",
         "# InfluxDB 1.x: INFLUX=http://127.0.0.1:8086/write?db=tavrik",
         "INFLUX=",
+        "# The sky (see docs/sky-station.md): a TLE file in this folder or an http(s) URL",
+        "# TLE=https://celestrak.org/NORAD/elements/gp.php?CATNR=NNNNN&FORMAT=tle",
+        "# TLE_REFRESH=24",
+        "# SATELLITE=NNNNN",
+        "# QTH_ALT=0",
+        "# HORIZON=0",
+        "# MISSED_PASS_EL=20",
+        "# PASS_COMMAND=/usr/local/bin/rotator-start",
     };
     std::string text;
     for (const char* line : kLines)

@@ -35,6 +35,8 @@ class FramePipeline {
     void RemoveConsumer(StationConsumer& consumer) { std::erase(consumers_, &consumer); }
     // The log the frames go to; none (or a closed one) means frames are not logged.
     void SetKissLog(KissLog* log) { kissLog_ = log; }
+    // Where decoded frames are placed on the sky; none leaves them without.
+    void SetSky(FrameSkySource* sky) { sky_ = sky; }
 
     // A live frame: its KISS record first, then the upload body (a telemetry
     // frame), the frame itself, and the decoded record.
@@ -70,6 +72,7 @@ class FramePipeline {
     LogLine log_;
     KissLog* kissLog_ = nullptr;
     std::vector<FrameAnnotator*> annotators_;
+    FrameSkySource* sky_ = nullptr;
     std::vector<StationConsumer*> consumers_;
 
     FrameBuffer frameBytes_;

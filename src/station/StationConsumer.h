@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "limits/LimitState.h"
+#include "sky/FrameSky.h"
 #include "telemetry/TelemetryHistory.h"
 
 namespace tavrik {
@@ -42,6 +43,9 @@ struct DecodedFrame {
     // Annotations, filled by the station's annotators in their order before
     // the consumers run; empty when no annotator of that kind is in force.
     std::optional<FrameLimits> limits; // none without LIMITS
+    // Where the satellite stood at the reception time; none without a TLE (or
+    // an imported frame without a time).
+    std::optional<FrameSky> sky;
 };
 
 // A judgement added to each decoded frame before the consumers see it (the
@@ -51,6 +55,13 @@ class FrameAnnotator {
   public:
     virtual ~FrameAnnotator() = default;
     virtual void Annotate(DecodedFrame& frame) = 0;
+};
+
+// Places a frame on the sky: asked once per decoded frame, before any consumer.
+class FrameSkySource {
+  public:
+    virtual ~FrameSkySource() = default;
+    virtual std::optional<FrameSky> SkyAt(std::int64_t timeMs) = 0;
 };
 
 class StationConsumer {

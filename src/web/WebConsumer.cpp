@@ -17,6 +17,7 @@ void WebConsumer::TelemetryDecoded(const DecodedFrame& frame) {
     r.number = frame.number;
     r.imported = frame.heard.imported;
     r.values = frame.record.values;
+    r.sky = frame.sky;
     if (frame.limits)
         for (std::size_t f = 0; f < r.limits.size(); ++f) {
             const FieldLimitState state = frame.limits->inForce.fields[f];

@@ -14,8 +14,12 @@ StationLimits::~StationLimits() = default;
 
 void StationLimits::Start(const StationConfig& config, const QString& stationFolder) {
     if (config.limits.empty()) {
+        // With a TLE the program still runs for a missed pass.
         if (!config.alarmCommand.empty())
-            log_("ALARM_COMMAND is set but LIMITS is not: no value is checked, no alarm runs");
+            log_(config.tle.empty()
+                     ? "ALARM_COMMAND is set but LIMITS is not: no value is checked, no alarm runs"
+                     : "ALARM_COMMAND is set but LIMITS is not: no value is checked; the "
+                       "program runs for missed passes only");
         return;
     }
     if (consumer_) return;

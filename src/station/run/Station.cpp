@@ -87,6 +87,8 @@ std::optional<ConfigError> Station::Start() {
     }
     // These never keep the station from hearing frames, so they run after a failure too.
     influx_.Open(PathBytes(programFolder_));
+    if (!failure) sky_.Start(config_, programFolder_, [this] { return modem_.Connected(); });
+    web_.Api().SetSky(sky_.State());
     eventLog_.AddListener(web_, true);
     web_.WatchInflux([this] { return influx_.Status(); });
     web_.Start(config_, StationWeb::Station{pipeline_, modem_, inet1_, archive_});
@@ -96,22 +98,26 @@ std::optional<ConfigError> Station::Start() {
 
 // Every judgement and every consumer of a decoded frame, in one list. The
 // KISS log is written by the pipeline itself before any of them. Then:
+//  0. the sky: the pipeline places each frame on it (TLE= set) first of all;
 //  1. annotators: the limits' check, so every consumer sees the same states;
 //  2. uploads: the body posted (or queued) first, before anything slow;
 //  3. the archive, with the frame's limit states;
 //  4. the limits' news: log lines, the alarm program, the window's colours;
-//  5. the web page's model;
-//  6. the InfluxDB lane;
-//  7. the window last, when there is one, so it shows what all the others did.
+//  5. the sky's pass watch: a frame heard in a pass (never a missed pass then);
+//  6. the web page's model;
+//  7. the InfluxDB lane;
+//  8. the window last, when there is one, so it shows what all the others did.
 // A later part of the station (a sky tracker, rig control) is owned here and
 // takes its place in this list: an annotator above, or a consumer before the window.
 void Station::RegisterConsumers() {
     LimitsConsumer* limits = limits_.Checker();
+    if (sky_.State()) pipeline_.SetSky(sky_.State());
     if (limits) pipeline_.AddAnnotator(*limits);
 
     pipeline_.AddConsumer(uploads_);
     pipeline_.AddConsumer(archive_);
     if (limits) pipeline_.AddConsumer(*limits);
+    if (sky_.State()) pipeline_.AddConsumer(sky_);
     pipeline_.AddConsumer(web_.Consumer());
     pipeline_.AddConsumer(influx_);
     if (view_) pipeline_.AddConsumer(*view_);

@@ -20,6 +20,7 @@
 #include "station/qt/StationArchive.h"
 #include "station/qt/StationInflux.h"
 #include "station/qt/StationLimits.h"
+#include "station/qt/StationSky.h"
 #include "station/qt/StationUploads.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
@@ -91,6 +92,7 @@ class Station : public QObject {
     const StationLimits& Limits() const { return limits_; }
     StationArchive& Archive() { return archive_; }
     StationWeb& Web() { return web_; }
+    StationSky& Sky() { return sky_; }
     const QString& ConfigPath() const { return configPath_; }
     const QString& ImagePath() const { return imagePath_; }
     const QString& ProgramFolder() const { return programFolder_; }
@@ -131,6 +133,8 @@ class Station : public QObject {
     StationWeb web_{*clock_, [this](const std::string& t) { Log(t); }};
     StationInflux influx_{config_, *clock_,
                           [this](const QString& t) { Log(t.toUtf8().toStdString()); }};
+    // The sky (TLE=): frames placed on it, passes watched, a missed pass raised.
+    StationSky sky_{*clock_, [this](const std::string& t) { Log(t); }};
     StationConsumer* view_ = nullptr;
     ArrivedFrames* arrived_ = nullptr;
     KissImport* import_ = nullptr;
