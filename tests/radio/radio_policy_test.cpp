@@ -1,0 +1,251 @@
+// The rig and rotator policies on a made-up pass whose every value is known:
+// AOS at 1000 s, LOS at 1600 s, the azimuth sweeping from 350° over north to
+// 80°, the range rate from -6 to +6 km/s.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+
+#include "radio/DopplerTracker.h"
+#include "radio/HamlibProtocol.h"
+#include "radio/RotatorTracker.h"
+
+namespace tavrik {
+namespace {
+
+constexpr std::int64_t kAos = 1'000'000, kLos = 1'600'000;
+
+class MadeUpTrack final : public SkyTrack {
+  public:
+    double fromAz = 350, sweep = 90, maxEl = 70;
+    std::optional<SkyPoint> At(std::int64_t t) const override {
+        const double f = static_cast<double>(t - kAos) / static_cast<double>(kLos - kAos);
+        SkyPoint p;
+        p.timeMs = t;
+        p.azimuthDeg = std::fmod(fromAz + sweep * f + 360.0, 360.0);
+        p.elevationDeg = maxEl * std::sin(std::numbers::pi * f);
+        p.rangeRateKmS = -6.0 + 12.0 * f;
+        return p;
+    }
+    std::optional<Pass> PassFrom(std::int64_t t) override {
+        if (t > kLos) return std::nullopt;
+        return Pass{kAos, (kAos + kLos) / 2, kLos, maxEl, fromAz, std::fmod(fromAz + sweep, 360.0)};
+    }
+};
+
+struct Sent {
+    std::int64_t t;
+    double a, b;
+};
+
+// Runs a tracker from AOS - 3 min to LOS + 10 s in 250 ms ticks; `ack` says
+// whether the daemon took the command sent at t.
+template <class Tracker, class Value>
+std::vector<Sent> RunPass(Tracker& tracker, MadeUpTrack& track, std::vector<std::string>& log,
+                          std::function<std::pair<double, double>(const Value&)> parts,
+                          std::function<bool(std::int64_t)> ack = {}) {
+    std::vector<Sent> sent;
+    for (std::int64_t t = kAos - 180'000; t <= kLos + 10'000; t += 250) {
+        const std::optional<Value> v = tracker.Step(t, track, log);
+        if (!v) continue;
+        const auto [a, b] = parts(*v);
+        sent.push_back({t, a, b});
+        if (!ack || ack(t))
+            tracker.Acknowledged(*v);
+        else
+            tracker.Forget();
+    }
+    return sent;
+}
+
+TEST(DopplerTracker, FollowsThePassInSecondStepsAndReturnsAtLos) {
+    struct Case {
+        std::int64_t downlink, offset;
+        bool refuseOneMinute; // the radio says "RPRT -9" for a minute mid-pass
+    };
+    for (const Case c : {Case{435'000'000, 0, false}, Case{145'825'000, -1200, false},
+                         Case{435'000'000, 350, true}}) {
+        SCOPED_TRACE(c.downlink);
+        MadeUpTrack track;
+        DopplerTracker rig({c.downlink, c.offset});
+        std::vector<std::string> log;
+        auto refused = [&](std::int64_t t) {
+            return c.refuseOneMinute && t > 1'200'000 && t < 1'260'000;
+        };
+        const auto sent = RunPass<DopplerTracker, std::int64_t>(
+            rig, track, log,
+            [](const std::int64_t& hz) {
+                return std::pair{double(hz), 0.0};
+            },
+            [&](std::int64_t t) { return !refused(t); });
+        auto expected = [&](std::int64_t t) {
+            return double(DopplerFrequencyHz(c.downlink, track.At(t)->rangeRateKmS) + c.offset);
+        };
+        ASSERT_GE(sent.size(), 3u);
+        EXPECT_EQ(sent.front().t, kAos - 180'000); // the nominal frequency at start
+        EXPECT_EQ(sent.front().a, double(c.downlink + c.offset));
+        EXPECT_EQ(sent[1].t, kAos - DopplerTracker::kLeadMs);
+        EXPECT_EQ(sent[1].a, expected(kAos));
+        EXPECT_EQ(sent.back().a, double(c.downlink + c.offset));
+        EXPECT_GT(sent.back().t, kLos);
+        EXPECT_LE(sent.back().t, kLos + 1000);
+        // The drift of one second at the steepest: 12 km/s over 600 s.
+        const double drift = double(c.downlink) * 12.0 / 600.0 / 299792.458 + 1;
+        for (std::size_t i = 2; i + 1 < sent.size(); ++i) {
+            EXPECT_GE(sent[i].t - sent[i - 1].t, 1000) << i;
+            if (!refused(sent[i - 1].t)) {
+                EXPECT_GE(std::fabs(sent[i].a - sent[i - 1].a), 10.0) << i;
+            }
+            EXPECT_NEAR(sent[i].a, expected(sent[i].t), 0.5) << i;
+        }
+        // Between commands the radio stays within 10 Hz plus a second's drift.
+        for (std::size_t i = 2; i + 1 < sent.size(); ++i)
+            if (!refused(sent[i].t) && sent[i].t > kAos && sent[i + 1].t < kLos) {
+                EXPECT_NEAR(sent[i].a, expected(sent[i + 1].t - 1), 10 + drift) << i;
+            }
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_EQ(log[0], "rig: tracking " + FrequencyText(std::int64_t(expected(kAos))) + " → " +
+                              FrequencyText(std::int64_t(expected(kLos))) +
+                              " (AOS 00:16:40 UTC, LOS 00:26:40 UTC)");
+        EXPECT_EQ(log[1].rfind("rig: tracking ended at LOS 00:26:40 UTC: " +
+                                   FrequencyText(std::int64_t(expected(kAos))) + " → ",
+                               0),
+                  0u)
+            << log[1];
+    }
+}
+
+TEST(DopplerTracker, FrequencyText) {
+    for (const auto& [hz, text] :
+         std::vector<std::pair<std::int64_t, std::string>>{{435'008'120, "435 008 120 Hz"},
+                                                           {0, "0 Hz"},
+                                                           {999, "999 Hz"},
+                                                           {1000, "1 000 Hz"},
+                                                           {-1200, "-1 200 Hz"},
+                                                           {12'345'678'901, "12 345 678 901 Hz"}})
+        EXPECT_EQ(FrequencyText(hz), text);
+    EXPECT_EQ(DopplerFrequencyHz(435'000'000, -7.0), 435'010'157); // approaching: higher
+    EXPECT_EQ(DopplerFrequencyHz(435'000'000, 7.0), 434'989'843);
+}
+
+TEST(RotatorTracker, TurnsFollowsAndParksWithinTheRotatorsRange) {
+    struct Case {
+        const char* name;
+        RotatorLimits limits;
+        double maxEl;
+        std::optional<Pointing> park;
+        double startAz;  // where it turns to 2 minutes before AOS
+        bool turnsRound; // the pass crosses the stop: one long turn and a log line
+    };
+    const Case cases[] = {
+        {"0-360", {0, 360, 0, 90}, 90, Pointing{0, 0}, 350, true},
+        {"overlap -180..450", {-180, 450, 0, 90}, 90, Pointing{0, 0}, -10, false},
+        {"-180..180", {-180, 180, 0, 90}, 90, Pointing{180, 10}, -10, false},
+        {"0-450 capped at 45", {0, 450, 0, 90}, 45, std::nullopt, 350, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MadeUpTrack track;
+        RotatorTracker rot({2.0, c.maxEl, c.park});
+        rot.SetLimits(c.limits);
+        std::vector<std::string> log;
+        const auto sent = RunPass<RotatorTracker, Pointing>(rot, track, log, [](const Pointing& p) {
+            return std::pair{p.azimuthDeg, p.elevationDeg};
+        });
+        std::size_t i = 0;
+        if (c.park) { // parked at start, while no pass is near
+            ASSERT_FALSE(sent.empty());
+            EXPECT_EQ(sent[0].t, kAos - 180'000);
+            EXPECT_EQ(sent[0].a, c.park->azimuthDeg);
+            i = 1;
+        }
+        ASSERT_GT(sent.size(), i + 10);
+        EXPECT_EQ(sent[i].t, kAos - RotatorTracker::kLeadMs);
+        EXPECT_NEAR(sent[i].a, c.startAz, 1e-6);
+        EXPECT_EQ(sent[i].b, 0.0);
+        int longTurns = 0;
+        const std::size_t end = c.park ? sent.size() - 1 : sent.size();
+        for (std::size_t k = i + 1; k < end; ++k) {
+            const SkyPoint sky = *track.At(sent[k].t);
+            const Pointing p{sent[k].a, sent[k].b};
+            EXPECT_GE(p.azimuthDeg, c.limits.minAzimuthDeg);
+            EXPECT_LE(p.azimuthDeg, c.limits.maxAzimuthDeg);
+            EXPECT_LE(p.elevationDeg, c.maxEl);
+            EXPECT_NEAR(SkyAngleDeg(p, {sky.azimuthDeg, std::min(sky.elevationDeg, c.maxEl)}), 0,
+                        1e-4);
+            const Pointing before{sent[k - 1].a, sent[k - 1].b};
+            if (std::fabs(p.azimuthDeg - before.azimuthDeg) > 180) {
+                ++longTurns;
+            } else if (k > i + 1) {
+                EXPECT_GT(SkyAngleDeg(before, p), 2.0) << k;
+            }
+            EXPECT_GE(sent[k].t - sent[k - 1].t, 1000);
+        }
+        EXPECT_EQ(longTurns, c.turnsRound ? 1 : 0);
+        if (c.park) {
+            EXPECT_GT(sent.back().t, kLos);
+            EXPECT_EQ(sent.back().a, c.park->azimuthDeg);
+            EXPECT_EQ(sent.back().b, c.park->elevationDeg);
+        } else {
+            EXPECT_LE(sent.back().t, kLos);
+        }
+        const std::string gap = "crosses the rotator's azimuth stop";
+        std::size_t gaps = 0;
+        for (const std::string& line : log)
+            gaps += line.find(gap) != std::string::npos ? 1 : 0;
+        EXPECT_EQ(gaps, c.turnsRound ? 1u : 0u);
+        if (c.turnsRound) {
+            EXPECT_NE(log[0].find("at 00:17:48 UTC (azimuth 0°)"), std::string::npos) << log[0];
+        }
+    }
+}
+
+TEST(HamlibProtocol, AnswersAndCaps) {
+    struct Case {
+        HamlibCommand command;
+        std::vector<std::string> lines;
+        std::size_t completeAfter;
+        int status;
+        std::vector<std::string> values;
+    };
+    const Case cases[] = {
+        {SetFrequencyCommand(435'000'000), {"RPRT 0"}, 1, 0, {}},
+        {SetFrequencyCommand(1), {"RPRT -11", "extra"}, 1, -11, {}},
+        {GetFrequencyCommand(), {"435000000"}, 1, 0, {"435000000"}},
+        {GetFrequencyCommand(), {"RPRT -5"}, 1, -5, {}},
+        {GetPositionCommand(), {"1.82", "-3.50\r"}, 2, 0, {"1.82", "-3.50"}},
+        {DumpCapsCommand(),
+         {"Min Azimuth:\t\t-180.00", "Max Azimuth:\t450.00", "RPRT 0"},
+         3,
+         0,
+         {"Min Azimuth:\t\t-180.00", "Max Azimuth:\t450.00"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command.line);
+        HamlibReply reply(c.command.valueLines);
+        std::size_t fed = 0;
+        for (const std::string& line : c.lines) {
+            ++fed;
+            if (reply.Feed(line)) break;
+        }
+        EXPECT_EQ(fed, c.completeAfter);
+        EXPECT_TRUE(reply.Complete());
+        EXPECT_EQ(reply.Status(), c.status);
+        EXPECT_EQ(reply.Values(), c.values);
+    }
+    EXPECT_EQ(SetPositionCommand(123.4, 12.5).line, "P 123.40 12.50\n");
+    EXPECT_EQ(HamlibErrorText(-17), "RPRT -17 (argument out of range)");
+    EXPECT_EQ(HamlibErrorText(-99), "RPRT -99");
+    RotatorLimits limits;
+    EXPECT_TRUE(ReadRotatorLimits(cases[5].values, limits));
+    EXPECT_EQ(limits.minAzimuthDeg, -180);
+    EXPECT_EQ(limits.maxAzimuthDeg, 450);
+    EXPECT_FALSE(ReadRotatorLimits({"Min Azimuth: 10", "Max Azimuth: 5"}, limits));
+    EXPECT_FALSE(HamlibNumber("4350x"));
+    EXPECT_FALSE(HamlibNumber(""));
+    EXPECT_EQ(HamlibNumber(" 1.5 "), 1.5);
+}
+
+} // namespace
+} // namespace tavrik
