@@ -53,7 +53,7 @@ std::optional<std::int64_t> DopplerTracker::Step(std::int64_t nowMs, SkyTrack& t
     const bool inWindow = pass && nowMs >= pass->aosMs - kLeadMs && nowMs <= pass->losMs;
     if (pass_ && (!inWindow || pass->aosMs != pass_->aosMs)) {
         std::string covered =
-            firstHz_ ? FrequencyText(*firstHz_) + " → " + FrequencyText(*lastHz_) : "nothing";
+            firstHz_ ? FrequencyText(*firstHz_) + " -> " + FrequencyText(*lastHz_) : "nothing";
         log.push_back("rig: tracking ended at LOS " + ClockText(pass_->losMs) + ": " + covered +
                       " set; back on " + FrequencyText(settings_.downlinkHz + settings_.offsetHz));
         pass_.reset();
@@ -62,7 +62,7 @@ std::optional<std::int64_t> DopplerTracker::Step(std::int64_t nowMs, SkyTrack& t
         pass_ = pass;
         firstHz_.reset();
         lastHz_.reset();
-        log.push_back("rig: tracking " + FrequencyText(At(pass->aosMs, track)) + " → " +
+        log.push_back("rig: tracking " + FrequencyText(At(pass->aosMs, track)) + " -> " +
                       FrequencyText(At(pass->losMs, track)) + " (AOS " + ClockText(pass->aosMs) +
                       ", LOS " + ClockText(pass->losMs) + ")");
     }

@@ -27,7 +27,7 @@ double Turn(double a, double b) {
 }
 
 std::string Degrees(double v) {
-    return std::to_string(static_cast<long>(std::lround(v))) + "°";
+    return std::to_string(static_cast<long>(std::lround(v))) + "\xB0"; // the event log is Latin-1
 }
 
 std::string ClockText(std::int64_t ms) {
