@@ -4,6 +4,7 @@
 // "Revisiting Spacetrack Report #3"), WGS-72 constants as the element sets
 // are fitted with. Deep-space sets are refused, not approximated.
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,17 @@ class Sgp4 {
                    std::string& why) const;
 
     double EpochJd() const { return epochJd_; }
+    // Minutes from the set's exact epoch to a moment (UTC milliseconds since 1970).
+    double MinutesSinceEpoch(std::int64_t unixMs) const {
+        return (static_cast<double>(unixMs - epochMs_) - epochRemainderMs_) / 60000.0;
+    }
+    // The same for a moment with a fraction of a millisecond (the pass search's roots).
+    double MinutesSinceEpoch(double unixMs) const {
+        return (unixMs - static_cast<double>(epochMs_) - epochRemainderMs_) / 60000.0;
+    }
+    // The mean motion bounds the angular speed seen from the Earth's centre:
+    // radians per minute, a little above the fastest the orbit reaches (perigee).
+    double MaxAngularRate() const;
     // The period from the recovered (Brouwer) mean motion, minutes.
     double PeriodMinutes() const;
 
@@ -30,6 +42,8 @@ class Sgp4 {
     Sgp4() = default;
 
     double epochJd_ = 0;
+    std::int64_t epochMs_ = 0;
+    double epochRemainderMs_ = 0;
     // Mean elements at epoch.
     double bstar_ = 0, ecco_ = 0, inclo_ = 0, nodeo_ = 0, argpo_ = 0, mo_ = 0;
     double noUnkozai_ = 0; // recovered mean motion, rad/min

@@ -42,17 +42,21 @@ class SkyPredictor {
     // Passes whose LOS is after fromMs and AOS before untilMs, in order; a pass
     // in progress at fromMs is reported from its true AOS. AOS/LOS/TCA found by
     // root-finding, to the millisecond.
-    std::vector<Pass> Passes(std::int64_t fromMs, std::int64_t untilMs) const;
+    // With `why`, the reason the search stopped early (the orbit decayed).
+    std::vector<Pass> Passes(std::int64_t fromMs, std::int64_t untilMs,
+                             std::string* why = nullptr) const;
     // The pass that contains `timeMs` (AOS <= t <= LOS), if any.
     std::optional<Pass> PassAt(std::int64_t timeMs) const;
     double HorizonDeg() const { return horizonDeg_; }
     const Observer& Station() const { return observer_; }
 
   private:
+    struct Look; // elevation above the mask and how it moves, for the pass search
     SkyPredictor() = default;
     std::size_t IndexAt(std::int64_t timeMs) const;
-    // Elevation minus the horizon mask, degrees; nothing when the orbit has decayed.
-    std::optional<double> Height(std::int64_t timeMs) const;
+    bool Earthfixed(double timeMs, double r[3], double v[3], std::string* why) const;
+    bool LookAt(double timeMs, Look& look, std::string* why) const;
+    std::optional<Pass> PassFrom(double aos, double limit, std::string* why) const;
 
     std::vector<Tle> sets_; // sorted by epoch
     std::vector<Sgp4> models_;

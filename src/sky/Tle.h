@@ -19,6 +19,9 @@ struct Tle {
 
     // The elements as the model names them, in the model's units.
     double epochJd = 0; // epoch as a Julian date (UTC), whole and fraction together
+    // The exact epoch minus epochMs (0 <= r < 1): the fraction of a day is given to
+    // 0.864 ms, and a millisecond is 7 m of orbit.
+    double epochRemainderMs = 0;
     double bstar = 0;   // drag term, 1/earth radii
     double ndot = 0;    // first derivative of mean motion / 2, rev/day^2 (not used by SGP4)
     double nddot = 0;   // second derivative of mean motion / 6, rev/day^3 (not used by SGP4)
