@@ -1,12 +1,10 @@
-// The rig and rotator policies on a made-up pass whose every value is known:
-// AOS at 1000 s, LOS at 1600 s, the azimuth sweeping from 350° over north to
-// 80°, the range rate from -6 to +6 km/s.
+// The rig and rotator policies on a made-up pass whose every value is known.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
-#include <numbers>
 
+#include "made_up_track.h"
 #include "radio/DopplerTracker.h"
 #include "radio/HamlibProtocol.h"
 #include "radio/RotatorTracker.h"
@@ -14,25 +12,9 @@
 namespace tavrik {
 namespace {
 
-constexpr std::int64_t kAos = 1'000'000, kLos = 1'600'000;
+constexpr std::int64_t kAos = 1'000'000, kLos = 1'600'000; // as the made-up track has them
 
-class MadeUpTrack final : public SkyTrack {
-  public:
-    double fromAz = 350, sweep = 90, maxEl = 70;
-    std::optional<SkyPoint> At(std::int64_t t) const override {
-        const double f = static_cast<double>(t - kAos) / static_cast<double>(kLos - kAos);
-        SkyPoint p;
-        p.timeMs = t;
-        p.azimuthDeg = std::fmod(fromAz + sweep * f + 360.0, 360.0);
-        p.elevationDeg = maxEl * std::sin(std::numbers::pi * f);
-        p.rangeRateKmS = -6.0 + 12.0 * f;
-        return p;
-    }
-    std::optional<Pass> PassFrom(std::int64_t t) override {
-        if (t > kLos) return std::nullopt;
-        return Pass{kAos, (kAos + kLos) / 2, kLos, maxEl, fromAz, std::fmod(fromAz + sweep, 360.0)};
-    }
-};
+using test::MadeUpTrack;
 
 struct Sent {
     std::int64_t t;
@@ -105,11 +87,11 @@ TEST(DopplerTracker, FollowsThePassInSecondStepsAndReturnsAtLos) {
                 EXPECT_NEAR(sent[i].a, expected(sent[i + 1].t - 1), 10 + drift) << i;
             }
         ASSERT_EQ(log.size(), 2u);
-        EXPECT_EQ(log[0], "rig: tracking " + FrequencyText(std::int64_t(expected(kAos))) + " → " +
+        EXPECT_EQ(log[0], "rig: tracking " + FrequencyText(std::int64_t(expected(kAos))) + " -> " +
                               FrequencyText(std::int64_t(expected(kLos))) +
                               " (AOS 00:16:40 UTC, LOS 00:26:40 UTC)");
         EXPECT_EQ(log[1].rfind("rig: tracking ended at LOS 00:26:40 UTC: " +
-                                   FrequencyText(std::int64_t(expected(kAos))) + " → ",
+                                   FrequencyText(std::int64_t(expected(kAos))) + " -> ",
                                0),
                   0u)
             << log[1];
@@ -196,7 +178,7 @@ TEST(RotatorTracker, TurnsFollowsAndParksWithinTheRotatorsRange) {
             gaps += line.find(gap) != std::string::npos ? 1 : 0;
         EXPECT_EQ(gaps, c.turnsRound ? 1u : 0u);
         if (c.turnsRound) {
-            EXPECT_NE(log[0].find("at 00:17:48 UTC (azimuth 0°)"), std::string::npos) << log[0];
+            EXPECT_NE(log[0].find("at 00:17:48 UTC (azimuth 0\xB0)"), std::string::npos) << log[0];
         }
     }
 }

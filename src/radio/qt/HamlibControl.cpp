@@ -14,7 +14,8 @@ HamlibControl::HamlibControl(std::string who, std::string daemon, std::string ke
     connect(&link_, &HamlibLink::connected, this, [this] {
         Reconnected();
         lastPollMs_ = 0;
-        Pump();
+        // What is due goes first; the reading waits its turn.
+        Tick();
     });
 }
 

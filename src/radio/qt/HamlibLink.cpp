@@ -84,11 +84,12 @@ void HamlibLink::OnConnected() {
     inFlight_ = false;
     buffer_.clear();
     lastError_.clear();
-    if (!everConnected_ || !wasWaiting)
+    if (!wasWaiting)
         Log("connected", who_ + ": connected to " + Where());
     else
-        Log("connected", who_ + ": connected to " + Where() + " again after " + DurationText(down) +
-                             " (" + std::to_string(policy_.Attempts()) + " attempts)");
+        Log("connected", who_ + ": connected to " + Where() + (everConnected_ ? " again" : "") +
+                             " after " + DurationText(down) + " (" +
+                             std::to_string(policy_.Attempts()) + " attempts)");
     everConnected_ = true;
     emit connected();
 }
@@ -155,10 +156,10 @@ void HamlibLink::OnSocketError(QAbstractSocket::SocketError e) {
     std::string why;
     if (e == QAbstractSocket::RemoteHostClosedError && connected_) {
         buffer_ += socket_.readAll();
-        why = inFlight_ ? daemon_ + " closed the connection in the middle of an answer to \"" +
+        why = inFlight_ ? "closed the connection in the middle of an answer to \"" +
                               Trimmed(command_.line) + "\"" +
                               (buffer_.isEmpty() ? "" : " (after " + Shown(buffer_) + ")")
-                        : daemon_ + " closed the connection";
+                        : "closed the connection";
     } else {
         why = (connected_ ? "connection lost: " : "cannot connect: ") +
               Latin1Bytes(socket_.errorString());
