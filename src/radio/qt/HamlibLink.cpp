@@ -87,9 +87,10 @@ void HamlibLink::OnConnected() {
     if (!wasWaiting)
         Log("connected", who_ + ": connected to " + Where());
     else
-        Log("connected", who_ + ": connected to " + Where() + (everConnected_ ? " again" : "") +
-                             " after " + DurationText(down) + " (" +
-                             std::to_string(policy_.Attempts()) + " attempts)");
+        Log("reconnected", who_ + ": connected to " + Where() + (everConnected_ ? " again" : "") +
+                               " after " + DurationText(down) + " (" +
+                               std::to_string(policy_.Attempts()) +
+                               (policy_.Attempts() == 1 ? " attempt)" : " attempts)"));
     everConnected_ = true;
     emit connected();
 }
