@@ -7,6 +7,7 @@
 #include "made_up_track.h"
 #include "radio/DopplerTracker.h"
 #include "radio/HamlibProtocol.h"
+#include "radio/RadioSetup.h"
 #include "radio/RotatorTracker.h"
 
 namespace tavrik {
@@ -227,6 +228,78 @@ TEST(HamlibProtocol, AnswersAndCaps) {
     EXPECT_FALSE(HamlibNumber("4350x"));
     EXPECT_FALSE(HamlibNumber(""));
     EXPECT_EQ(HamlibNumber(" 1.5 "), 1.5);
+}
+
+} // namespace
+} // namespace tavrik
+
+namespace tavrik {
+namespace {
+
+TEST(RadioSetup, SettingsGiveADeviceOrOneLineAndIdle) {
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> keys;
+        bool rig, rotator;
+        std::string problem; // the start of the one line; empty: none
+    };
+    const Case cases[] = {
+        {{{"RIG", "127.0.0.1:4532"}, {"DOWNLINK_HZ", "435000000"}, {"RIG_OFFSET_HZ", "-350"}},
+         true,
+         false,
+         ""},
+        {{{"RIG", "127.0.0.1:4532"}}, false, false, "RIG is set but DOWNLINK_HZ is not"},
+        {{{"RIG", "127.0.0.1:4532"}, {"DOWNLINK_HZ", "435.0e6"}},
+         false,
+         false,
+         "DOWNLINK_HZ \"435.0e6\" is not a frequency in whole Hz"},
+        {{{"RIG", "rigctld"}, {"DOWNLINK_HZ", "435000000"}},
+         false,
+         false,
+         "RIG \"rigctld\" is not host:port"},
+        {{{"ROTATOR", "127.0.0.1:4533"}, {"ROTATOR_PARK", "stay"}, {"ROTATOR_STEP", "1,5"}},
+         false,
+         true,
+         ""},
+        {{{"ROTATOR", "127.0.0.1:4533 -180 540"}, {"ROTATOR_MAX_EL", "80"}}, false, true, ""},
+        {{{"ROTATOR", "127.0.0.1:4533 0"}}, false, false, "ROTATOR \"127.0.0.1:4533 0\" is not"},
+        {{{"ROTATOR", "127.0.0.1:4533"}, {"ROTATOR_PARK", "north"}},
+         false,
+         false,
+         "ROTATOR_PARK \"north\" is neither"},
+        {{{"ROTATOR", "127.0.0.1:4533"}, {"ROTATOR_STEP", "0"}},
+         false,
+         false,
+         "ROTATOR_STEP \"0\" is not"},
+    };
+    for (const Case& c : cases) {
+        std::string text = "PORT=127.0.0.1:8000\r\n";
+        for (const auto& [k, v] : c.keys)
+            text += k + "=" + v + "\r\n";
+        SCOPED_TRACE(text);
+        const ConfigReadResult read = ParseStationConfig(text);
+        ASSERT_FALSE(read.error);
+        const RadioSetup setup = ReadRadioSetup(read.config);
+        EXPECT_EQ(setup.rig.has_value(), c.rig);
+        EXPECT_EQ(setup.rotator.has_value(), c.rotator);
+        if (c.problem.empty()) {
+            EXPECT_TRUE(setup.problems.empty());
+        } else {
+            ASSERT_EQ(setup.problems.size(), 1u);
+            EXPECT_EQ(setup.problems[0].rfind(c.problem, 0), 0u) << setup.problems[0];
+            EXPECT_NE(setup.problems[0].find("stays idle"), std::string::npos);
+        }
+    }
+    const RadioSetup a = ReadRadioSetup(
+        ParseStationConfig("PORT=1:2\nROTATOR=h:1 -180 540\nROTATOR_MAX_EL=80\nROTATOR_PARK=stay\n"
+                           "RIG=h:2\nDOWNLINK_HZ=145825000\nRIG_OFFSET_HZ=+120\n")
+            .config);
+    ASSERT_TRUE(a.rotator && a.rotator->limits && a.rig);
+    EXPECT_EQ(a.rotator->limits->minAzimuthDeg, -180);
+    EXPECT_EQ(a.rotator->limits->maxAzimuthDeg, 540);
+    EXPECT_EQ(a.rotator->tracking.maxElevationDeg, 80);
+    EXPECT_FALSE(a.rotator->tracking.park);
+    EXPECT_EQ(a.rig->doppler.downlinkHz, 145'825'000);
+    EXPECT_EQ(a.rig->doppler.offsetHz, 120);
 }
 
 } // namespace
