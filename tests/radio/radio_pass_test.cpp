@@ -12,8 +12,7 @@
 #include <cstdio>
 #include <tuple>
 
-#include "radio/qt/RigControl.h"
-#include "radio/qt/RotatorControl.h"
+#include "radio/qt/Radio.h"
 #include "radio_test_support.h"
 
 namespace tavrik {
@@ -69,14 +68,17 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
         }
     });
 
-    RigControl rig({kDownlinkHz, 0}, logLine, now);
-    RotatorControl rot({2.0, 90, Pointing{0, 0}}, std::nullopt, logLine, now);
+    Radio radio(logLine, now);
+    const std::string settings =
+        "PORT=127.0.0.1:8000\nRIG=127.0.0.1:" + std::to_string(rigPort) +
+        "\nDOWNLINK_HZ=435000000\nROTATOR=127.0.0.1:" + std::to_string(rotPort) + "\n";
+    radio.Start(ParseStationConfig(settings).config, std::make_shared<PredictorTrack>(shared));
+    ASSERT_TRUE(radio.Rig() && radio.Rotator());
+    RigControl& rig = *radio.Rig();
+    RotatorControl& rot = *radio.Rotator();
     rig.SetTickMs(20);
     rot.SetTickMs(20);
-    rig.SetTrack(std::make_shared<PredictorTrack>(shared));
-    rot.SetTrack(std::make_shared<PredictorTrack>(shared));
-    rig.Start("127.0.0.1", rigPort);
-    rot.Start("127.0.0.1", rotPort);
+    std::string passLine;
 
     auto expected = [&](std::int64_t t) {
         const std::int64_t at = std::clamp(t, pass->aosMs, pass->losMs);
@@ -117,6 +119,7 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
             << FormatIsoUtc(t) << " read " << answer << " want " << want;
         if (t - lastPrinted >= 60'000) {
             lastPrinted = t;
+            if (t > pass->aosMs && t < pass->tcaMs) passLine = radio.PassLine();
             const SkyPoint sky = *shared->At(t);
             const auto r = rot.Reported();
             std::printf("%s el %5.1f  f read %.0f want %.0f (%+.0f Hz)  antenna sent %s reported "
@@ -167,8 +170,12 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
     std::printf("rotator: %zu positions sent, %d during the pass; last %.2f/%.2f\n",
                 commanded.size(), onTrack, std::get<1>(commanded.back()),
                 std::get<2>(commanded.back()));
-    rig.Stop();
-    rot.Stop();
+    // The window's words during the pass, and none after it.
+    std::printf("window: \"%s\"\n", passLine.c_str());
+    EXPECT_TRUE(passLine.starts_with("rig 435 0")) << passLine;
+    EXPECT_NE(passLine.find(" Hz, antenna "), std::string::npos) << passLine;
+    EXPECT_EQ(radio.PassLine(), "");
+    radio.Stop();
     rigctld.kill();
     rotctld.kill();
     rigctld.waitForFinished(5000);
