@@ -61,6 +61,7 @@ std::string Archive::Open(const std::string& path, Access access, int busyMs) {
     Close();
     path_ = path;
     access_ = access;
+    migratedFrom_ = 0;
     const std::string leftAlone = "; the file is left as it is";
     SchemaCheck check = SchemaCheck::Empty;
     int version = 0;
@@ -125,7 +126,10 @@ std::string Archive::Open(const std::string& path, Access access, int busyMs) {
         if (why.empty()) why = exec("PRAGMA cache_size = -16000");
         if (why.empty() && check != SchemaCheck::Current) {
             why = CreateOrMigrate(db_, check == SchemaCheck::Empty ? 0 : version);
-            if (!why.empty()) why = path + ": the archive cannot be set up (" + why + ")";
+            if (!why.empty())
+                why = path + ": the archive cannot be set up (" + why + ")";
+            else if (check == SchemaCheck::Older)
+                migratedFrom_ = version;
         }
         if (!why.empty()) {
             Close();
@@ -133,6 +137,20 @@ std::string Archive::Open(const std::string& path, Access access, int busyMs) {
         }
     }
     return {};
+}
+
+bool archive_sql::PutSkyPass(sqlite3* db, Stmt& stmt, const Pass& pass) {
+    sqlite3_stmt* p = stmt.Get(db, "INSERT OR IGNORE INTO sky_pass (aos_ms, tca_ms, los_ms, "
+                                   "max_elevation, aos_azimuth, los_azimuth) VALUES (?, ?, ?, ?, "
+                                   "?, ?)");
+    Reset r{p};
+    sqlite3_bind_int64(p, 1, pass.aosMs);
+    sqlite3_bind_int64(p, 2, pass.tcaMs);
+    sqlite3_bind_int64(p, 3, pass.losMs);
+    sqlite3_bind_double(p, 4, pass.maxElevationDeg);
+    sqlite3_bind_double(p, 5, pass.aosAzimuthDeg);
+    sqlite3_bind_double(p, 6, pass.losAzimuthDeg);
+    return sqlite3_step(p) == SQLITE_DONE;
 }
 
 WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark* mark) {
@@ -191,6 +209,8 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
             cols += ", " + StoredColumn(i);
             params += ", ?";
         }
+        cols += ", azimuth, elevation, range_km, range_rate_km_s, pass_aos";
+        params += ", ?, ?, ?, ?, ?";
         return "INSERT INTO frame (" + cols + ") VALUES (" + params +
                ") ON CONFLICT (time_ms, frame_hash) DO NOTHING";
     }();
@@ -232,11 +252,30 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
                                                                     : ReadS16(fb, p);
             sqlite3_bind_int64(ins, 7 + field.index, raw);
         }
+        const int skyAt = 7 + kFieldCount;
+        if (f.sky) {
+            sqlite3_bind_double(ins, skyAt, f.sky->azimuthDeg);
+            sqlite3_bind_double(ins, skyAt + 1, f.sky->elevationDeg);
+            sqlite3_bind_double(ins, skyAt + 2, f.sky->rangeKm);
+            sqlite3_bind_double(ins, skyAt + 3, f.sky->rangeRateKmS);
+            if (f.sky->pass)
+                sqlite3_bind_int64(ins, skyAt + 4, f.sky->pass->aosMs);
+            else
+                sqlite3_bind_null(ins, skyAt + 4);
+        } else {
+            for (int k = 0; k < 5; ++k)
+                sqlite3_bind_null(ins, skyAt + k);
+        }
         if (!ok(sqlite3_step(ins), "adding a frame")) return fail();
         if (sqlite3_changes(db_) > 0)
             s.inserted.push_back(i);
         else
             ++result.duplicates;
+        if (f.sky && f.sky->pass && !PutSkyPass(db_, s.skyPass, *f.sky->pass)) {
+            rc = sqlite3_errcode(db_);
+            doing = "recording a predicted pass";
+            return fail();
+        }
     }
     sqlite3_reset(ins);
     sqlite3_clear_bindings(ins);

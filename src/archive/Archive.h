@@ -20,6 +20,13 @@ struct sqlite3;
 namespace tavrik {
 
 class ArchiveStatements;
+class SkyPredictor;
+
+struct RetagResult {
+    std::int64_t tagged = 0;   // frames given their sky columns
+    std::int64_t unplaced = 0; // frames the model could not place
+    std::int64_t passes = 0;   // predicted passes recorded (new ones)
+};
 
 class Archive {
   public:
@@ -41,6 +48,8 @@ class Archive {
     std::string Open(const std::string& path, Access access, int busyMs = kDefaultBusyMs);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
+    // The version an older archive was at before Open brought it up to date; 0 when it was not.
+    int MigratedFrom() const { return migratedFrom_; }
     const std::string& Path() const { return path_; }
 
     // Adds the frames in one transaction, skipping those already there, and
@@ -71,6 +80,19 @@ class Archive {
     // to stop. Reads one snapshot, in flat memory.
     std::string Export(TimeRange range, const std::function<bool(const ArchiveRow&)>& row);
 
+    // ---- the sky (archive version 2 up)
+    // Fills the sky columns of every frame that lacks them from the predictor
+    // (each frame from the element set of its time), and records the
+    // predicted passes over those frames' span. One transaction per slice;
+    // progress(done, total) after each. Frames the model cannot place (a
+    // decayed orbit) are left as they are and counted.
+    std::string Retag(const SkyPredictor& sky, RetagResult& result,
+                      const std::function<void(std::int64_t, std::int64_t)>& progress = {});
+    // Where the frames in the range were heard (azimuth, elevation, degrees),
+    // newest first, at most `limit`; frames without sky columns are left out.
+    std::string SkyDots(TimeRange range, std::size_t limit,
+                        std::vector<std::pair<float, float>>& out);
+
     // The connection, for tests and the sqlite3-level tools.
     sqlite3* Handle() const { return db_; }
 
@@ -78,6 +100,7 @@ class Archive {
     sqlite3* db_ = nullptr;
     std::string path_;
     Access access_ = Access::Read;
+    int migratedFrom_ = 0;
     ArchiveStatements* st_ = nullptr; // the prepared statements, kept for the connection's life
 };
 

@@ -114,10 +114,88 @@ std::string Exec(sqlite3* db, const std::string& sql) {
     return why;
 }
 
+const std::vector<std::vector<std::string>>& MigrationSteps();
+
+// For Grafana and the sqlite3 shell: time in Unix seconds, utc as ISO text;
+// with the sky, where the satellite stood when the frame was heard.
+std::string TelemetryView(bool sky) {
+    std::string viewColumns;
+    for (const FieldSpec& f : FieldTable())
+        viewColumns += f.calibration == Calibration::Raw
+                           ? ", " + FieldColumn(f.index)
+                           : ",\n  " + Calibrated(f) + " AS " + FieldColumn(f.index);
+    return "CREATE VIEW telemetry AS SELECT\n"
+           "  time_ms / 1000.0 AS time,\n"
+           "  strftime('%Y-%m-%dT%H:%M:%fZ', time_ms / 1000.0, 'unixepoch') AS utc,\n"
+           "  source" +
+           viewColumns + ",\n  kiss_file.name AS kiss_file, kiss_offset, hex(raw) AS frame" +
+           (sky ? ",\n  azimuth, elevation, range_km, range_rate_km_s, pass_aos / 1000.0 AS "
+                  "pass_aos"
+                : "") +
+           "\nFROM frame LEFT JOIN kiss_file ON kiss_file.id = frame.file_id";
+}
+
+// The passes as heard (frames without a long gap); with the sky, each joined
+// to the predicted pass it overlaps, and the predicted passes nobody heard
+// listed too (no frames, no summary).
+std::string PassesView(bool sky) {
+    const std::string heard =
+        "SELECT\n"
+        "  start_ms / 1000.0 AS time,\n"
+        "  end_ms / 1000.0 AS time_end,\n"
+        "  strftime('%Y-%m-%dT%H:%M:%fZ', start_ms / 1000.0, 'unixepoch') AS utc,\n"
+        "  (end_ms - start_ms) / 1000.0 AS duration_s,\n"
+        "  frames" +
+        SummaryViewColumns();
+    if (!sky) return "CREATE VIEW passes AS " + heard + "\nFROM pass_summary";
+    const std::string predicted =
+        ",\n  s.aos_ms / 1000.0 AS aos, s.tca_ms / 1000.0 AS tca, s.los_ms / 1000.0 AS los,\n"
+        "  s.max_elevation, s.aos_azimuth, s.los_azimuth,\n"
+        "  (SELECT count(*) FROM frame WHERE pass_aos = s.aos_ms) AS frames_heard,\n"
+        "  (SELECT min(elevation) FROM frame WHERE pass_aos = s.aos_ms AND time_ms <= s.tca_ms)"
+        " AS lowest_elevation_up,\n"
+        "  (SELECT min(elevation) FROM frame WHERE pass_aos = s.aos_ms AND time_ms > s.tca_ms)"
+        " AS lowest_elevation_down";
+    std::string unheard = "SELECT\n"
+                          "  s.aos_ms / 1000.0, s.los_ms / 1000.0,\n"
+                          "  strftime('%Y-%m-%dT%H:%M:%fZ', s.aos_ms / 1000.0, 'unixepoch'),\n"
+                          "  (s.los_ms - s.aos_ms) / 1000.0, 0";
+    for (std::size_t i = 0; i < Columns().size(); ++i)
+        unheard += ", NULL, NULL, NULL, NULL, NULL";
+    return "CREATE VIEW passes AS " + heard + predicted +
+           "\nFROM pass_summary p LEFT JOIN sky_pass s ON s.aos_ms <= p.end_ms AND s.los_ms >= "
+           "p.start_ms\nUNION ALL " +
+           unheard + predicted +
+           "\nFROM sky_pass s WHERE NOT EXISTS (SELECT 1 FROM pass_summary p WHERE s.aos_ms <= "
+           "p.end_ms AND s.los_ms >= p.start_ms)\nORDER BY 1";
+}
+
 // The steps from version n to n + 1, for n = 1 up; version 1 is the schema as
 // SchemaStatements() creates it. A new schema version appends its step here.
 const std::vector<std::vector<std::string>>& MigrationSteps() {
-    static const std::vector<std::vector<std::string>> steps;
+    static const std::vector<std::vector<std::string>> steps = {
+        // The sky: where each frame was heard, and the predicted passes.
+        {
+            "ALTER TABLE frame ADD COLUMN azimuth REAL",
+            "ALTER TABLE frame ADD COLUMN elevation REAL",
+            "ALTER TABLE frame ADD COLUMN range_km REAL",
+            "ALTER TABLE frame ADD COLUMN range_rate_km_s REAL",
+            "ALTER TABLE frame ADD COLUMN pass_aos INTEGER",
+            "CREATE INDEX frame_pass ON frame (pass_aos) WHERE pass_aos IS NOT NULL",
+            "CREATE TABLE sky_pass (\n"
+            "  aos_ms INTEGER PRIMARY KEY,\n"
+            "  tca_ms INTEGER NOT NULL,\n"
+            "  los_ms INTEGER NOT NULL,\n"
+            "  max_elevation REAL NOT NULL,\n"
+            "  aos_azimuth REAL NOT NULL,\n"
+            "  los_azimuth REAL NOT NULL\n"
+            ")",
+            "DROP VIEW telemetry",
+            TelemetryView(true),
+            "DROP VIEW passes",
+            PassesView(true),
+        },
+    };
     return steps;
 }
 
@@ -148,13 +226,8 @@ std::optional<int> FieldByName(std::string_view name) {
 
 std::vector<std::string> SchemaStatements() {
     std::string frameColumns;
-    std::string viewColumns;
-    for (const FieldSpec& f : FieldTable()) {
+    for (const FieldSpec& f : FieldTable())
         frameColumns += ",\n  " + StoredColumn(f.index) + " INTEGER";
-        viewColumns += f.calibration == Calibration::Raw
-                           ? ", " + FieldColumn(f.index)
-                           : ",\n  " + Calibrated(f) + " AS " + FieldColumn(f.index);
-    }
     std::string fieldRows;
     for (const FieldSpec& f : FieldTable())
         fieldRows += std::string(fieldRows.empty() ? "" : ",\n  ") + "(" + std::to_string(f.index) +
@@ -198,25 +271,13 @@ std::vector<std::string> SchemaStatements() {
         ")",
         "INSERT INTO field VALUES\n  " + fieldRows,
         // For Grafana and the sqlite3 shell: time in Unix seconds, utc as ISO text.
-        "CREATE VIEW telemetry AS SELECT\n"
-        "  time_ms / 1000.0 AS time,\n"
-        "  strftime('%Y-%m-%dT%H:%M:%fZ', time_ms / 1000.0, 'unixepoch') AS utc,\n"
-        "  source" +
-            viewColumns +
-            ",\n  kiss_file.name AS kiss_file, kiss_offset, hex(raw) AS frame\n"
-            "FROM frame LEFT JOIN kiss_file ON kiss_file.id = frame.file_id",
+        TelemetryView(false),
         "CREATE VIEW hours AS SELECT\n"
         "  hour_ms / 1000.0 AS time,\n"
         "  strftime('%Y-%m-%dT%H:%M:%fZ', hour_ms / 1000.0, 'unixepoch') AS utc,\n"
         "  frames" +
             SummaryViewColumns() + "\nFROM hour_summary",
-        "CREATE VIEW passes AS SELECT\n"
-        "  start_ms / 1000.0 AS time,\n"
-        "  end_ms / 1000.0 AS time_end,\n"
-        "  strftime('%Y-%m-%dT%H:%M:%fZ', start_ms / 1000.0, 'unixepoch') AS utc,\n"
-        "  (end_ms - start_ms) / 1000.0 AS duration_s,\n"
-        "  frames" +
-            SummaryViewColumns() + "\nFROM pass_summary",
+        PassesView(false),
     };
 }
 
@@ -254,17 +315,19 @@ std::string CheckSchema(sqlite3* db, SchemaCheck& check, int& version) {
 std::string CreateOrMigrate(sqlite3* db, int from) {
     if (std::string why = Exec(db, "BEGIN IMMEDIATE"); !why.empty()) return why;
     std::string why;
+    // A new archive is made as version 1 and brought up by the same steps as
+    // an old one, so both end in the same schema.
     if (from == 0) {
         for (const std::string& sql : SchemaStatements())
             if (why.empty()) why = Exec(db, sql);
         if (why.empty())
             why = Exec(db, "PRAGMA application_id = " + std::to_string(kArchiveApplicationId));
-    } else {
-        const auto& steps = MigrationSteps();
-        for (int v = from; v < kArchiveSchemaVersion && why.empty(); ++v)
-            for (const std::string& sql : steps.at(static_cast<std::size_t>(v - 1)))
-                if (why.empty()) why = Exec(db, sql);
+        from = 1;
     }
+    const auto& steps = MigrationSteps();
+    for (int v = from; v < kArchiveSchemaVersion && why.empty(); ++v)
+        for (const std::string& sql : steps.at(static_cast<std::size_t>(v - 1)))
+            if (why.empty()) why = Exec(db, sql);
     if (why.empty())
         why = Exec(db, "PRAGMA user_version = " + std::to_string(kArchiveSchemaVersion));
     if (why.empty()) why = Exec(db, "COMMIT");

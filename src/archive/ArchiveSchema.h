@@ -20,7 +20,10 @@ inline constexpr std::string_view kArchiveFileName = "tavrik-archive.sqlite";
 // PRAGMA application_id of an archive: "TAVR". Anything else is not ours.
 inline constexpr std::int32_t kArchiveApplicationId = 0x54415652;
 // PRAGMA user_version this build writes; it opens every version up to this one.
-inline constexpr int kArchiveSchemaVersion = 1;
+// 2: the sky (where each frame was heard, predicted passes).
+inline constexpr int kArchiveSchemaVersion = 2;
+// The first version whose frames carry the sky columns.
+inline constexpr int kArchiveSkyVersion = 2;
 
 // A pass: frames with no gap longer than this between neighbours.
 inline constexpr std::int64_t kPassGapMs = 20 * 60 * 1000;
@@ -57,7 +60,8 @@ std::string CheckSchema(sqlite3* db, SchemaCheck& check, int& version);
 // `from` to the current version, in one transaction either way.
 std::string CreateOrMigrate(sqlite3* db, int from);
 
-// The statements of the current schema, as the README documents them.
+// The statements of schema version 1, as the README documents them; the
+// migration steps bring it to the current version.
 std::vector<std::string> SchemaStatements();
 
 } // namespace tavrik

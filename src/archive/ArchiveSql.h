@@ -55,6 +55,8 @@ std::string SummaryInsert(const char* table, const char* first);
 // Columns 1.. of a SummarySelect row (column 0 is the key).
 Summary ReadSummary(sqlite3_stmt* st);
 void BindSummary(sqlite3_stmt* st, std::int64_t key, const Summary& s);
+// Records a predicted pass once (INSERT OR IGNORE); false when the write failed.
+bool PutSkyPass(sqlite3* db, Stmt& stmt, const Pass& pass);
 
 } // namespace tavrik::archive_sql
 
@@ -65,7 +67,8 @@ class ArchiveStatements {
     using Stmt = archive_sql::Stmt;
     Stmt begin, commit, rollback;
     Stmt insertFrame, fileId, addFile, setMark, getMark, marks;
-    Stmt hourGet, hourPut, passNear, passDelete, passPut;
+    Stmt hourGet, hourPut, passNear, passDelete, passPut, skyPass;
+    Stmt retagRead, retagWrite, retagPass;
     Stmt first, last, count, countAll, exportRows, passes, lastPass, hours;
     std::array<Stmt, kFieldCount> rawSeries, hourSeries;
     std::unordered_map<std::string, std::int64_t> fileIds; // committed ids only

@@ -4,12 +4,14 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "files/TelemetryExport.h"
+#include "sky/FrameSky.h"
 #include "telemetry/FrameLayout.h"
 
 namespace tavrik {
@@ -23,6 +25,7 @@ struct ArchiveFrame {
     std::vector<std::uint8_t> data; // the raw frame, KISS port byte first; one the decoder takes
     std::string kissFile;           // the KISS file it was logged in ("" unknown)
     std::int64_t kissOffset = -1;   // byte offset of its record there (-1 unknown)
+    std::optional<FrameSky> sky;    // where the satellite stood (none without a TLE)
 };
 
 // [fromMs, toMs): the default is everything.

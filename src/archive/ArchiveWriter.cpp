@@ -62,6 +62,7 @@ ArchiveWriter::~ArchiveWriter() {
 std::string ArchiveWriter::Start(const std::string& path) {
     if (Running()) return {};
     if (std::string why = archive_.Open(path, Archive::Access::Write); !why.empty()) return why;
+    migratedFrom_ = archive_.MigratedFrom();
     stop_ = false;
     thread_ = std::thread([this] { Run(); });
     return {};

@@ -63,6 +63,8 @@ class ArchiveWriter {
     // or why the archive cannot be used (then nothing runs and Post refuses).
     std::string Start(const std::string& path);
     bool Running() const { return thread_.joinable(); }
+    // After Start: the version the archive was brought up from (0: it was current).
+    int MigratedFrom() const { return migratedFrom_; }
 
     // Queues a frame. False when the writer is not running or the queue is full.
     bool Post(ArchiveFrame frame);
@@ -91,6 +93,7 @@ class ArchiveWriter {
 
     Options options_;
     Archive archive_;
+    int migratedFrom_ = 0;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -79,7 +79,8 @@ void AppendInfluxKey(std::string& out, std::string_view text, bool measurement) 
 }
 
 bool AppendInfluxLine(std::string& out, std::string_view source, std::string_view receptionTime,
-                      const std::array<double, kFieldCount>& values) {
+                      const std::array<double, kFieldCount>& values,
+                      const InfluxFields& extra) {
     const auto ns = InfluxTimestamp(receptionTime);
     if (!ns) return false;
     const std::size_t start = out.size();
@@ -97,6 +98,14 @@ bool AppendInfluxLine(std::string& out, std::string_view source, std::string_vie
         out += keys[i];
         out += '=';
         AppendNumber(out, values[i]);
+    }
+    for (const auto& [key, v] : extra) {
+        if (!std::isfinite(v)) continue;
+        out += sep;
+        sep = ',';
+        AppendInfluxKey(out, key);
+        out += '=';
+        AppendNumber(out, v);
     }
     if (sep == ' ') { // no field: not a point
         out.resize(start);

@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "telemetry/FrameLayout.h"
 
@@ -27,8 +29,11 @@ std::optional<std::int64_t> InfluxTimestamp(std::string_view receptionTime);
 // Appends one point and its newline. Returns false and appends nothing when the
 // values hold no finite number or the reception time is not a timestamp: a point without one would
 // be stamped with the server's time of arrival, which is wrong for every frame that waited.
+// `extra`: further fields after the frame's (the sky's azimuth, elevation, ...).
+using InfluxFields = std::vector<std::pair<std::string, double>>;
 bool AppendInfluxLine(std::string& out, std::string_view source, std::string_view receptionTime,
-                      const std::array<double, kFieldCount>& values);
+                      const std::array<double, kFieldCount>& values,
+                      const InfluxFields& extra = {});
 
 // Line protocol escaping: a measurement escapes comma and space; a tag key, a
 // tag value and a field key also escape '='. A control character (the protocol

@@ -147,8 +147,7 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
                                                        "\" is not a whole number from 1 to " +
                                                        std::to_string(kMaxEventLogLines)};
             return r;
-        }
-        else if (key == "WEB")
+        } else if (key == "WEB")
             c.web = value;
         else if (key == "WEB_TOKEN")
             c.webToken = value;
@@ -156,6 +155,20 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.influx = value;
         else if (key == "INFLUX_TOKEN")
             c.influxToken = value;
+        else if (key == "TLE")
+            c.tle = value;
+        else if (key == "TLE_REFRESH")
+            c.tleRefresh = value;
+        else if (key == "SATELLITE")
+            c.satellite = value;
+        else if (key == "HORIZON")
+            c.horizon = DecimalPoint(value);
+        else if (key == "QTH_ALT")
+            c.qthAlt = DecimalPoint(value);
+        else if (key == "MISSED_PASS_EL")
+            c.missedPassEl = DecimalPoint(value);
+        else if (key == "PASS_COMMAND")
+            c.passCommand = value;
         else if (key == "RIG")
             c.rig = value;
         else if (key == "DOWNLINK_HZ")

@@ -44,13 +44,25 @@ struct StationConfig {
     std::string limits;
     std::string alarmCommand;
     bool alarmYellow = false;
-    bool archive = false;      // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
+    bool archive = false; // ARCHIVE: every decoded frame kept in tavrik-archive.sqlite
     // EVENT_LOG_LINES: the window's event log keeps this many newest entries; 0 keeps all.
     std::size_t eventLogLines = 0;
-    std::string web;           // WEB=HOST:PORT: the web page and API served there
-    std::string webToken;      // WEB_TOKEN: needed by every web request when set
-    std::string influx;        // INFLUX: InfluxDB write URL for the decoded values; empty: none
-    std::string influxToken;   // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
+    std::string web;         // WEB=HOST:PORT: the web page and API served there
+    std::string webToken;    // WEB_TOKEN: needed by every web request when set
+    std::string influx;      // INFLUX: InfluxDB write URL for the decoded values; empty: none
+    std::string influxToken; // INFLUX_TOKEN: sent as "Authorization: Token ..."; never shown
+    // The sky, all opt-in and kept as written (the station checks them and
+    // says what is wrong): TLE=FILE (relative to the station folder) or an
+    // http(s) URL, fetched again every TLE_REFRESH hours; SATELLITE= the set's
+    // catalogue number or name; HORIZON= elevation mask in degrees; QTH_ALT=
+    // metres; MISSED_PASS_EL= degrees; PASS_COMMAND=PROGRAM [ARG...] run at AOS and LOS.
+    std::string tle;
+    std::string tleRefresh;
+    std::string satellite;
+    std::string horizon;
+    std::string qthAlt;
+    std::string missedPassEl;
+    std::string passCommand;
     // The radio and antenna following the satellite through Hamlib's daemons, as
     // read (radio/RadioSetup checks them): RIG=host:port (rigctld), DOWNLINK_HZ,
     // RIG_OFFSET_HZ; ROTATOR=host:port [MIN_AZ MAX_AZ] (rotctld), ROTATOR_STEP,

@@ -18,6 +18,7 @@ std::optional<ArchiveFrame> ToArchiveFrame(const DecodedFrame& frame) {
     a.data = frame.heard.data;
     a.kissFile = frame.heard.kissFile;
     a.kissOffset = frame.heard.kissOffset;
+    a.sky = frame.sky;
     return a;
 }
 

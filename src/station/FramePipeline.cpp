@@ -2,6 +2,7 @@
 
 #include "telemetry/FrameLayout.h"
 #include "telemetry/FrameText.h"
+#include "time/TimeArgument.h"
 #include "upload/UploadBody.h"
 
 namespace tavrik {
@@ -28,6 +29,14 @@ void FramePipeline::HandDecoded(const std::string& timestamp) {
     } else { // past the history's room: the values all the same
         current_.record.timestamp = timestamp;
         current_.record.values = DecodeValues(frameBytes_);
+    }
+    current_.sky.reset();
+    // At the reception time; an imported frame without one is not placed at all.
+    if (sky_ && !current_.heard.received.empty()) {
+        std::string_view at = current_.heard.received;
+        if (at.ends_with(" UTC")) at.remove_suffix(4);
+        if (const std::optional<std::int64_t> ms = ParseTimestamp(at))
+            current_.sky = sky_->SkyAt(*ms);
     }
     current_.source = SourceCallSign(frameBytes_.Bytes());
     while (!current_.source.empty() && current_.source.back() == ' ')

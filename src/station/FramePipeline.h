@@ -31,6 +31,8 @@ class FramePipeline {
     void AddConsumer(StationConsumer& consumer) { consumers_.push_back(&consumer); }
     // The log the frames go to; none (or a closed one) means frames are not logged.
     void SetKissLog(KissLog* log) { kissLog_ = log; }
+    // Where decoded frames are placed on the sky; none leaves them without.
+    void SetSky(FrameSkySource* sky) { sky_ = sky; }
 
     // A live frame: its KISS record first, then the upload body (a telemetry
     // frame), the frame itself, and the decoded record.
@@ -60,6 +62,7 @@ class FramePipeline {
     TelemetryHistory& history_;
     LogLine log_;
     KissLog* kissLog_ = nullptr;
+    FrameSkySource* sky_ = nullptr;
     std::vector<StationConsumer*> consumers_;
 
     FrameBuffer frameBytes_;

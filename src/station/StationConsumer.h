@@ -4,9 +4,11 @@
 // values, in order, once. A consumer keeps what it needs; nothing here is
 // valid only during the call.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "sky/FrameSky.h"
 #include "telemetry/TelemetryHistory.h"
 
 namespace tavrik {
@@ -29,6 +31,16 @@ struct DecodedFrame {
     std::string source;      // the source call sign
     TelemetryRecord record;  // the decoding's timestamp text and the 46 values
     std::int32_t number = 0; // RxPacketCount after it
+    // Where the satellite stood at the reception time; none without a TLE (or
+    // an imported frame without a time).
+    std::optional<FrameSky> sky;
+};
+
+// Places a frame on the sky: asked once per decoded frame, before any consumer.
+class FrameSkySource {
+  public:
+    virtual ~FrameSkySource() = default;
+    virtual std::optional<FrameSky> SkyAt(std::int64_t timeMs) = 0;
 };
 
 class StationConsumer {

@@ -7,6 +7,7 @@
 
 #include "time/TimeArgument.h"
 #include "web/JsonWriter.h"
+#include "web/WebSky.h"
 
 namespace tavrik {
 
@@ -152,6 +153,7 @@ std::optional<WebAnswer> WebApi::Answer(std::string_view path, const QueryItems&
     if (path == "/api/station") return WebAnswer{200, std::string(kJson), Station()};
     if (path == "/api/series") return Series(query);
     if (path == "/api/passes") return Passes(query);
+    if (path == "/api/sky") return WebAnswer{200, std::string(kJson), SkyAnswer(sky_, nowMs_())};
     if (path == "/api/log") {
         if (!Whole(query, "lines", 200, 0, WebState::kLogLines))
             return Error(400, "lines: give a whole number");
@@ -172,6 +174,8 @@ std::string WebApi::Current() {
     j.Key("timestamp").String(r ? r->timestamp : "");
     j.Key("source").String(r ? r->source : "");
     j.Key("imported").Bool(r && r->imported);
+    j.Key("sky");
+    WriteFrameSky(j, r ? r->sky : std::nullopt);
     j.Key("groups").Array();
     for (const Group& g : Groups()) {
         j.Object().Key("caption").String(g.caption).Key("fields").Array();
@@ -361,6 +365,7 @@ std::string WebApi::Metrics() const {
     if (state_.ArchiveRows())
         Family(out, "tavrik_archive_rows", "gauge", "Records kept in the archive.")
             .Sample("tavrik_archive_rows", static_cast<double>(*state_.ArchiveRows()));
+    AppendSkyMetrics(out, sky_, now);
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "station/SkyState.h"
 #include "web/WebSeries.h"
 #include "web/WebState.h"
 
@@ -33,6 +34,11 @@ class WebApi {
     WebApi(const WebState& state, std::function<std::int64_t()> nowMs,
            WebArchive* archive = nullptr);
     void SetArchive(WebArchive* archive) { archive_ = archive; }
+    // The station's sky (TLE=); none answers /api/sky with nulls.
+    void SetSky(SkyState* sky) {
+        sky_ = sky;
+        currentVersion_ = ~std::uint64_t{0};
+    }
 
     // The answer for an API path or /metrics; nothing for any other path.
     std::optional<WebAnswer> Answer(std::string_view path, const QueryItems& query);
@@ -48,6 +54,7 @@ class WebApi {
     const WebState& state_;
     std::function<std::int64_t()> nowMs_;
     WebArchive* archive_;
+    SkyState* sky_ = nullptr;
     // /api/current is what every open page asks for every second: rendered
     // once per record.
     std::string current_;

@@ -17,6 +17,7 @@ void WebConsumer::TelemetryDecoded(const DecodedFrame& frame) {
     r.number = frame.number;
     r.imported = frame.heard.imported;
     r.values = frame.record.values;
+    r.sky = frame.sky;
     if (limits_)
         if (auto states = limits_(frame)) r.limits = std::move(*states);
     state_.AddRecord(std::move(r));

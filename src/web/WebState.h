@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sky/FrameSky.h"
 #include "telemetry/FrameLayout.h"
 #include "web/WebSecrets.h"
 
@@ -30,6 +31,7 @@ struct RecordView {
     bool imported = false;
     std::array<double, kFieldCount> values{};
     std::array<FieldLimitView, kFieldCount> limits{};
+    std::optional<FrameSky> sky; // where the satellite stood when it was heard
 };
 
 struct ModemView {

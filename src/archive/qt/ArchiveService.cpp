@@ -43,7 +43,13 @@ QString ArchiveService::Start(const QString& folder) {
         writer_.reset();
         return QStringLiteral("archive not used: %1").arg(Text(why));
     }
-    return QStringLiteral("archive: %1").arg(QDir::toNativeSeparators(path_));
+    const QString where = QDir::toNativeSeparators(path_);
+    if (const int from = writer_->MigratedFrom(); from > 0)
+        return QStringLiteral("archive: %1 (brought up from version %2 to %3 in place)")
+            .arg(where)
+            .arg(from)
+            .arg(kArchiveSchemaVersion);
+    return QStringLiteral("archive: %1").arg(where);
 }
 
 bool ArchiveService::Post(ArchiveFrame frame) {

@@ -41,8 +41,17 @@ class StationInflux final : public StationConsumer {
                     config_.uploadRetry ? programFolder / "influx_queue" : std::filesystem::path());
     }
     void TelemetryDecoded(const DecodedFrame& frame) override {
-        if (!frame.heard.imported)
-            lane_.Add(frame.source, frame.heard.received, frame.record.values);
+        if (frame.heard.imported) return;
+        InfluxFields sky;
+        if (frame.sky) {
+            sky = {{"azimuth", frame.sky->azimuthDeg},
+                   {"elevation", frame.sky->elevationDeg},
+                   {"range_km", frame.sky->rangeKm},
+                   {"range_rate_km_s", frame.sky->rangeRateKmS}};
+            if (frame.sky->pass)
+                sky.emplace_back("pass_aos", static_cast<double>(frame.sky->pass->aosMs) / 1000.0);
+        }
+        lane_.Add(frame.source, frame.heard.received, frame.record.values, sky);
     }
     // Accepted, failed, waiting, the last success and error: for the page and the metrics.
     InfluxStatus Status() const { return lane_.Status(); }

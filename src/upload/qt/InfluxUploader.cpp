@@ -93,10 +93,11 @@ bool InfluxUploader::Start(const std::string& url, const std::string& token,
 }
 
 void InfluxUploader::Add(const std::string& source, const std::string& receptionTime,
-                         const std::array<double, kFieldCount>& values) {
+                         const std::array<double, kFieldCount>& values,
+                         const InfluxFields& extra) {
     if (!feed_ || stopped_) return;
     std::string line;
-    if (!AppendInfluxLine(line, source, receptionTime, values)) {
+    if (!AppendInfluxLine(line, source, receptionTime, values, extra)) {
         if (!std::exchange(unstamped_, true))
             Log("InfluxDB: a frame without a reception time is not sent (and no other like it "
                 "is said)");

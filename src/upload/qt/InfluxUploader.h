@@ -12,6 +12,7 @@
 
 #include "telemetry/FrameLayout.h"
 #include "time/Clock.h"
+#include "files/InfluxLine.h"
 #include "upload/InfluxFeed.h"
 
 class QNetworkAccessManager;
@@ -53,7 +54,7 @@ class InfluxUploader : public QObject {
     bool Start(const std::string& url, const std::string& token,
                const std::filesystem::path& queueFolder = {});
     void Add(const std::string& source, const std::string& receptionTime,
-             const std::array<double, kFieldCount>& values);
+             const std::array<double, kFieldCount>& values, const InfluxFields& extra = {});
     // Stops the request in flight; points on disk stay there.
     void Stop();
     bool Idle() const;
