@@ -52,4 +52,16 @@ std::string Radio::PassLine() const {
     return line;
 }
 
+RadioStatus Radio::Status() const {
+    RadioStatus s;
+    if (rig_)
+        s.rig = RigStatus{rig_->Connected(), rig_->Tracking(), rig_->FrequencySet(),
+                          rig_->FrequencyRead(), rig_->LastError()};
+    if (rotator_)
+        s.rotator =
+            RotatorStatus{rotator_->Connected(), rotator_->Tracking(), rotator_->Commanded(),
+                          rotator_->Reported(), rotator_->LastError()};
+    return s;
+}
+
 } // namespace tavrik

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "files/StationConfig.h"
+#include "radio/RadioStatus.h"
 #include "radio/qt/RigControl.h"
 #include "radio/qt/RotatorControl.h"
 
@@ -29,6 +30,8 @@ class Radio : public QObject {
     // During a pass, what the radio and the antenna were last set to: "rig 434
     // 998 210 Hz, antenna 140° / 23°" (Latin-1); empty outside passes.
     std::string PassLine() const;
+    // For the page and the metrics.
+    RadioStatus Status() const;
 
   private:
     HamlibControl::LogLine log_;
