@@ -5,6 +5,8 @@
 // commands are read from rotctld's own log. rigctld is killed at culmination
 // and started again.
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 
 #include "radio/qt/Radio.h"
 #include "radio_test_support.h"
+#include "web/WebApi.h"
 
 namespace tavrik {
 namespace {
@@ -78,7 +81,10 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
     RotatorControl& rot = *radio.Rotator();
     rig.SetTickMs(20);
     rot.SetTickMs(20);
-    std::string passLine;
+    std::string passLine, skyJson, metrics;
+    WebState webState;
+    WebApi api(webState, now);
+    api.SetRadio([&] { return radio.Status(); });
 
     auto expected = [&](std::int64_t t) {
         const std::int64_t at = std::clamp(t, pass->aosMs, pass->losMs);
@@ -119,7 +125,11 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
             << FormatIsoUtc(t) << " read " << answer << " want " << want;
         if (t - lastPrinted >= 60'000) {
             lastPrinted = t;
-            if (t > pass->aosMs && t < pass->tcaMs) passLine = radio.PassLine();
+            if (t > pass->aosMs && t < pass->tcaMs) {
+                passLine = radio.PassLine();
+                skyJson = api.Answer("/api/sky", {})->body;
+                metrics = api.Metrics();
+            }
             const SkyPoint sky = *shared->At(t);
             const auto r = rot.Reported();
             std::printf("%s el %5.1f  f read %.0f want %.0f (%+.0f Hz)  antenna sent %s reported "
@@ -139,6 +149,7 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
         count("rig: connected to rigctld at 127.0.0.1:" + std::to_string(rigPort) + " again after"),
         1u);
     EXPECT_EQ(count("rig: tracking 4"), 1u);
+    EXPECT_EQ(count("rotator: rotctld reports azimuth -180\xB0 to 450\xB0"), 1u); // \dump_caps
     EXPECT_EQ(count("rig: tracking ended at LOS"), 1u);
 
     // The rotator: turned to the AOS azimuth at 0° two minutes ahead, then on
@@ -175,6 +186,21 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
     EXPECT_TRUE(passLine.starts_with("rig 435 0")) << passLine;
     EXPECT_NE(passLine.find(" Hz, antenna "), std::string::npos) << passLine;
     EXPECT_EQ(radio.PassLine(), "");
+    // The page and the metrics at the same moment.
+    std::printf("/api/sky: ...%s\n", skyJson.substr(skyJson.find("\"rig\"")).c_str());
+    const QJsonObject sky = QJsonDocument::fromJson(QByteArray::fromStdString(skyJson)).object();
+    EXPECT_TRUE(sky["rig"]["connected"].toBool());
+    EXPECT_GT(sky["rig"]["frequency_set_hz"].toInteger(), kDownlinkHz);
+    EXPECT_TRUE(sky["rotator"]["commanded"]["elevation"].toDouble() > 5) << skyJson;
+    EXPECT_NE(metrics.find("\ntavrik_rig_frequency_hz 4350"), std::string::npos);
+    EXPECT_NE(metrics.find("\ntavrik_rotator_elevation_degrees "), std::string::npos);
+    QProcess promtool;
+    promtool.start("promtool", {"check", "metrics"});
+    ASSERT_TRUE(promtool.waitForStarted(10000)) << "promtool (Debian's prometheus) is needed";
+    promtool.write(QByteArray::fromStdString(metrics));
+    promtool.closeWriteChannel();
+    EXPECT_TRUE(promtool.waitForFinished(30000) && promtool.exitCode() == 0)
+        << promtool.readAll().toStdString();
     radio.Stop();
     rigctld.kill();
     rotctld.kill();
