@@ -46,17 +46,12 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
     QElapsedTimer real;
     real.start();
     auto now = [&] { return simStart + kSpeed * real.elapsed(); };
-    std::vector<std::string> log;
+    std::string log;
     auto logLine = [&](const std::string& l) {
-        log.push_back(l);
+        log += l + "\n";
         std::printf("  event log: %s\n", l.c_str());
     };
-    auto count = [&](const std::string& part) {
-        std::size_t n = 0;
-        for (const std::string& l : log)
-            n += l.find(part) != std::string::npos ? 1 : 0;
-        return n;
-    };
+    auto count = [&](const std::string& part) { return test::Count(log, part); };
 
     // What rotctld was told, stamped as it says so.
     std::vector<std::tuple<std::int64_t, double, double>> commanded;

@@ -16,6 +16,14 @@
 
 namespace tavrik::test {
 
+// How many lines of the log hold `part`.
+inline std::size_t Count(const std::string& log, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = log.find(part, at)) != std::string::npos; at += part.size())
+        ++n;
+    return n;
+}
+
 inline int FreePort() {
     QTcpServer s;
     s.listen(QHostAddress::LocalHost, 0);
