@@ -106,7 +106,7 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
             ASSERT_TRUE(reader.waitForConnected(2000));
             continue;
         }
-        const std::string answer = test::Ask(reader, "f\n", 1);
+        const std::string answer = test::ReadFrequency(reader);
         const std::int64_t t = now();
         // Left out: the moments a set is due at a boundary, and the reconnection.
         const bool settled = (t > pass->aosMs - 29'000 && t < pass->aosMs) ||
@@ -126,20 +126,16 @@ TEST(RadioPass, RigAndRotatorFollowAPassInProgressNowThroughTheRealDaemons) {
                 metrics = api.Metrics();
             }
             const SkyPoint sky = *shared->At(t);
-            const auto r = rot.Reported();
-            std::printf("%s el %5.1f  f read %.0f want %.0f (%+.0f Hz)  antenna sent %s reported "
-                        "%.1f/%.1f, satellite %.1f/%.1f\n",
+            const Pointing c = rot.Commanded().value_or(Pointing{}), r = rot.Reported().value_or(c);
+            std::printf("%s el %5.1f f read %.0f want %.0f (%+.0f Hz) antenna sent %.1f/%.1f "
+                        "reported %.1f/%.1f satellite %.1f/%.1f\n",
                         FormatIsoUtc(t).c_str(), sky.elevationDeg, read, want, read - want,
-                        rot.Commanded() ? (std::to_string(rot.Commanded()->azimuthDeg) + "/" +
-                                           std::to_string(rot.Commanded()->elevationDeg))
-                                              .c_str()
-                                        : "-",
-                        r ? r->azimuthDeg : -1, r ? r->elevationDeg : -1, sky.azimuthDeg,
+                        c.azimuthDeg, c.elevationDeg, r.azimuthDeg, r.elevationDeg, sky.azimuthDeg,
                         sky.elevationDeg);
         }
     }
     EXPECT_GE(checked, 80);
-    EXPECT_EQ(test::Ask(reader, "f\n", 1), std::to_string(kDownlinkHz)); // back at LOS
+    EXPECT_EQ(test::ReadFrequency(reader), std::to_string(kDownlinkHz)); // back at LOS
     EXPECT_EQ(
         count("rig: connected to rigctld at 127.0.0.1:" + std::to_string(rigPort) + " again after"),
         1u);

@@ -21,22 +21,24 @@ struct Sent {
     double a, b;
 };
 
+std::pair<double, double> Parts(std::int64_t hz) {
+    return {double(hz), 0};
+}
+std::pair<double, double> Parts(const Pointing& p) {
+    return {p.azimuthDeg, p.elevationDeg};
+}
+
 // Runs a tracker from AOS - 3 min to LOS + 10 s in 250 ms ticks; `ack` says
 // whether the daemon took the command sent at t.
-template <class Tracker, class Value>
+template <class Tracker>
 std::vector<Sent> RunPass(Tracker& tracker, MadeUpTrack& track, std::vector<std::string>& log,
-                          std::function<std::pair<double, double>(const Value&)> parts,
                           std::function<bool(std::int64_t)> ack = {}) {
     std::vector<Sent> sent;
     for (std::int64_t t = kAos - 180'000; t <= kLos + 10'000; t += 250) {
-        const std::optional<Value> v = tracker.Step(t, track, log);
+        const auto v = tracker.Step(t, track, log);
         if (!v) continue;
-        const auto [a, b] = parts(*v);
-        sent.push_back({t, a, b});
-        if (!ack || ack(t))
-            tracker.Acknowledged(*v);
-        else
-            tracker.Forget();
+        sent.push_back({t, Parts(*v).first, Parts(*v).second});
+        (!ack || ack(t)) ? tracker.Acknowledged(*v) : tracker.Forget();
     }
     return sent;
 }
@@ -55,12 +57,7 @@ TEST(DopplerTracker, FollowsThePassInSecondStepsAndReturnsAtLos) {
         auto refused = [&](std::int64_t t) {
             return c.refuseOneMinute && t > 1'200'000 && t < 1'260'000;
         };
-        const auto sent = RunPass<DopplerTracker, std::int64_t>(
-            rig, track, log,
-            [](const std::int64_t& hz) {
-                return std::pair{double(hz), 0.0};
-            },
-            [&](std::int64_t t) { return !refused(t); });
+        const auto sent = RunPass(rig, track, log, [&](std::int64_t t) { return !refused(t); });
         auto expected = [&](std::int64_t t) {
             return double(DopplerFrequencyHz(c.downlink, track.At(t)->rangeRateKmS) + c.offset);
         };
@@ -127,9 +124,7 @@ TEST(RotatorTracker, TurnsFollowsAndParksWithinTheRotatorsRange) {
         RotatorTracker rot({2.0, c.maxEl, c.park});
         rot.SetLimits(c.limits);
         std::vector<std::string> log;
-        const auto sent = RunPass<RotatorTracker, Pointing>(rot, track, log, [](const Pointing& p) {
-            return std::pair{p.azimuthDeg, p.elevationDeg};
-        });
+        const auto sent = RunPass(rot, track, log);
         std::size_t i = 0;
         if (c.park) { // parked at start, while no pass is near
             ASSERT_FALSE(sent.empty());

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers of the radio tests: an element set made for a pass in progress now,
 // Hamlib's dummy daemons started on a free port of 127.0.0.1, and a short
-// blocking exchange with a daemon (the test's own second client).
+// blocking reading of rigctld's frequency (the test's own second client).
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -51,15 +51,13 @@ inline std::string MadeUpTle(std::int64_t epochMs, double raanDeg) {
     return "RADIOTEST\n" + WithChecksum(l1) + "\n" + WithChecksum(l2) + "\n";
 }
 
-// A predictor for a station placed beside the made-up satellite's track so
-// that a pass of some 30-40° is in progress at nowMs.
+// A station beside the made-up satellite's track: a pass of some 26° in progress at nowMs.
 inline std::optional<SkyPredictor> PassInProgress(std::int64_t nowMs, std::string& tle) {
     tle = MadeUpTle(nowMs - 3 * 60'000, 40.0);
     std::string why;
     const std::vector<Tle> sets = ParseTles(tle).sets;
-    auto probe = SkyPredictor::Create(sets, Observer{}, 0, why);
-    if (!probe) return std::nullopt;
-    const std::optional<SkyPoint> mid = probe->At(nowMs + 60'000);
+    const auto probe = SkyPredictor::Create(sets, Observer{}, 0, why);
+    const std::optional<SkyPoint> mid = probe ? probe->At(nowMs + 60'000) : std::nullopt;
     if (!mid) return std::nullopt;
     return SkyPredictor::Create(
         sets, Observer{mid->latitudeDeg + 7.0, mid->longitudeDeg - 3.0, 100}, 0, why);
@@ -81,18 +79,12 @@ inline bool StartDummy(QProcess& p, const char* program, int port, bool verbose 
     return false;
 }
 
-// One command on the test's own connection, the answer's lines joined by '|'.
-inline std::string Ask(QTcpSocket& s, const char* line, int lines) {
-    s.write(line);
-    std::string out;
-    for (int got = 0; got < lines;) {
-        if (!s.canReadLine() && !s.waitForReadyRead(2000)) return out + "(timeout)";
-        while (got < lines && s.canReadLine()) {
-            QByteArray l = s.readLine().trimmed();
-            out += (got++ ? "|" : "") + l.toStdString();
-        }
-    }
-    return out;
+// "f" on the test's own connection: the frequency rigctld is on.
+inline std::string ReadFrequency(QTcpSocket& s) {
+    s.write("f\n");
+    while (!s.canReadLine())
+        if (!s.waitForReadyRead(2000)) return "(no answer)";
+    return s.readLine().trimmed().toStdString();
 }
 
 } // namespace tavrik::test
