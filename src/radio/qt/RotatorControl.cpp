@@ -30,10 +30,12 @@ void RotatorControl::Step(std::int64_t nowMs, SkyTrack& track, std::vector<std::
 bool RotatorControl::SendPending() {
     if (!capsKnown_ && !capsAsked_) {
         capsAsked_ = true;
+        capsUnanswered_ = true; // until the answer comes
         return link_.Send(DumpCapsCommand(), [this](const HamlibReply& reply) {
             RotatorLimits limits = tracker_.Limits();
             const bool read = reply.Status() == 0 && ReadRotatorLimits(reply.Values(), limits);
             capsKnown_ = true;
+            capsUnanswered_ = false;
             if (read) tracker_.SetLimits(limits);
             if (saidLimits_) return;
             saidLimits_ = true;
@@ -77,7 +79,9 @@ void RotatorControl::Reconnected() {
     pending_.reset();
     // The range is asked of every new connection: the daemon may have been
     // started again for another rotator. A range set by hand stands.
-    capsKnown_ = setLimits_.has_value();
+    // A daemon that dropped the connection instead of answering \dump_caps is
+    // not asked again: the range known so far (or 0-360) serves.
+    capsKnown_ = setLimits_.has_value() || capsUnanswered_;
     capsAsked_ = false;
 }
 

@@ -32,7 +32,7 @@ class RotatorControl final : public HamlibControl {
   private:
     RotatorTracker tracker_;
     std::optional<RotatorLimits> setLimits_; // from the ROTATOR setting
-    bool capsAsked_ = false, capsKnown_ = false, saidLimits_ = false;
+    bool capsAsked_ = false, capsKnown_ = false, capsUnanswered_ = false, saidLimits_ = false;
     std::optional<Pointing> pending_, reported_;
 };
 
