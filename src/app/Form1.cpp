@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 
 #include "app/ArchiveChart.h"
 #include "app/EventLogView.h"
@@ -12,10 +14,12 @@
 #include "app/Info.h"
 #include "app/Look.h"
 #include "app/Screenshot.h"
+#include "app/SkyView.h"
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
 #include "intake/qt/ArrivedFrames.h"
 #include "support/qt/QtText.h"
+#include "time/TimeArgument.h"
 #include "upload/UploadStatus.h"
 
 namespace tavrik {
@@ -95,6 +99,7 @@ void Form1::Form_Load() {
         limits_.Start(pipeline_, config_, programFolder_, panel_, *MSChart1);
         archive_.Start(config_, programFolder_); // and catches up with the KISS logs
         AttachArchiveChart(this, *this, history_, archive_.Service(), *clock_);
+        StartSky();
         panel_.LabelFields();
         Form_Resize(); // the screenshot buffer takes the client area's size
         Option1_Click(kDefaultChartField);
@@ -103,6 +108,22 @@ void Form1::Form_Load() {
     } catch (const std::exception& e) {
         ShowOpenError({kOpenErrorOther, e.what()});
     }
+}
+
+void Form1::StartSky() {
+    sky_.Start(config_, programFolder_, pipeline_, [this] { return modem_.Connected(); });
+    web_.Api().SetSky(sky_.State());
+    if (!sky_.State()) return;
+    QLabel* line = look::Label(centralWidget(), QString(), look::Tw(2160, 345, 8295, 225), false,
+                               Qt::AlignRight);
+    line->setObjectName(QStringLiteral("SkyLine"));
+    QFont small = line->font();
+    small.setPixelSize(11);
+    line->setFont(small);
+    skyView_ = new SkyView(
+        sky_, line, Line1, menuBar()->findChild<QMenu*>(QStringLiteral("MnuOptions")),
+        [this] { return archive_.Running() ? archive_.Service().ArchivePath() : QString(); },
+        [this] { return UnixMillisecondsNow(*clock_); }, this);
 }
 
 void Form1::ReadStationConfig() {

@@ -34,6 +34,7 @@
 #include "station/FramePipeline.h"
 #include "station/qt/StationArchive.h"
 #include "station/qt/StationInflux.h"
+#include "station/qt/StationSky.h"
 #include "station/qt/StationUploads.h"
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
@@ -51,6 +52,7 @@ namespace tavrik {
 class ArrivedFrames;
 class EventLogView;
 class Info;
+class SkyView;
 
 class Form1 : public QMainWindow, public WindowWidgets {
     Q_OBJECT
@@ -97,6 +99,9 @@ class Form1 : public QMainWindow, public WindowWidgets {
     int ChartField() const { return chartField_; }
     const TelemetryPanel& Panel() const { return panel_; }
     const StationLimits& Limits() const { return limits_; }
+    StationSky& Sky() { return sky_; }
+    SkyView* SkyWindow() const { return skyView_; }
+    StationWeb& Web() { return web_; }
     std::int32_t PostOkCount() const { return inet1_.PostOkCount(); }
     InfluxStatus Influx() const { return influx_.Status(); } // the InfluxDB lane, as values
     bool HandshakePending() const { return modem_.HandshakePending(); }
@@ -131,6 +136,7 @@ class Form1 : public QMainWindow, public WindowWidgets {
   private:
     void BuildWindow();
     void ReadStationConfig();
+    void StartSky();
     void ShowOpenError(const ConfigError& failure);
     void HandleArrivedFrame(const AgwFrame& frame);
     void LogArrivedFrames();
@@ -167,6 +173,9 @@ class Form1 : public QMainWindow, public WindowWidgets {
     // once the start-up sequence has read the settings.
     StationWeb web_{*clock_, [this](const std::string& t) { Log(t); }, config_,
                     StationWeb::Station{pipeline_, modem_, inet1_, archive_}, eventLog_};
+    // The sky (TLE=): frames placed on it, passes watched; its line and plot.
+    StationSky sky_{*clock_, [this](const std::string& t) { Log(t); }};
+    SkyView* skyView_ = nullptr;
     bool unloaded_ = false;
 
     // working widgets, as plain data

@@ -26,8 +26,12 @@ void StationLimits::Start(FramePipeline& station, const StationConfig& config,
                           const QString& stationFolder, TelemetryPanel& panel,
                           TelemetryChart& chart) {
     if (config.limits.empty()) {
+        // With a TLE the program still runs for a missed pass.
         if (!config.alarmCommand.empty())
-            log_("ALARM_COMMAND is set but LIMITS is not: no value is checked, no alarm runs");
+            log_(config.tle.empty()
+                     ? "ALARM_COMMAND is set but LIMITS is not: no value is checked, no alarm runs"
+                     : "ALARM_COMMAND is set but LIMITS is not: no value is checked; the "
+                       "program runs for missed passes only");
         return;
     }
     panel_ = &panel;

@@ -159,6 +159,8 @@ std::optional<WebAnswer> WebApi::Answer(std::string_view path, const QueryItems&
         AddRadioToSky(answer, radio_ ? radio_() : RadioStatus{});
         return WebAnswer{200, std::string(kJson), std::move(answer)};
     }
+    if (path == "/api/sky/track")
+        return WebAnswer{200, std::string(kJson), SkyTrackAnswer(sky_, state_.Records(), nowMs_())};
     if (path == "/api/log") {
         if (!Whole(query, "lines", 200, 0, WebState::kLogLines))
             return Error(400, "lines: give a whole number");

@@ -1,11 +1,14 @@
 #include "web/WebSky.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
 namespace tavrik {
 
 namespace {
+
+constexpr std::size_t kTrackFrames = 2000;
 
 // Degrees to three decimals, km to metres, km/s to mm/s: what the values are worth.
 double Round(double v, double scale) {
@@ -77,8 +80,45 @@ std::string SkyAnswer(SkyState* sky, std::int64_t nowMs) {
     else
         j.Null();
     j.Key("next_passes").Array();
-    for (const Pass& p : sky->NextPasses(nowMs, SkyState::kNextPasses))
-        WritePass(j, p);
+    // The next ones: those still to rise (the one in progress is "pass").
+    std::size_t written = 0;
+    for (const Pass& p : sky->NextPasses(nowMs, SkyState::kNextPasses + 1))
+        if (p.aosMs > nowMs && written++ < SkyState::kNextPasses) WritePass(j, p);
+    j.End().End();
+    return j.Take();
+}
+
+std::string SkyTrackAnswer(SkyState* sky, const std::deque<RecordView>& records,
+                           std::int64_t nowMs) {
+    JsonWriter j;
+    j.Object().Key("pass");
+    const std::vector<Pass> next =
+        sky && sky->Ready() ? sky->NextPasses(nowMs, 1) : std::vector<Pass>();
+    if (next.empty())
+        j.Null();
+    else
+        WritePass(j, next[0]);
+    j.Key("track").Array();
+    if (!next.empty()) {
+        const Pass& p = next[0];
+        const std::int64_t step = std::max<std::int64_t>(1000, (p.losMs - p.aosMs) / 120);
+        for (std::int64_t t = p.aosMs;; t += step) {
+            const std::int64_t at = std::min(t, p.losMs);
+            if (const std::optional<SkyPoint> q = sky->At(at)) {
+                j.Array().Number(Round(q->azimuthDeg, 1e2)).Number(Round(q->elevationDeg, 1e2));
+                j.End();
+            }
+            if (at == p.losMs) break;
+        }
+    }
+    j.End().Key("frames").Array();
+    // The newest frames, enough to show where the station hears.
+    std::size_t shown = 0;
+    for (auto it = records.rbegin(); it != records.rend() && shown < kTrackFrames; ++it)
+        if (const RecordView& r = *it; r.sky && ++shown) {
+            j.Array().Number(Round(r.sky->azimuthDeg, 1e2)).Number(Round(r.sky->elevationDeg, 1e2));
+            j.End();
+        }
     j.End().End();
     return j.Take();
 }

@@ -3,6 +3,7 @@
 //   tavrik-archive export ARCHIVE [--from TIME] [--to TIME] [--format csv|json|influx]
 //   tavrik-archive passes ARCHIVE [--from TIME] [--to TIME] [--format csv|json]
 //   tavrik-archive series ARCHIVE FIELD [--from TIME] [--to TIME] [--points N] [--format csv|json]
+//   tavrik-archive retag ARCHIVE --tle FILE --lat DEG --lon DEG [--alt M] [--horizon DEG]
 // Exit status as tavrik-decode: 0 all done, 1 something skipped or unreadable
 // (a line on standard error says what), 2 usage.
 #include <cerrno>
@@ -18,6 +19,7 @@
 
 #include "archive/Archive.h"
 #include "archive/ArchiveImport.h"
+#include "Retag.h"
 #include "archive/ArchiveSchema.h"
 #include "files/InfluxLine.h"
 #include "files/TelemetryExport.h"
@@ -33,10 +35,13 @@ constexpr std::string_view kUsage =
     "       tavrik-archive passes ARCHIVE [--from TIME] [--to TIME] [--format csv|json]\n"
     "       tavrik-archive series ARCHIVE FIELD [--from TIME] [--to TIME] [--points N]\n"
     "                             [--format csv|json]\n"
+    "       tavrik-archive retag ARCHIVE --tle FILE --lat DEG --lon DEG [--alt M] [--horizon DEG]\n"
+    "                            [--satellite N|NAME]\n"
     "  import  adds the telemetry frames of KISS files, skipping those already there\n"
     "  export  the frames in time order, as tavrik-decode writes them, or InfluxDB lines\n"
     "  passes  one row per pass: start, end, frames, min/avg/max of every field\n"
     "  series  one field in about N buckets (default 1000): start, count, min, avg, max\n"
+    "  retag   places the frames that lack it on the sky (azimuth, elevation, range, pass)\n"
     "TIME: 2026-12-09, 2026-12-09T15:46, 2026-12-09T15:46:05.250Z (UTC), now, -24h, -7d\n"
     "FIELD: a caption as in the CSV header without its unit, e.g. \"Batt volts\"\n";
 
@@ -365,6 +370,7 @@ int SeriesCommand(Archive& archive, const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "retag") return RetagCommand(argc, argv);
     Options o;
     if (const int status = Parse(argc, argv, o); status >= 0) return status;
     if (o.command == "import") return Import(o);

@@ -135,9 +135,10 @@ void StationSky::Fetched(QNetworkReply* reply) {
     pending_ = nullptr;
     reply->deleteLater();
     const std::string url = state_->Settings().tle;
-    const QByteArray body = reply->error() == QNetworkReply::NoError && reply->bytesAvailable() <= kMaxTleBytes
-                                ? reply->readAll()
-                                : QByteArray();
+    const QByteArray body =
+        reply->error() == QNetworkReply::NoError && reply->bytesAvailable() <= kMaxTleBytes
+            ? reply->readAll()
+            : QByteArray();
     std::string why;
     if (reply->error() != QNetworkReply::NoError)
         why = Latin1Bytes(reply->errorString());
@@ -152,8 +153,8 @@ void StationSky::Fetched(QNetworkReply* reply) {
     }
     QSaveFile copy(tlePath_);
     if (!copy.open(QIODevice::WriteOnly) || copy.write(body) != body.size() || !copy.commit())
-        Log("TLE copy " + Latin1Bytes(tlePath_) + " cannot be written: " +
-            Latin1Bytes(copy.errorString()));
+        Log("TLE copy " + Latin1Bytes(tlePath_) +
+            " cannot be written: " + Latin1Bytes(copy.errorString()));
     for (const std::string& line : state_->Load(body.toStdString(), url))
         Log(line);
     emit ticked();

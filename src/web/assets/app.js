@@ -199,17 +199,83 @@
   }
   window.addEventListener("resize", function () { if (plot) plot.setSize({ width: $("chart").clientWidth, height: 320 }); });
 
+  // ---- the sky: the next-pass line, the polar plot (SVG) and the next passes
+  var SVG = "http://www.w3.org/2000/svg";
+  function svg(tag, attrs, text) {
+    var e = document.createElementNS(SVG, tag);
+    Object.keys(attrs).forEach(function (k) { e.setAttribute(k, attrs[k]); });
+    if (text) e.textContent = text;
+    return e;
+  }
+  function place(az, elev) { // north up, east right, the horizon at radius 100
+    var r = 100 * (90 - Math.max(0, Math.min(90, elev))) / 90, a = az * Math.PI / 180;
+    return [r * Math.sin(a), -r * Math.cos(a)];
+  }
+  function dur(ms) {
+    var m = Math.round(Math.max(0, ms) / 60000);
+    return m < 60 ? m + " min" : Math.floor(m / 60) + " h " + (m % 60) + " min";
+  }
+  function deg(v) { return Math.round(v) + "\u00b0"; }
+  function hms(iso) { return iso.slice(11, 19); }
+  function showSky(s, track) {
+    if (!s.satellite) { $("sky-section").hidden = true; $("sky-line").hidden = true; return; }
+    $("sky-section").hidden = false;
+    var now = Date.parse(s.now ? s.now.time : new Date().toISOString()), line;
+    if (s.pass && s.now)
+      line = "Pass in progress: elevation " + deg(s.now.elevation) + ", azimuth " + deg(s.now.azimuth) +
+        ", LOS in " + dur(Date.parse(s.pass.los) - now);
+    else if (s.next_passes.length)
+      line = "Next pass " + hms(s.next_passes[0].aos) + " UTC, max " + deg(s.next_passes[0].max_elevation) +
+        ", in " + dur(Date.parse(s.next_passes[0].aos) - now);
+    else line = "No pass known ahead";
+    $("sky-line").hidden = false;
+    $("sky-line").textContent = line;
+    $("sky-info").textContent = s.satellite.name + " (" + s.satellite.catalogue + "), TLE " +
+      s.satellite.tle_age_days.toFixed(1) + " days old";
+    fillRows($("next-passes"), s.next_passes.map(function (p) {
+      return [when(p.aos), deg(p.max_elevation), deg(p.aos_azimuth), deg(p.los_azimuth),
+              dur(Date.parse(p.los) - Date.parse(p.aos))];
+    }), 5, "none known");
+    var plot = $("sky-plot"), title = $("sky-desc");
+    plot.replaceChildren(title);
+    [0, 30, 60].forEach(function (e) {
+      plot.appendChild(svg("circle", { cx: 0, cy: 0, r: 100 * (90 - e) / 90, "class": "ring" }));
+      plot.appendChild(svg("text", { x: 2, y: -100 * (90 - e) / 90 + 9, "class": "label" }, e + "\u00b0"));
+    });
+    [["N", 0, -106], ["E", 106, 3], ["S", 0, 113], ["W", -113, 3]].forEach(function (c) {
+      plot.appendChild(svg("text", { x: c[1] - 3, y: c[2], "class": "label" }, c[0]));
+    });
+    if (track) {
+      track.frames.forEach(function (f) {
+        var p = place(f[0], f[1]);
+        plot.appendChild(svg("circle", { cx: p[0].toFixed(1), cy: p[1].toFixed(1), r: 1.5, "class": "dot" }));
+      });
+      if (track.track.length > 1)
+        plot.appendChild(svg("polyline", { "class": "track", points: track.track.map(function (t) {
+          var p = place(t[0], t[1]); return p[0].toFixed(1) + "," + p[1].toFixed(1);
+        }).join(" ") }));
+    }
+    if (s.now && s.now.elevation >= 0) {
+      var n = place(s.now.azimuth, s.now.elevation);
+      plot.appendChild(svg("circle", { cx: n[0].toFixed(1), cy: n[1].toFixed(1), r: 4, "class": "now" }));
+    }
+    title.textContent = "Sky plot. " + line + (track ? ". " + track.frames.length + " frames of this run shown" : "");
+  }
+
   // ---- live: once a second
-  var tick = 0;
+  var tick = 0, skyTrack = null;
   function poll() {
     var slow = tick++ % 10 === 0;
     Promise.all([get("/api/station"), get("/api/current"), get("/api/log?lines=200"),
-                 slow ? get("/api/passes?from=-30d&to=now") : null])
+                 slow ? get("/api/passes?from=-30d&to=now") : null,
+                 tick % 2 ? get("/api/sky") : null, tick % 10 === 1 ? get("/api/sky/track") : null])
       .then(function (r) {
         showStation(r[0]);
         var fresh = showCurrent(r[1]);
         showLog(r[2]);
         if (r[3]) showPasses(r[3]);
+        if (r[5]) skyTrack = r[5];
+        if (r[4]) showSky(r[4], skyTrack);
         if (fresh && tick > 1) {
           refreshChart();
           if (!r[3]) get("/api/passes?from=-30d&to=now").then(showPasses);
