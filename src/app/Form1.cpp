@@ -113,6 +113,9 @@ void Form1::Form_Load() {
 void Form1::StartSky() {
     sky_.Start(config_, programFolder_, pipeline_, [this] { return modem_.Connected(); });
     web_.Api().SetSky(sky_.State());
+    // RIG / ROTATOR follow the sky; without it they say so and stay idle.
+    radio_.Start(config_, sky_.State() ? std::make_shared<SkyStateTrack>(*sky_.State()) : nullptr);
+    web_.Api().SetRadio([this] { return radio_.Status(); });
     if (!sky_.State()) return;
     QLabel* line = look::Label(centralWidget(), QString(), look::Tw(2160, 345, 8295, 225), false,
                                Qt::AlignRight);
@@ -124,6 +127,7 @@ void Form1::StartSky() {
         sky_, line, Line1, menuBar()->findChild<QMenu*>(QStringLiteral("MnuOptions")),
         [this] { return archive_.Running() ? archive_.Service().ArchivePath() : QString(); },
         [this] { return UnixMillisecondsNow(*clock_); }, this);
+    skyView_->SetLineSuffix([this] { return radio_.PassLine(); });
 }
 
 void Form1::ReadStationConfig() {

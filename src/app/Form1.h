@@ -31,7 +31,9 @@
 #include "files/StationConfig.h"
 #include "intake/qt/AgwClient.h"
 #include "intake/qt/ModemConnection.h"
+#include "radio/qt/Radio.h"
 #include "station/FramePipeline.h"
+#include "station/SkyStateTrack.h"
 #include "station/qt/StationArchive.h"
 #include "station/qt/StationInflux.h"
 #include "station/qt/StationSky.h"
@@ -39,6 +41,7 @@
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
+#include "time/TimeArgument.h"
 #include "upload/qt/UploadRoute.h"
 #include "web/StationWeb.h"
 
@@ -176,6 +179,8 @@ class Form1 : public QMainWindow, public WindowWidgets {
     // The sky (TLE=): frames placed on it, passes watched; its line and plot.
     StationSky sky_{*clock_, [this](const std::string& t) { Log(t); }};
     SkyView* skyView_ = nullptr;
+    Radio radio_{[this](const std::string& t) { Log(t); },
+                 [this] { return UnixMillisecondsNow(*clock_); }};
     bool unloaded_ = false;
 
     // working widgets, as plain data

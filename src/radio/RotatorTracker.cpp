@@ -131,9 +131,12 @@ std::optional<Pointing> RotatorTracker::Step(std::int64_t nowMs, SkyTrack& track
         pass_ = pass;
         Plan(*pass, track, log);
         follow_ = startAzimuth_;
-        log.push_back("rotator: turning to " + Degrees(Wrap360(startAzimuth_)) +
-                      " for the pass of " + ClockText(pass->aosMs) + " (maximum elevation " +
-                      Degrees(pass->maxElevationDeg) + ")");
+        // A pass already under way (a start in the middle of one) is followed at once.
+        const std::string what = nowMs < pass->aosMs
+                                     ? "turning to " + Degrees(Wrap360(startAzimuth_)) + " for"
+                                     : std::string("following");
+        log.push_back("rotator: " + what + " the pass of " + ClockText(pass->aosMs) +
+                      " (maximum elevation " + Degrees(pass->maxElevationDeg) + ")");
     }
     Pointing want;
     if (inWindow && nowMs < pass->aosMs) {

@@ -22,12 +22,16 @@ void WriteOptional(JsonWriter& j, const std::optional<std::int64_t>& v) {
     v ? j.Integer(*v) : j.Null();
 }
 
-void Gauge(std::string& out, const char* name, const char* help, double v) {
+void Gauge(std::string& out, const char* name, const char* help, const std::string& v) {
     out.append("# HELP ").append(name).append(" ").append(help).append("\n");
     out.append("# TYPE ").append(name).append(" gauge\n");
+    out.append(name).append(" ").append(v).append("\n");
+}
+
+std::string Number(double v) {
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(name).append(" ").append(buf, r.ptr).append("\n");
+    return std::string(buf, r.ptr);
 }
 
 } // namespace
@@ -72,13 +76,13 @@ void AddRadioToSky(std::string& skyAnswer, const RadioStatus& radio) {
 void AppendRadioMetrics(std::string& out, const RadioStatus& radio) {
     if (radio.rig && radio.rig->frequencySetHz)
         Gauge(out, "tavrik_rig_frequency_hz", "The frequency the receiver was last set to.",
-              static_cast<double>(*radio.rig->frequencySetHz));
+              std::to_string(*radio.rig->frequencySetHz)); // whole Hz, never 4.35e+08
     if (radio.rotator && radio.rotator->commanded) {
         Gauge(out, "tavrik_rotator_azimuth_degrees", "The azimuth the rotator was last sent to.",
-              radio.rotator->commanded->azimuthDeg);
+              Number(radio.rotator->commanded->azimuthDeg));
         Gauge(out, "tavrik_rotator_elevation_degrees",
               "The elevation the rotator was last sent to.",
-              radio.rotator->commanded->elevationDeg);
+              Number(radio.rotator->commanded->elevationDeg));
     }
 }
 
