@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BENCH=ON -DTAVRIK_TESTS=OFF >/dev/null
-cmake --build "$build" --target bench_core bench_window bench_event_log bench_import bench_memory bench_decode bench_web bench_archive_chart bench_influx tavrik-decoder agw-replay
+cmake --build "$build" --target bench_core bench_sky bench_window bench_event_log bench_import bench_memory bench_decode bench_web bench_archive_chart bench_influx tavrik-decoder agw-replay
 
 bin="$build/bin"
 out="$build/bench-results"
@@ -29,6 +29,7 @@ run() {
 }
 
 run core "$bin/bench_core" --benchmark_out="$out/core.json" --benchmark_out_format=json "$@"
+run sky "$bin/bench_sky" --benchmark_out="$out/sky.json" --benchmark_out_format=json "$@"
 run window "$bin/bench_window" --benchmark_out="$out/window.json" --benchmark_out_format=json "$@"
 run event_log "$bin/bench_event_log" --benchmark_out="$out/event_log.json" --benchmark_out_format=json "$@"
 run web "$bin/bench_web" --benchmark_out="$out/web.json" --benchmark_out_format=json "$@"

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
-all_targets=(fuzz_agw_splitter fuzz_kiss_reader fuzz_station_config fuzz_decoder fuzz_import fuzz_limits)
+all_targets=(fuzz_agw_splitter fuzz_kiss_reader fuzz_station_config fuzz_decoder fuzz_import fuzz_limits fuzz_tle)
 seconds=60
 targets=()
 while (($#)); do
@@ -64,6 +64,7 @@ declare -A dict=(
   [fuzz_decoder]=decoder.dict
   [fuzz_import]=kiss.dict
   [fuzz_limits]=limits.dict
+  [fuzz_tle]=tle.dict
 )
 
 failed=()

@@ -17,6 +17,7 @@ packages=(
   dpkg-dev file desktop-file-utils
   influxdb influxdb-client
   libhamlib-utils
+  python3-sgp4 python3-skyfield
 )
 
 missing=()

@@ -20,8 +20,8 @@ constexpr double kJ2000Ms = 946728000000.0; // 2000-01-01 12:00 UTC
 
 // The pass search: steps near the horizon, the widest step the geometry allows,
 // how far a pass in progress may reach back, and the roots' tolerance.
-constexpr double kFineStepMs = 20000;
-constexpr double kPassStepMs = 30000;
+constexpr double kFineStepMs = 40000;
+constexpr double kPassStepMs = 60000;
 constexpr double kLongestPassMs = 4 * 3600000.0;
 constexpr double kRootToleranceMs = 0.25;
 
@@ -41,7 +41,7 @@ void Geodetic(const double r[3], double& lat, double& lon, double& height) {
     const double p = std::hypot(r[0], r[1]);
     lat = std::atan2(r[2], p * (1 - kWgs84E2));
     double n = kWgs84A;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 3; ++i) { // each turn shrinks the error some 150 times
         const double s = std::sin(lat);
         n = kWgs84A / std::sqrt(1 - kWgs84E2 * s * s);
         const double h = p * std::cos(lat) + r[2] * s - kWgs84A * kWgs84A / n;
@@ -117,6 +117,13 @@ std::optional<SkyPredictor> SkyPredictor::Create(std::vector<Tle> sets, Observer
         why = "horizon mask " + std::to_string(horizonDeg) + " degrees is outside -10 to 90";
         return std::nullopt;
     }
+    for (const Tle& t : sets)
+        if (t.catalogue != sets.front().catalogue) {
+            why = "element sets of more than one satellite (" +
+                  std::to_string(sets.front().catalogue) + " and " + std::to_string(t.catalogue) +
+                  ")";
+            return std::nullopt;
+        }
     SkyPredictor p;
     std::stable_sort(sets.begin(), sets.end(), [](const Tle& a, const Tle& b) {
         return a.epochMs != b.epochMs ? a.epochMs < b.epochMs
@@ -228,66 +235,69 @@ bool SkyPredictor::LookAt(double timeMs, Look& look, std::string* why) const {
     return true;
 }
 
-// The pass whose AOS lies at `aos`: steps on to the LOS, then finds LOS and TCA.
+bool SkyPredictor::Crossing(double a, double ha, double b, double hb, double& root,
+                            std::string* why) const {
+    // Newton's steps on the elevation with its exact rate, kept inside the
+    // bracket (a bisection where a step would leave it): three or four looks.
+    const bool rising = ha < 0;
+    double t = a + (b - a) * ha / (ha - hb);
+    for (int i = 0; i < 40 && b - a > kRootToleranceMs; ++i) {
+        Look l;
+        if (!LookAt(t, l, why)) return false;
+        if ((l.height < 0) == rising)
+            a = t;
+        else
+            b = t;
+        const double step = l.rate != 0 ? -l.height / (l.rate / 1000.0) : 0;
+        if (std::fabs(step) < kRootToleranceMs / 2 && l.rate != 0) {
+            t += step;
+            break;
+        }
+        t += step;
+        if (!(t > a && t < b)) t = (a + b) / 2;
+    }
+    root = std::clamp(t, a, b);
+    return true;
+}
+
+// The pass whose AOS lies at `aos`: steps on to the LOS, then finds TCA and LOS.
 std::optional<Pass> SkyPredictor::PassFrom(double aos, double limit, std::string* why) const {
     Look start, prev, next;
     if (!LookAt(aos, start, why)) return std::nullopt;
     prev = start;
-    double t = aos, peakLo = aos, peakHi = -1;
-    double peakRateLo = start.rate, peakRateHi = 0;
+    double t = aos, turnLo = -1, turnHi = -1, rateLo = 0, rateHi = 0;
     for (;;) {
         const double tn = t + kPassStepMs;
         if (tn > limit) return std::nullopt;
         if (!LookAt(tn, next, why)) return std::nullopt;
-        if (peakHi < 0 && prev.rate >= 0 && next.rate < 0) {
-            peakLo = t;
-            peakRateLo = prev.rate;
-            peakHi = tn;
-            peakRateHi = next.rate;
+        if (turnLo < 0 && prev.rate >= 0 && next.rate < 0) {
+            turnLo = t, rateLo = prev.rate, turnHi = tn, rateHi = next.rate;
         }
         if (next.height < 0) break;
         t = tn;
         prev = next;
     }
-    auto height = [&](double at, double& value) {
-        Look l;
-        if (!LookAt(at, l, why)) return false;
-        value = l.height;
-        return true;
-    };
     auto rate = [&](double at, double& value) {
         Look l;
         if (!LookAt(at, l, why)) return false;
         value = l.rate;
         return true;
     };
-    double los = 0;
-    if (!Root(height, t, prev.height, t + kPassStepMs, next.height, los)) return std::nullopt;
-    double tca = aos;
-    if (peakHi < 0) {
-        // No turn seen at the step points: the turn lies between AOS and LOS or at an end.
-        Look end;
-        if (!LookAt(los, end, why)) return std::nullopt;
-        if (start.rate > 0 && end.rate < 0) {
-            if (!Root(rate, aos, start.rate, los, end.rate, tca)) return std::nullopt;
-        } else {
-            tca = start.height >= end.height ? aos : los;
-        }
-    } else {
-        peakHi = std::min(peakHi, los);
-        if (peakHi == los) {
-            Look end;
-            if (!LookAt(los, end, why)) return std::nullopt;
-            peakRateHi = end.rate;
-        }
-        if (peakRateLo > 0 && peakRateHi < 0) {
-            if (!Root(rate, peakLo, peakRateLo, peakHi, peakRateHi, tca)) return std::nullopt;
-        } else {
-            tca = peakRateLo <= 0 ? peakLo : peakHi;
-        }
-    }
+    // The culmination: where the elevation stops rising (a pass that never
+    // turned between the steps peaks at its last step above the mask).
+    double tca = t;
+    if (turnLo >= 0 && rateLo > 0 && !Root(rate, turnLo, rateLo, turnHi, rateHi, tca))
+        return std::nullopt;
+    if (turnLo >= 0 && rateLo <= 0) tca = turnLo;
     Look top, end;
-    if (!LookAt(tca, top, why) || !LookAt(los, end, why)) return std::nullopt;
+    if (!LookAt(tca, top, why)) return std::nullopt;
+    // The LOS lies after both the culmination and the last step above the mask.
+    const bool fromTop = tca >= t;
+    double los = 0;
+    if (!Crossing(fromTop ? tca : t, fromTop ? std::max(top.height, 0.0) : prev.height,
+                  t + kPassStepMs, next.height, los, why) ||
+        !LookAt(los, end, why))
+        return std::nullopt;
     Pass pass;
     pass.aosMs = std::llround(aos);
     pass.tcaMs = std::llround(tca);
@@ -325,20 +335,20 @@ std::vector<Pass> SkyPredictor::Passes(std::int64_t fromMs, std::int64_t untilMs
         return LookAt(t, here, why);
     };
     if (here.height >= 0) {
-        // In a pass already: walk back to where it began.
+        // In a pass already: walk back to where it began (a satellite up the
+        // whole time has its pass start where the walk gives up).
         double back = t;
-        Look before;
+        Look before = here, after = here;
         do {
+            after = before;
             back -= kPassStepMs;
             if (!LookAt(back, before, why)) return passes;
         } while (before.height >= 0 && t - back < kLongestPassMs);
-        double aos =
-            back; // a satellite up the whole time: its pass starts where the search gave up
-        Look after;
-        if (!LookAt(back + kPassStepMs, after, why)) return passes;
+        double aos = back;
         if (before.height < 0 &&
-            !Root(height, back, before.height, back + kPassStepMs, after.height, aos))
+            !Crossing(back, before.height, back + kPassStepMs, after.height, aos, why))
             return passes;
+        if (aos >= until) return passes;
         if (!add(aos)) return passes;
     }
     while (t < until) {
@@ -357,13 +367,13 @@ std::vector<Pass> SkyPredictor::Passes(std::int64_t fromMs, std::int64_t untilMs
         if (!LookAt(tn, next, why)) return passes;
         double aos = -1;
         if (next.height >= 0) {
-            if (!Root(height, t, here.height, tn, next.height, aos)) return passes;
+            if (!Crossing(t, here.height, tn, next.height, aos, why)) return passes;
         } else if (here.rate > 0 && next.rate < 0) {
             // A turn below the mask between the two: a short pass may hide in it.
             double peak = 0, peakHeight = 0;
             if (!Root(rate, t, here.rate, tn, next.rate, peak) || !height(peak, peakHeight))
                 return passes;
-            if (peakHeight >= 0 && !Root(height, t, here.height, peak, peakHeight, aos))
+            if (peakHeight >= 0 && !Crossing(t, here.height, peak, peakHeight, aos, why))
                 return passes;
         }
         if (aos >= 0) {

@@ -45,7 +45,9 @@ class SkyPredictor {
     // With `why`, the reason the search stopped early (the orbit decayed).
     std::vector<Pass> Passes(std::int64_t fromMs, std::int64_t untilMs,
                              std::string* why = nullptr) const;
-    // The pass that contains `timeMs` (AOS <= t <= LOS), if any.
+    // The pass that contains `timeMs` (AOS <= t <= LOS), if any. It costs a pass
+    // search (some tens of looks); for many moments, take Passes over their span
+    // once and look each moment up there.
     std::optional<Pass> PassAt(std::int64_t timeMs) const;
     double HorizonDeg() const { return horizonDeg_; }
     const Observer& Station() const { return observer_; }
@@ -57,6 +59,8 @@ class SkyPredictor {
     bool Earthfixed(double timeMs, double r[3], double v[3], std::string* why) const;
     bool LookAt(double timeMs, Look& look, std::string* why) const;
     std::optional<Pass> PassFrom(double aos, double limit, std::string* why) const;
+    // Where the elevation crosses the mask in [a, b] (heights ha, hb of opposite signs).
+    bool Crossing(double a, double ha, double b, double hb, double& root, std::string* why) const;
 
     std::vector<Tle> sets_; // sorted by epoch
     std::vector<Sgp4> models_;

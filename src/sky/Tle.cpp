@@ -72,14 +72,14 @@ LineError CheckLayout(std::string_view line, char number, std::initializer_list<
 
 // A decimal number in some columns (blanks around it allowed, a leading '+' too).
 bool Number(std::string_view field, double& out) {
-    std::string text = Trim(field);
-    if (!text.empty() && text[0] == '+') text.erase(0, 1);
-    if (text.empty()) return false;
-    // from_chars does not take ".5" or "-.5": give it the zero people leave out.
-    if (text[0] == '.')
-        text.insert(0, "0");
-    else if (text.size() > 1 && text[0] == '-' && text[1] == '.')
-        text.insert(1, "0");
+    const std::string trimmed = Trim(field);
+    std::string_view digits = trimmed;
+    const bool negative = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '+' || negative)) digits.remove_prefix(1);
+    if (digits.empty() || digits[0] == '-' || digits[0] == '+') return false;
+    // from_chars does not take ".5": give it the zero people leave out.
+    const std::string text =
+        std::string(negative ? "-" : "") + (digits[0] == '.' ? "0" : "") + std::string(digits);
     const char* end = text.data() + text.size();
     const auto r = std::from_chars(text.data(), end, out);
     return r.ec == std::errc() && r.ptr == end && std::isfinite(out);
@@ -273,8 +273,11 @@ TleFile ParseTles(std::string_view text) {
         const int number = static_cast<int>(i) + 1;
         if (l.empty() || l[0] == '#') continue;
         if (isElement(l, '2')) {
+            if (nameLine)
+                file.errors.push_back(At(nameLine) + "a name with no element set after it");
             file.errors.push_back(At(number) + "line 2 of a set without its line 1");
             name.clear();
+            nameLine = 0;
             continue;
         }
         if (!isElement(l, '1')) {

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     std::stringstream text;
     text << in.rdbuf();
     const TleFile file = ParseTles(text.str());
-    for (const std::string& e : file.errors) std::fprintf(stderr, "%s\n", e.c_str());
+    for (const std::string& e : file.errors)
+        std::fprintf(stderr, "%s\n", e.c_str());
     std::vector<std::optional<Sgp4>> models;
     std::vector<std::string> refusals;
     for (const Tle& t : file.sets) {
@@ -32,8 +33,10 @@ int main(int argc, char** argv) {
     while (std::cin >> index >> minutes) {
         std::array<double, 3> r, v;
         std::string why;
-        if (index >= models.size()) why = "no such set";
-        else if (!models[index]) why = refusals[index];
+        if (index >= models.size())
+            why = "no such set";
+        else if (!models[index])
+            why = refusals[index];
         else if (models[index]->Propagate(minutes, r, v, why)) {
             std::printf("%.9f %.9f %.9f %.12f %.12f %.12f\n", r[0], r[1], r[2], v[0], v[1], v[2]);
             continue;

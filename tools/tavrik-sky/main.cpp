@@ -7,6 +7,7 @@
 // Exit status as tavrik-decode: 0 all done, 1 something skipped (bad element
 // lines, an orbit that decays; a line on standard error says what), 2 usage
 // or nothing to compute with.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -96,6 +97,12 @@ int Parse(int argc, char** argv, Options& o) {
             positional.emplace_back(a);
             continue;
         }
+        static constexpr std::string_view kValued[] = {
+            "--tle",  "--satellite", "--lat",  "--lon",    "--alt",        "--horizon",
+            "--days", "--from",      "--time", "--format", "--downlink-hz"};
+        const std::string_view bare = a.substr(0, a.find('='));
+        if (std::find(std::begin(kValued), std::end(kValued), bare) == std::end(kValued))
+            return Usage("unknown option " + std::string(bare));
         std::string_view value;
         const std::size_t eq = a.find('=');
         if (eq != std::string_view::npos) {
@@ -159,8 +166,6 @@ int Parse(int argc, char** argv, Options& o) {
                 o.format = Format::Json;
             else
                 return Usage("unknown format \"" + std::string(value) + "\"");
-        } else {
-            return Usage("unknown option " + std::string(a));
         }
     }
     if (positional.empty()) return Usage("no command given");
