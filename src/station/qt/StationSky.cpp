@@ -209,7 +209,7 @@ void StationSky::Handle(const SkyState::Event& e) {
                             {"TAVRIK_PASS_AOS", FormatIsoUtc(p.aosMs)},
                             {"TAVRIK_PASS_LOS", FormatIsoUtc(p.losMs)},
                             {"TAVRIK_MAX_ELEVATION", Number(p.maxElevationDeg, 1)}};
-        call.line = j.line;
+        call.line = Latin1Text(j.line).toUtf8().toStdString(); // a program reads UTF-8
         alarm_->Run(call);
     }
 }
