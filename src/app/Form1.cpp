@@ -120,6 +120,8 @@ void Form1::ShowSky() {
         station_.Sky(), line, Line1, menuBar()->findChild<QMenu*>(QStringLiteral("MnuOptions")),
         [&archive] { return archive.Running() ? archive.Service().ArchivePath() : QString(); },
         [this] { return UnixMillisecondsNow(clock_); }, this);
+    Radio& radio = station_.Rig();
+    skyView_->SetLineSuffix([&radio] { return radio.PassLine(); });
 }
 
 void Form1::ShowOpenError(const ConfigError& failure) {

@@ -96,8 +96,10 @@ SkyView::SkyView(StationSky& sky, QLabel* line, QFrame* rule, QMenu* options,
 void SkyView::Update() {
     SkyState* s = sky_.State();
     if (!s) return;
-    const std::string text =
+    std::string text =
         s->Ready() ? s->NextPassLine(nowMs_()) : std::string("No sky: no usable TLE");
+    if (const std::string more = suffix_ ? suffix_() : std::string(); !more.empty())
+        text += ", " + more;
     line_->setText(Utf8Text(text));
     if (dialog_ && dialog_->isVisible()) UpdatePlot();
 }

@@ -67,6 +67,11 @@ class SkyView : public QObject {
     void OpenPlot();
     QDialog* PlotDialog() const { return dialog_; }
     SkyPlot* Plot() const { return plot_; }
+    // More for the line after a comma (the rig and the antenna during a pass); "" adds nothing.
+    void SetLineSuffix(std::function<std::string()> suffix) {
+        suffix_ = std::move(suffix);
+        Update();
+    }
 
   signals:
     // The archive's dots have arrived (the plot is complete).
@@ -82,6 +87,7 @@ class SkyView : public QObject {
     QAction* action_ = nullptr;
     std::function<QString()> archivePath_;
     std::function<std::int64_t()> nowMs_;
+    std::function<std::string()> suffix_;
     QWidget* parent_;
     QPointer<QDialog> dialog_;
     QPointer<SkyPlot> plot_;

@@ -188,6 +188,20 @@ ConfigReadResult ParseStationConfig(std::string_view content, StationConfig defa
             c.missedPassEl = DecimalPoint(value);
         else if (key == "PASS_COMMAND")
             c.passCommand = value;
+        else if (key == "RIG")
+            c.rig = value;
+        else if (key == "DOWNLINK_HZ")
+            c.downlinkHz = value;
+        else if (key == "RIG_OFFSET_HZ")
+            c.rigOffsetHz = value;
+        else if (key == "ROTATOR")
+            c.rotator = value;
+        else if (key == "ROTATOR_STEP")
+            c.rotatorStep = DecimalPoint(value);
+        else if (key == "ROTATOR_PARK")
+            c.rotatorPark = DecimalPoint(value);
+        else if (key == "ROTATOR_MAX_EL")
+            c.rotatorMaxEl = DecimalPoint(value);
     }
     if (!r.config.port.empty()) r.config.modem = ParseModemPort(r.config.port);
     if (r.config.port.empty())

@@ -68,6 +68,12 @@ struct StationConfig {
     std::string qthAlt;
     std::string missedPassEl;
     std::string passCommand;
+    // The radio and antenna following the satellite through Hamlib's daemons, as
+    // read (radio/RadioSetup checks them): RIG=host:port (rigctld), DOWNLINK_HZ,
+    // RIG_OFFSET_HZ; ROTATOR=host:port [MIN_AZ MAX_AZ] (rotctld), ROTATOR_STEP,
+    // ROTATOR_PARK ("AZ EL" or "stay"), ROTATOR_MAX_EL.
+    std::string rig, downlinkHz, rigOffsetHz;
+    std::string rotator, rotatorStep, rotatorPark, rotatorMaxEl;
 };
 inline constexpr std::size_t kMaxEventLogLines = 10'000'000;
 // A settings file is a few lines; anything larger is refused unread.

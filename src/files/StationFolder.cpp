@@ -66,6 +66,14 @@ std::string DefaultStationConfigText() {
         "# HORIZON=0",
         "# MISSED_PASS_EL=20",
         "# PASS_COMMAND=/usr/local/bin/rotator-start",
+        "# The radio and antenna following the satellite (needs a TLE; see docs/radio.md):",
+        "# RIG=127.0.0.1:4532",
+        "# DOWNLINK_HZ=435000000",
+        "# RIG_OFFSET_HZ=0",
+        "# ROTATOR=127.0.0.1:4533",
+        "# ROTATOR_STEP=2",
+        "# ROTATOR_PARK=0 0",
+        "# ROTATOR_MAX_EL=90",
     };
     std::string text;
     for (const char* line : kLines)

@@ -62,13 +62,13 @@ PassWatch::Judgement PassWatch::PassEnded(const Pass& pass) {
         j.verdict = Verdict::NotWatched;
         j.line = "pass not watched: modem disconnected for " + DurationWords(j.disconnectedMs) +
                  " of the pass (AOS " + PassTimeText(pass.aosMs) + ", maximum elevation " + maxEl +
-                 "\xB0)";
+                 "°)";
     } else {
         j.verdict = Verdict::Missed;
         ++missed_;
         j.line = "missed pass: AOS " + PassTimeText(pass.aosMs) + " LOS " +
                  PassTimeText(pass.losMs) + ", maximum elevation " + maxEl +
-                 "\xB0, modem connected, no frame heard";
+                 "°, modem connected, no frame heard";
     }
     return j;
 }

@@ -22,7 +22,7 @@ class PassWatch {
         Verdict verdict = Verdict::Heard;
         std::int64_t framesHeard = 0;
         std::int64_t disconnectedMs = 0; // of the pass, while the modem was down
-        std::string line;                // the event-log line (Latin-1); empty for Heard/Low
+        std::string line;                // the event-log line; empty for Heard/Low
     };
 
     // The watch begins at startMs with the modem down: a pass that began

@@ -43,7 +43,7 @@ std::int64_t DayOf(std::int64_t ms) {
 }
 
 std::string Degrees(double v) {
-    return std::to_string(static_cast<long long>(std::lround(v))) + "\xB0";
+    return std::to_string(static_cast<long long>(std::lround(v))) + "°";
 }
 
 } // namespace

@@ -80,7 +80,7 @@ class SkyState : public FrameSkySource {
     std::uint64_t PassesTotal() const { return watch_.Passes(); }
 
     // The window's line: "Next pass 14:32:05 UTC, max 47°, in 1 h 12 min" or
-    // "Pass in progress: elevation 23°, azimuth 140°, LOS in 4 min" (Latin-1).
+    // "Pass in progress: elevation 23°, azimuth 140°, LOS in 4 min".
     std::string NextPassLine(std::int64_t nowMs);
 
   private:

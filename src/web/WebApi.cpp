@@ -1,4 +1,5 @@
 #include "web/WebApi.h"
+#include "web/WebRadio.h"
 
 #include <algorithm>
 #include <charconv>
@@ -154,7 +155,11 @@ std::optional<WebAnswer> WebApi::Answer(std::string_view path, const QueryItems&
     if (path == "/api/station") return WebAnswer{200, std::string(kJson), Station()};
     if (path == "/api/series") return Series(query);
     if (path == "/api/passes") return Passes(query);
-    if (path == "/api/sky") return WebAnswer{200, std::string(kJson), SkyAnswer(sky_, nowMs_())};
+    if (path == "/api/sky") {
+        std::string answer = SkyAnswer(sky_, nowMs_());
+        AddRadioToSky(answer, radio_ ? radio_() : RadioStatus{});
+        return WebAnswer{200, std::string(kJson), std::move(answer)};
+    }
     if (path == "/api/sky/track")
         return WebAnswer{200, std::string(kJson), SkyTrackAnswer(sky_, state_.Records(), nowMs_())};
     if (path == "/api/log") {
@@ -438,6 +443,7 @@ std::string WebApi::Metrics() const {
         Family(out, "tavrik_archive_rows", "gauge", "Records kept in the archive.")
             .Sample("tavrik_archive_rows", static_cast<double>(*state_.ArchiveRows()));
     AppendSkyMetrics(out, sky_, now);
+    if (radio_) AppendRadioMetrics(out, radio_());
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "radio/RadioStatus.h"
 #include "station/SkyState.h"
 #include "web/WebSeries.h"
 #include "web/WebState.h"
@@ -40,6 +41,9 @@ class WebApi {
         currentVersion_ = ~std::uint64_t{0};
     }
 
+    // RIG / ROTATOR: what /api/sky and /metrics show of them, read when asked.
+    void SetRadio(std::function<RadioStatus()> radio) { radio_ = std::move(radio); }
+
     // The answer for an API path or /metrics; nothing for any other path.
     // Series and passes come from this run's records here: with an archive
     // they are asked through AnswerLater.
@@ -69,6 +73,7 @@ class WebApi {
     std::function<std::int64_t()> nowMs_;
     WebArchive* archive_;
     SkyState* sky_ = nullptr;
+    std::function<RadioStatus()> radio_;
     // /api/current is what every open page asks for every second: rendered
     // once per record.
     std::string current_;

@@ -35,7 +35,7 @@ TEST(PassWatch, JudgesEachPassAtItsLos) {
          V::Missed,
          0,
          "missed pass: AOS 2026-12-09 14:32:05 UTC LOS 2026-12-09 14:43:05 UTC, maximum "
-         "elevation 47\xB0, modem connected, no frame heard"},
+         "elevation 47°, modem connected, no frame heard"},
         {"low pass", 12.0, {{-kMin, true}}, {}, V::Low, 0, ""},
         {"modem down for four minutes",
          47.4,
@@ -44,7 +44,7 @@ TEST(PassWatch, JudgesEachPassAtItsLos) {
          V::NotWatched,
          4 * kMin,
          "pass not watched: modem disconnected for 4 min of the pass (AOS 2026-12-09 14:32:05 "
-         "UTC, maximum elevation 47\xB0)"},
+         "UTC, maximum elevation 47°)"},
         {"station started mid-pass",
          47.4,
          {{3 * kMin, true}},

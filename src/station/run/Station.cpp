@@ -5,8 +5,10 @@
 
 #include "files/SafeText.h"
 #include "intake/qt/ArrivedFrames.h"
+#include "station/SkyStateTrack.h"
 #include "station/qt/KissImport.h"
 #include "support/qt/QtText.h"
+#include "time/TimeArgument.h"
 #include "upload/UploadStatus.h"
 
 namespace tavrik {
@@ -89,6 +91,11 @@ std::optional<ConfigError> Station::Start() {
     influx_.Open(PathBytes(programFolder_));
     if (!failure) sky_.Start(config_, programFolder_, [this] { return modem_.Connected(); });
     web_.Api().SetSky(sky_.State());
+    // RIG / ROTATOR follow the sky; without it they say so and stay idle.
+    if (!failure)
+        radio_.Start(config_,
+                     sky_.State() ? std::make_shared<SkyStateTrack>(*sky_.State()) : nullptr);
+    web_.Api().SetRadio([this] { return radio_.Status(); });
     eventLog_.AddListener(web_, true);
     web_.WatchInflux([this] { return influx_.Status(); });
     web_.Start(config_, StationWeb::Station{pipeline_, modem_, inet1_, archive_});
@@ -155,6 +162,7 @@ std::string Station::OpenKissLog() {
 void Station::Stop() {
     if (stopped_) return;
     stopped_ = true;
+    radio_.Stop();
     modem_.Close();
     CloseKissLog();
 }

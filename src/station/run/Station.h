@@ -15,6 +15,7 @@
 #include "files/KissLog.h"
 #include "files/StationConfig.h"
 #include "intake/qt/ModemConnection.h"
+#include "radio/qt/Radio.h"
 #include "station/EventLog.h"
 #include "station/FramePipeline.h"
 #include "station/qt/StationArchive.h"
@@ -93,6 +94,7 @@ class Station : public QObject {
     StationArchive& Archive() { return archive_; }
     StationWeb& Web() { return web_; }
     StationSky& Sky() { return sky_; }
+    Radio& Rig() { return radio_; }
     const QString& ConfigPath() const { return configPath_; }
     const QString& ImagePath() const { return imagePath_; }
     const QString& ProgramFolder() const { return programFolder_; }
@@ -135,6 +137,9 @@ class Station : public QObject {
                           [this](const QString& t) { Log(t.toUtf8().toStdString()); }};
     // The sky (TLE=): frames placed on it, passes watched, a missed pass raised.
     StationSky sky_{*clock_, [this](const std::string& t) { Log(t); }};
+    // RIG and ROTATOR, following the sky.
+    Radio radio_{[this](const std::string& t) { Log(t); },
+                 [this] { return UnixMillisecondsNow(*clock_); }};
     StationConsumer* view_ = nullptr;
     ArrivedFrames* arrived_ = nullptr;
     KissImport* import_ = nullptr;
