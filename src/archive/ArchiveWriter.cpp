@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "archive/ArchiveImport.h"
+#include "archive/ThreadPriority.h"
 
 namespace tavrik {
 
@@ -153,6 +154,8 @@ void ArchiveWriter::Report(ArchiveNews news) {
 }
 
 void ArchiveWriter::Run() {
+    // A catch-up keeps this thread busy for minutes; live frames only wait in the queue.
+    LowerThreadPriority();
     std::vector<ArchiveFrame> batch;
     for (;;) {
         {

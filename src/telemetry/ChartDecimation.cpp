@@ -2,31 +2,115 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace tavrik {
 
-std::vector<std::size_t> RowsToDraw(std::span<const double> values, std::size_t columns) {
-    const std::size_t n = values.size();
-    std::vector<std::size_t> rows;
-    if (columns == 0 || n <= 4 * columns) {
-        rows.resize(n);
-        std::iota(rows.begin(), rows.end(), std::size_t{0});
-        return rows;
+namespace {
+
+// Floor division for row numbers that may be negative.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+void Take(ThinnedColumn& c, std::int64_t row, double value) {
+    if (value < c.low) {
+        c.low = value;
+        c.lowRow = row;
     }
-    rows.reserve(4 * columns);
-    for (std::size_t c = 0; c < columns; ++c) {
-        const std::size_t first = c * n / columns;
-        const std::size_t last = (c + 1) * n / columns - 1;
-        std::size_t low = first, high = first;
-        for (std::size_t r = first + 1; r <= last; ++r) {
-            if (values[r] < values[low]) low = r;
-            if (values[r] > values[high]) high = r;
+    if (value > c.high) {
+        c.high = value;
+        c.highRow = row;
+    }
+}
+
+} // namespace
+
+ColumnThinning::ColumnThinning(std::size_t maxColumns) {
+    Reset(maxColumns);
+}
+
+void ColumnThinning::Reset(std::size_t maxColumns) {
+    maxColumns_ = std::max<std::size_t>(2, maxColumns);
+    width_ = 1;
+    columns_.clear();
+}
+
+ColumnThinning::Change ColumnThinning::Append(std::int64_t row, double value) {
+    const std::int64_t start = FloorDiv(row, width_) * width_;
+    if (!columns_.empty() && columns_.back().firstRow == start) {
+        Take(columns_.back(), row, value);
+        return Change::LastColumn;
+    }
+    columns_.push_back({start, row, value, row, value});
+    if (columns_.size() <= maxColumns_) return Change::NewColumn;
+    Merge();
+    return Change::All;
+}
+
+void ColumnThinning::Merge() {
+    while (columns_.size() > maxColumns_) {
+        width_ *= 2;
+        std::deque<ThinnedColumn> merged;
+        for (const ThinnedColumn& c : columns_) {
+            const std::int64_t start = FloorDiv(c.firstRow, width_) * width_;
+            if (merged.empty() || merged.back().firstRow != start) {
+                merged.push_back(c);
+                merged.back().firstRow = start;
+                continue;
+            }
+            ThinnedColumn& m = merged.back();
+            // On a tie the earlier row stays: the later column's rows come after.
+            if (c.low < m.low) {
+                m.low = c.low;
+                m.lowRow = c.lowRow;
+            }
+            if (c.high > m.high) {
+                m.high = c.high;
+                m.highRow = c.highRow;
+            }
         }
-        for (std::size_t pick : {first, std::min(low, high), std::max(low, high), last})
-            if (rows.empty() || rows.back() != pick) rows.push_back(pick);
+        columns_.swap(merged);
     }
-    return rows;
+}
+
+std::size_t ColumnThinning::DropBefore(std::int64_t first, std::span<const double> values,
+                                       bool& frontChanged) {
+    frontChanged = false;
+    std::size_t dropped = 0;
+    while (!columns_.empty() && columns_.front().firstRow + width_ <= first) {
+        columns_.pop_front();
+        ++dropped;
+    }
+    if (columns_.empty()) return dropped;
+    ThinnedColumn& c = columns_.front();
+    if (c.lowRow >= first && c.highRow >= first) return dropped;
+    // Found again from the rows the column still holds.
+    const auto end = std::min<std::int64_t>(c.firstRow + width_ - first,
+                                            static_cast<std::int64_t>(values.size()));
+    if (end <= 0) {
+        columns_.pop_front();
+        return dropped + 1;
+    }
+    c.lowRow = c.highRow = first;
+    c.low = c.high = values[0];
+    for (std::int64_t i = 1; i < end; ++i)
+        Take(c, first + i, values[static_cast<std::size_t>(i)]);
+    frontChanged = true;
+    return dropped;
+}
+
+double ColumnThinning::Low() const {
+    double lo = columns_.empty() ? 0 : columns_.front().low;
+    for (const ThinnedColumn& c : columns_)
+        lo = std::min(lo, c.low);
+    return lo;
+}
+
+double ColumnThinning::High() const {
+    double hi = columns_.empty() ? 0 : columns_.front().high;
+    for (const ThinnedColumn& c : columns_)
+        hi = std::max(hi, c.high);
+    return hi;
 }
 
 AxisTicks RoundTicks(double lo, double hi, int maxTicks) {
@@ -42,6 +126,15 @@ AxisTicks RoundTicks(double lo, double hi, int maxTicks) {
     t.high = std::ceil(hi / t.step - 1e-9) * t.step;
     t.decimals = std::max(0, -static_cast<int>(std::floor(std::log10(t.step) + 1e-9)));
     return t;
+}
+
+std::int64_t RoundStep(double atLeast) {
+    std::int64_t power = 1;
+    for (;;) {
+        for (std::int64_t m : {1, 2, 5})
+            if (static_cast<double>(m * power) >= atLeast) return m * power;
+        power *= 10;
+    }
 }
 
 } // namespace tavrik
