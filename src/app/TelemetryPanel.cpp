@@ -121,9 +121,14 @@ void TelemetryPanel::ShowLimitState(int field, const QColor& background, const Q
 }
 
 void TelemetryPanel::ShowRecord(const TelemetryRecord& record) {
-    for (int i = 0; i < kFieldCount; ++i) {
-        if (auto text = ValueText(i, record.values[static_cast<std::size_t>(i)]))
-            Text1[static_cast<std::size_t>(i)]->setText(Latin1Text(*text));
+    // A box whose value did not change keeps its text: setting a line edit's
+    // text lays it out, tells assistive tools and repaints it even when equal,
+    // and most fields of consecutive frames hold the same value.
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        const double v = record.values[i];
+        if (shown_[i] && *shown_[i] == v) continue;
+        shown_[i] = v;
+        if (auto text = ValueText(static_cast<int>(i), v)) Text1[i]->setText(Latin1Text(*text));
     }
 }
 
