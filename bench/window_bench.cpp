@@ -11,7 +11,6 @@
 
 #include "app/ArchiveChart.h"
 #include "app/ArchiveChartView.h"
-#include "archive/ArchiveSchema.h"
 #include "bench_archive.h"
 #include "qt_bench.h"
 #include "quiet_form.h"
@@ -99,7 +98,7 @@ void BM_LiveFrameArchiveWeek(benchmark::State& state) {
     }
     QuietForm q("ARCHIVE=YES\r\n", [&](const QString& folder) {
         QFile::link(QString::fromStdString(kept),
-                    folder + QLatin1Char('/') + QString::fromLatin1(kArchiveFileName));
+                    folder + QStringLiteral("/tavrik-archive.sqlite"));
     });
     auto* chart = q.form->findChild<ArchiveChart*>();
     if (chart == nullptr) {

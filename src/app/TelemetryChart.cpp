@@ -108,17 +108,22 @@ bool TelemetryChart::Follow() {
     }
     const auto f = static_cast<std::size_t>(field_);
     std::size_t touched = thin_.Columns().size();
-    bool all = false;
+    bool wider = false;
     for (auto r = values_.size(); r < static_cast<std::size_t>(n); ++r) {
         const double v = records[r].values[f];
         values_.push_back(v);
-        all |= thin_.Append(first + static_cast<std::int64_t>(r), v) == ColumnThinning::Change::All;
-        touched = std::min(touched, thin_.Columns().size() - 1);
+        if (!wider)
+            wider = thin_.Append(first + static_cast<std::int64_t>(r), v) ==
+                    ColumnThinning::Change::Wider;
+        if (!thin_.Empty()) touched = std::min(touched, thin_.Columns().size() - 1);
     }
-    if (all)
+    if (wider) {
+        // Once every few hundred records while the history grows.
+        thin_.Thin(first_, values_);
         drawn_ = false;
-    else if (drawn_)
+    } else if (drawn_) {
         DrawFrom(touched);
+    }
     return true;
 }
 
@@ -129,10 +134,9 @@ void TelemetryChart::ThinAll() {
     columns_ = PlotColumns();
     thin_.Reset(columns_);
     values_.resize(records.size());
-    for (std::size_t r = 0; r < records.size(); ++r) {
+    for (std::size_t r = 0; r < records.size(); ++r)
         values_[r] = records[r].values[f];
-        thin_.Append(first_ + static_cast<std::int64_t>(r), values_[r]);
-    }
+    thin_.Thin(first_, values_);
     drawn_ = false;
 }
 

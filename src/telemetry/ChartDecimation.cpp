@@ -35,42 +35,34 @@ void ColumnThinning::Reset(std::size_t maxColumns) {
     columns_.clear();
 }
 
+void ColumnThinning::Thin(std::int64_t firstRow, std::span<const double> values) {
+    columns_.clear();
+    // One column less than there is room for: rows not aligned to the
+    // columns' starts take one more.
+    const auto n = static_cast<std::int64_t>(values.size());
+    const auto room = static_cast<std::int64_t>(maxColumns_ - 1);
+    width_ = std::max<std::int64_t>(1, (n + room - 1) / room);
+    for (std::int64_t i = 0; i < n; ++i)
+        Add(firstRow + i, values[static_cast<std::size_t>(i)]);
+}
+
+void ColumnThinning::Add(std::int64_t row, double value) {
+    const std::int64_t start = FloorDiv(row, width_) * width_;
+    if (!columns_.empty() && columns_.back().firstRow == start)
+        Take(columns_.back(), row, value);
+    else
+        columns_.push_back({start, row, value, row, value});
+}
+
 ColumnThinning::Change ColumnThinning::Append(std::int64_t row, double value) {
     const std::int64_t start = FloorDiv(row, width_) * width_;
     if (!columns_.empty() && columns_.back().firstRow == start) {
         Take(columns_.back(), row, value);
         return Change::LastColumn;
     }
+    if (columns_.size() >= maxColumns_) return Change::Wider;
     columns_.push_back({start, row, value, row, value});
-    if (columns_.size() <= maxColumns_) return Change::NewColumn;
-    Merge();
-    return Change::All;
-}
-
-void ColumnThinning::Merge() {
-    while (columns_.size() > maxColumns_) {
-        width_ *= 2;
-        std::deque<ThinnedColumn> merged;
-        for (const ThinnedColumn& c : columns_) {
-            const std::int64_t start = FloorDiv(c.firstRow, width_) * width_;
-            if (merged.empty() || merged.back().firstRow != start) {
-                merged.push_back(c);
-                merged.back().firstRow = start;
-                continue;
-            }
-            ThinnedColumn& m = merged.back();
-            // On a tie the earlier row stays: the later column's rows come after.
-            if (c.low < m.low) {
-                m.low = c.low;
-                m.lowRow = c.lowRow;
-            }
-            if (c.high > m.high) {
-                m.high = c.high;
-                m.highRow = c.highRow;
-            }
-        }
-        columns_.swap(merged);
-    }
+    return Change::NewColumn;
 }
 
 std::size_t ColumnThinning::DropBefore(std::int64_t first, std::span<const double> values,

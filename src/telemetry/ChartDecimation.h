@@ -25,23 +25,26 @@ struct ThinnedColumn {
 };
 
 // A line of consecutively numbered rows thinned to the lowest and highest of
-// each column, grown one row at a time. A column holds a power of two rows,
-// aligned to row numbers, so a new row changes the last column only, and
-// there are never more columns than the plot has pixel columns: when a new
-// column would be one too many, neighbours merge in pairs and the width doubles.
+// each column, grown one row at a time. A column holds a whole number of rows
+// (the fewest that keep the columns within the plot's pixel columns), aligned
+// to row numbers, so a new row changes the last column only. When the rows
+// outgrow the columns, the line is thinned again with wider columns: with the
+// history's length that happens once every few hundred rows.
 class ColumnThinning {
   public:
     enum class Change {
         LastColumn, // the last column's low or high moved (or nothing changed)
         NewColumn,  // a column was added at the end
-        All,        // the columns were merged: draw them all again
+        Wider,      // nothing added: thin all rows again (Thin), the new one included
     };
 
     explicit ColumnThinning(std::size_t maxColumns = 640);
 
-    // Starts again with no rows.
+    // Starts again with no rows, for a plot of maxColumns pixel columns.
     void Reset(std::size_t maxColumns);
-    // The next row: its number is one past the last row's (any number when empty).
+    // Thins these rows, numbered from firstRow, anew.
+    void Thin(std::int64_t firstRow, std::span<const double> values);
+    // The next row: its number is one past the last row's.
     Change Append(std::int64_t row, double value);
     // Lets go of the rows before `first`; `values` are the values of the rows
     // from `first` on (a column that lost its low or high finds them again).
@@ -56,9 +59,9 @@ class ColumnThinning {
     double High() const; // of all rows (0 when empty)
 
   private:
-    void Merge();
+    void Add(std::int64_t row, double value);
 
-    std::size_t maxColumns_;
+    std::size_t maxColumns_ = 2;
     std::int64_t width_ = 1;
     std::deque<ThinnedColumn> columns_;
 };
