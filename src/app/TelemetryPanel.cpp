@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <utility>
 #include <vector>
 
 #include "app/Look.h"
@@ -99,9 +100,11 @@ void TelemetryPanel::LabelFields() {
 
 void TelemetryPanel::Select(int field) {
     Option1[static_cast<std::size_t>(field)]->setChecked(true); // the group clears the others
-    chosen_ = field;
-    for (int i = 0; i < kFieldCount; ++i)
-        Paint(i);
+    // Only the boxes whose background changes get a new palette: each one set
+    // is a style change and a repaint.
+    const int before = std::exchange(chosen_, field);
+    if (before >= 0 && before != field) Paint(before);
+    Paint(field);
 }
 
 void TelemetryPanel::Paint(int field) {
