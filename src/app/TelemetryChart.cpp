@@ -1,6 +1,8 @@
 #include "app/TelemetryChart.h"
 
+#include <QGraphicsItem>
 #include <QHelpEvent>
+#include <QPainter>
 #include <QToolTip>
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
@@ -16,6 +18,44 @@
 
 namespace tavrik {
 
+// The line itself, drawn straight from its points in the plot's scale. A
+// chart series would do the same, but lays out a stroke of the whole line
+// (for hit tests) at every change of a point: a millisecond for each new record.
+class TelemetryChart::LineItem : public QGraphicsItem {
+  public:
+    LineItem(QChart* chart, const QValueAxis* x, const QValueAxis* y)
+        : QGraphicsItem(chart), chart_(chart), x_(x), y_(y) {}
+
+    QList<QPointF> points; // (record number, value)
+    QPen pen;
+
+    QRectF boundingRect() const override { return chart_->plotArea(); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        const QRectF plot = chart_->plotArea();
+        const double xSpan = x_->max() - x_->min(), ySpan = y_->max() - y_->min();
+        if (points.isEmpty() || plot.isEmpty() || xSpan <= 0 || ySpan <= 0) return;
+        const double sx = plot.width() / xSpan, sy = plot.height() / ySpan;
+        mapped_.resize(points.size());
+        for (qsizetype i = 0; i < points.size(); ++i)
+            mapped_[i] = QPointF(plot.left() + (points[i].x() - x_->min()) * sx,
+                                 plot.bottom() - (points[i].y() - y_->min()) * sy);
+        painter->save();
+        painter->setClipRect(plot);
+        painter->setPen(pen);
+        painter->drawPolyline(mapped_.constData(), static_cast<int>(mapped_.size()));
+        painter->restore();
+    }
+    void Changed() { update(); }
+
+  private:
+    QChart* chart_;
+    const QValueAxis* x_;
+    const QValueAxis* y_;
+    QList<QPointF> mapped_;
+};
+
+TelemetryChart::~TelemetryChart() = default;
+
 TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     // The chart is handed over at construction: a view made without one makes
     // its own, which setChart() would let go of without deleting.
@@ -28,13 +68,11 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     QFont titleFont = look::BaseFont();
     titleFont.setBold(true);
     chart->setTitleFont(titleFont);
+    // The series holds no points: it ties the axes to the chart, and the
+    // line item draws in its colour.
     series_ = new QLineSeries();
     series_->setPointsVisible(false);
     chart->addSeries(series_);
-    // A one-pixel line strokes far faster than the default two with 10000 rows.
-    QPen pen = series_->pen(); // the theme's colour, given when the series joined the chart
-    pen.setWidth(1);
-    series_->setPen(pen);
     axisX_ = new QCategoryAxis();
     axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     axisX_->setLabelsFont(look::BaseFont());
@@ -46,6 +84,14 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     chart->addAxis(axisY_, Qt::AlignLeft);
     series_->attachAxis(axisX_);
     series_->attachAxis(axisY_);
+    line_ = new LineItem(chart, axisX_, axisY_);
+    QPen pen = series_->pen(); // the theme's colour, given when the series joined the chart
+    pen.setWidth(1);           // a cosmetic one-pixel line: the cheapest to draw
+    line_->pen = pen;
+    line_->setZValue(5); // over the grid, as a series is
+    for (const QValueAxis* axis : {static_cast<QValueAxis*>(axisX_), axisY_})
+        connect(axis, &QValueAxis::rangeChanged, this, [this] { line_->Changed(); });
+    connect(chart, &QChart::plotAreaChanged, this, [this] { line_->Changed(); });
     setRenderHint(QPainter::Antialiasing, false);
 }
 
@@ -101,7 +147,8 @@ bool TelemetryChart::Follow() {
         bool frontChanged = false;
         const std::size_t dropped = thin_.DropBefore(first, values_, frontChanged);
         if (drawn_ && dropped > 0) {
-            series_->removePoints(0, static_cast<int>(2 * std::min(dropped, drawnColumns_)));
+            line_->points.remove(0, static_cast<qsizetype>(2 * std::min(dropped, drawnColumns_)));
+            line_->Changed();
             drawnColumns_ -= std::min(dropped, drawnColumns_);
         }
         if (drawn_ && frontChanged) DrawFrom(0);
@@ -148,28 +195,36 @@ void TelemetryChart::DrawAll() {
         points.append(QPointF(static_cast<double>(c.EarlierRow()), c.EarlierValue()));
         points.append(QPointF(static_cast<double>(c.LaterRow()), c.LaterValue()));
     }
-    series_->replace(points);
+    line_->points = std::move(points);
+    line_->Changed();
     drawnColumns_ = thin_.Columns().size();
     drawn_ = true;
 }
 
 void TelemetryChart::DrawFrom(std::size_t column) {
     const auto& columns = thin_.Columns();
+    QList<QPointF>& points = line_->points;
+    bool changed = false;
     for (std::size_t i = column; i < columns.size(); ++i) {
         const ThinnedColumn& c = columns[i];
         const QPointF earlier(static_cast<double>(c.EarlierRow()), c.EarlierValue());
         const QPointF later(static_cast<double>(c.LaterRow()), c.LaterValue());
         if (i >= drawnColumns_) {
-            series_->append(earlier);
-            series_->append(later);
+            points.append(earlier);
+            points.append(later);
+            changed = true;
             continue;
         }
         // Only a point that moved is replaced: most records change no column's ends.
-        const auto at = static_cast<int>(2 * i);
-        if (series_->at(at) != earlier) series_->replace(at, earlier);
-        if (series_->at(at + 1) != later) series_->replace(at + 1, later);
+        const auto at = static_cast<qsizetype>(2 * i);
+        if (points[at] != earlier || points[at + 1] != later) {
+            points[at] = earlier;
+            points[at + 1] = later;
+            changed = true;
+        }
     }
     drawnColumns_ = columns.size();
+    if (changed) line_->Changed();
 }
 
 void TelemetryChart::SetAxes() {
@@ -196,7 +251,7 @@ void TelemetryChart::SetAxes() {
 }
 
 QList<QPointF> TelemetryChart::DrawnPoints() const {
-    return series_->points();
+    return line_->points;
 }
 
 void TelemetryChart::showEvent(QShowEvent* event) {

@@ -23,6 +23,7 @@ class TelemetryChart : public QChartView {
     Q_OBJECT
   public:
     TelemetryChart(const TelemetryHistory& history, QWidget* parent);
+    ~TelemetryChart() override;
 
     // Brings the chart up to the stored records for a field: the records new
     // since the last call are added, those a rolling history let go dropped,
@@ -42,7 +43,7 @@ class TelemetryChart : public QChartView {
     // The chart as last built: one value and one row label per stored record.
     const std::vector<double>& Values() const { return values_; }
     const QStringList& RowLabels() const { return labels_; }
-    // The points the line is drawn from (record number, value).
+    // The points the line is drawn through (record number, value).
     QList<QPointF> DrawnPoints() const;
 
   signals:
@@ -67,8 +68,11 @@ class TelemetryChart : public QChartView {
     QString ShownValue(std::size_t row) const;
     void Describe();
 
+    class LineItem;
+
     const TelemetryHistory& history_;
     QLineSeries* series_ = nullptr;
+    LineItem* line_ = nullptr; // owned by the chart
     QValueAxis* axisY_ = nullptr;
     QCategoryAxis* axisX_ = nullptr;
     int field_ = -1;
