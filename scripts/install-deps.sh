@@ -16,6 +16,7 @@ packages=(
   dbus-daemon at-spi2-core python3-pyatspi xdotool xclip x11-apps imagemagick
   dpkg-dev file desktop-file-utils
   influxdb influxdb-client
+  valgrind linux-perf
 )
 
 missing=()
