@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,17 +38,19 @@ inline void Drain(int rounds = 3) {
 
 class QuietForm {
   public:
-    // extra: more settings lines ("KEY=value\r\n").
-    explicit QuietForm(const std::string& extra = {}) {
+    // extra: more settings lines ("KEY=value\r\n"); prepare: called with the
+    // program folder before the window starts in it.
+    explicit QuietForm(const std::string& extra = {},
+                       const std::function<void(const QString&)>& prepare = {}) {
         const int port = ClosedPort();
         const std::string conf = "PORT=127.0.0.1:" + std::to_string(port) +
                                  "\r\nSERVER=http://127.0.0.1:" + std::to_string(port) +
-                                 "/x\r\nMYCALL=BENCH\r\nQTH_LAT=48,1\r\nQTH_LONG=11,5\r\n" +
-                                 extra;
+                                 "/x\r\nMYCALL=BENCH\r\nQTH_LAT=48,1\r\nQTH_LONG=11,5\r\n" + extra;
         QFile f(dir.filePath(QStringLiteral("online_conf.ini")));
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(conf.data(), static_cast<qint64>(conf.size()));
         f.close();
+        if (prepare) prepare(dir.path());
         AppEnvironment env;
         env.programFolder = dir.path();
         env.messages = &presenter;

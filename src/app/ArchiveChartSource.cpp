@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "archive/ThreadPriority.h"
+
 namespace tavrik {
 
 ArchiveChartSource::ArchiveChartSource(ArchiveChartQuery query, QObject* parent)
@@ -25,6 +27,7 @@ void ArchiveChartSource::Request(const ArchiveChartRequest& request) {
 void ArchiveChartSource::Start(const ArchiveChartRequest& request) {
     running_ = true;
     pool_.start([this, request] {
+        LowerThreadPriority();
         ArchiveChartData data;
         try {
             data = query_(request);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "archive/Archive.h"
+#include "archive/ThreadPriority.h"
 #include "files/TelemetryExport.h"
 #include "support/qt/QtText.h"
 #include "time/TimeArgument.h"
@@ -70,6 +71,7 @@ bool ArchiveCsvExport::Start(const QString& archivePath, TimeSpan span, const QS
     if (running_) return false;
     running_ = true;
     pool_.start([this, archivePath, span, path] {
+        LowerThreadPriority();
         const Outcome outcome = Write(archivePath, span, path, stop_);
         QMetaObject::invokeMethod(
             this,

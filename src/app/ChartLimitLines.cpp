@@ -60,9 +60,7 @@ void ChartLimitLines::Draw(int field) {
         named += (named.isEmpty() ? QString() : QStringLiteral(", ")) + QLatin1String(kNames[i]) +
                  QLatin1Char(' ') + QString::fromStdString(LimitNumber(*limits[i]));
     }
-    if (!named.isEmpty())
-        chart_->setAccessibleDescription(chart_->accessibleDescription() +
-                                         QStringLiteral("; limits: ") + named);
+    chart_->SetDescriptionTail(named.isEmpty() ? QString() : QStringLiteral("; limits: ") + named);
 }
 
 std::array<std::optional<double>, 4> ChartLimitLines::Drawn() const {

@@ -1,6 +1,7 @@
 #include "app/EventLogView.h"
 
 #include <cstdio>
+#include <utility>
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -12,6 +13,9 @@
 namespace tavrik {
 
 namespace {
+// About four repaints a second: lines on the move are not read anyway.
+constexpr int kRepaintHoldMs = 250;
+
 // One entry is one line: control characters a bad reply may carry are shown as blanks.
 QString DisplayLine(const std::string& entry) {
     QString s = Utf8Text(entry);
@@ -29,8 +33,31 @@ EventLogView::EventLogView(QWidget* parent) : QPlainTextEdit(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFrameShape(QFrame::StyledPanel);
     setAccessibleName(QStringLiteral("event log"));
+    // Every new entry on top repaints all lines in view, each as long as an
+    // upload body: plain Latin text needs no shaping engine for that.
+    QFont f = font();
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(f);
     // The log is never edited back: no undo history to grow with it.
     document()->setUndoRedoEnabled(false);
+    hold_.setSingleShot(true);
+    hold_.setInterval(kRepaintHoldMs);
+    connect(&hold_, &QTimer::timeout, this, [this] {
+        if (!std::exchange(held_, false)) return;
+        viewport()->setUpdatesEnabled(true); // repaints what changed meanwhile
+        hold_.start();
+    });
+}
+
+void EventLogView::HoldRepaint() {
+    // The first entry after a quiet time is shown at once; those that follow
+    // within the hold wait for its end. The text itself is always up to date.
+    if (!hold_.isActive()) {
+        hold_.start();
+    } else if (!held_) {
+        held_ = true;
+        viewport()->setUpdatesEnabled(false);
+    }
 }
 
 void EventLogView::EntryAdded(const std::string& entry, bool onTop) {
@@ -49,6 +76,7 @@ void EventLogView::EntryAdded(const std::string& entry, bool onTop) {
     c.insertText(DisplayLine(entry));
     c.endEditBlock();
     if (keepPlace) v->setValue(v->value() + 1);
+    HoldRepaint();
 }
 
 void EventLogView::LimitSet(std::size_t limit) {

@@ -2,8 +2,11 @@
 // The event log box: a read-only text box with both scroll bars, newest entry
 // on top. Its text can be selected with mouse and keyboard, copied (Ctrl+C, or
 // Copy and Select All in its context menu) and read by assistive tools.
-// Adding an entry costs the same however long the log has grown.
+// Adding an entry costs the same however long the log has grown, and the box
+// is repainted at most a few times a second however fast entries come: each
+// new line on top moves every line in view, and those are long.
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <string>
 
 #include "station/EventLog.h"
@@ -21,8 +24,11 @@ class EventLogView : public QPlainTextEdit, public EventLogListener {
 
   private:
     void Trim(std::size_t room);
+    void HoldRepaint();
 
     std::size_t limit_ = 0;
+    QTimer hold_;       // the time after a repaint in which the next ones wait
+    bool held_ = false; // an entry came meanwhile: repainted when the time is up
 };
 
 } // namespace tavrik

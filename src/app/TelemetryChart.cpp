@@ -1,6 +1,8 @@
 #include "app/TelemetryChart.h"
 
+#include <QGraphicsItem>
 #include <QHelpEvent>
+#include <QPainter>
 #include <QToolTip>
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
@@ -16,6 +18,44 @@
 
 namespace tavrik {
 
+// The line itself, drawn straight from its points in the plot's scale. A
+// chart series would do the same, but lays out a stroke of the whole line
+// (for hit tests) at every change of a point: a millisecond for each new record.
+class TelemetryChart::LineItem : public QGraphicsItem {
+  public:
+    LineItem(QChart* chart, const QValueAxis* x, const QValueAxis* y)
+        : QGraphicsItem(chart), chart_(chart), x_(x), y_(y) {}
+
+    QList<QPointF> points; // (record number, value)
+    QPen pen;
+
+    QRectF boundingRect() const override { return chart_->plotArea(); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        const QRectF plot = chart_->plotArea();
+        const double xSpan = x_->max() - x_->min(), ySpan = y_->max() - y_->min();
+        if (points.isEmpty() || plot.isEmpty() || xSpan <= 0 || ySpan <= 0) return;
+        const double sx = plot.width() / xSpan, sy = plot.height() / ySpan;
+        mapped_.resize(points.size());
+        for (qsizetype i = 0; i < points.size(); ++i)
+            mapped_[i] = QPointF(plot.left() + (points[i].x() - x_->min()) * sx,
+                                 plot.bottom() - (points[i].y() - y_->min()) * sy);
+        painter->save();
+        painter->setClipRect(plot);
+        painter->setPen(pen);
+        painter->drawPolyline(mapped_.constData(), static_cast<int>(mapped_.size()));
+        painter->restore();
+    }
+    void Changed() { update(); }
+
+  private:
+    QChart* chart_;
+    const QValueAxis* x_;
+    const QValueAxis* y_;
+    QList<QPointF> mapped_;
+};
+
+TelemetryChart::~TelemetryChart() = default;
+
 TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     // The chart is handed over at construction: a view made without one makes
     // its own, which setChart() would let go of without deleting.
@@ -28,13 +68,11 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     QFont titleFont = look::BaseFont();
     titleFont.setBold(true);
     chart->setTitleFont(titleFont);
+    // The series holds no points: it ties the axes to the chart, and the
+    // line item draws in its colour.
     series_ = new QLineSeries();
     series_->setPointsVisible(false);
     chart->addSeries(series_);
-    // A one-pixel line strokes far faster than the default two with 10000 rows.
-    QPen pen = series_->pen(); // the theme's colour, given when the series joined the chart
-    pen.setWidth(1);
-    series_->setPen(pen);
     axisX_ = new QCategoryAxis();
     axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     axisX_->setLabelsFont(look::BaseFont());
@@ -46,24 +84,30 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     chart->addAxis(axisY_, Qt::AlignLeft);
     series_->attachAxis(axisX_);
     series_->attachAxis(axisY_);
+    line_ = new LineItem(chart, axisX_, axisY_);
+    QPen pen = series_->pen(); // the theme's colour, given when the series joined the chart
+    pen.setWidth(1);           // a cosmetic one-pixel line: the cheapest to draw
+    line_->pen = pen;
+    line_->setZValue(5); // over the grid, as a series is
+    for (const QValueAxis* axis : {static_cast<QValueAxis*>(axisX_), axisY_})
+        connect(axis, &QValueAxis::rangeChanged, this, [this] { line_->Changed(); });
+    connect(chart, &QChart::plotAreaChanged, this, [this] { line_->Changed(); });
     setRenderHint(QPainter::Antialiasing, false);
 }
 
 void TelemetryChart::Rebuild(int field, const QString& caption) {
+    // A hidden chart (an archive range is shown) follows the records but
+    // leaves its series alone; it is drawn again when shown.
+    if (isHidden()) drawn_ = false;
+    const bool newField = field != field_;
     field_ = field;
-    const auto f = static_cast<std::size_t>(field);
-    const auto& records = history_.Records();
-    const std::size_t n = records.size();
-    values_.resize(n);
-    double lo = 0, hi = 0;
-    for (std::size_t r = 0; r < n; ++r) {
-        const double v = records[r].values[f];
-        values_[r] = v;
-        if (r == 0 || v < lo) lo = v;
-        if (r == 0 || v > hi) hi = v;
-    }
+    const std::size_t columns = PlotColumns();
+    if (newField || columns != columns_ || !Follow()) ThinAll();
+
     // Stored records never change: only the rows new since the last refresh get
     // a label, and those of records a rolling history let go are dropped.
+    const auto& records = history_.Records();
+    const std::size_t n = records.size();
     const std::int32_t first = history_.FirstStored();
     if (first > labelsFirst_)
         labels_.remove(0, std::min<qsizetype>(first - labelsFirst_, labels_.size()));
@@ -76,20 +120,120 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
                                        : QString::number(static_cast<qulonglong>(r + 1)));
     }
 
-    // Drawn from at most four rows per pixel column: the same picture as every
-    // row drawn, at a fraction of the cost with 10000 rows. One replace() is one repaint.
+    if (!isHidden()) {
+        if (!drawn_) DrawAll();
+        SetAxes();
+    }
+    if (accessibleName() != caption) setAccessibleName(caption);
+    Describe();
+    emit Rebuilt(field, caption);
+}
+
+std::size_t TelemetryChart::PlotColumns() const {
     const qreal plotWidth =
         chart()->plotArea().width() > 0 ? chart()->plotArea().width() : static_cast<qreal>(width());
-    const std::size_t columns = std::max<std::size_t>(64, static_cast<std::size_t>(plotWidth));
-    const std::vector<std::size_t> rows = RowsToDraw(values_, columns);
-    QList<QPointF> points;
-    points.reserve(static_cast<qsizetype>(rows.size()));
-    for (std::size_t r : rows)
-        points.append(QPointF(static_cast<double>(r + 1), values_[r]));
-    series_->replace(points);
+    return std::max<std::size_t>(64, static_cast<std::size_t>(plotWidth));
+}
 
+bool TelemetryChart::Follow() {
+    const auto& records = history_.Records();
+    const std::int32_t first = history_.FirstStored();
+    const auto n = static_cast<std::int64_t>(records.size());
+    const std::int64_t chartedEnd = first_ + static_cast<std::int64_t>(values_.size());
+    if (first < first_ || first > chartedEnd || first + n < chartedEnd) return false;
+    if (const auto gone = static_cast<std::size_t>(first - first_); gone > 0) {
+        values_.erase(values_.begin(), values_.begin() + static_cast<std::ptrdiff_t>(gone));
+        first_ = first;
+        bool frontChanged = false;
+        const std::size_t dropped = thin_.DropBefore(first, values_, frontChanged);
+        if (drawn_ && dropped > 0) {
+            line_->points.remove(0, static_cast<qsizetype>(2 * std::min(dropped, drawnColumns_)));
+            line_->Changed();
+            drawnColumns_ -= std::min(dropped, drawnColumns_);
+        }
+        if (drawn_ && frontChanged) DrawFrom(0);
+    }
+    const auto f = static_cast<std::size_t>(field_);
+    std::size_t touched = thin_.Columns().size();
+    bool wider = false;
+    for (auto r = values_.size(); r < static_cast<std::size_t>(n); ++r) {
+        const double v = records[r].values[f];
+        values_.push_back(v);
+        if (!wider)
+            wider = thin_.Append(first + static_cast<std::int64_t>(r), v) ==
+                    ColumnThinning::Change::Wider;
+        if (!thin_.Empty()) touched = std::min(touched, thin_.Columns().size() - 1);
+    }
+    if (wider) {
+        // Once every few hundred records while the history grows.
+        thin_.Thin(first_, values_);
+        drawn_ = false;
+    } else if (drawn_) {
+        DrawFrom(touched);
+    }
+    return true;
+}
+
+void TelemetryChart::ThinAll() {
+    const auto& records = history_.Records();
+    const auto f = static_cast<std::size_t>(field_);
+    first_ = history_.FirstStored();
+    columns_ = PlotColumns();
+    thin_.Reset(columns_);
+    values_.resize(records.size());
+    for (std::size_t r = 0; r < records.size(); ++r)
+        values_[r] = records[r].values[f];
+    thin_.Thin(first_, values_);
+    drawn_ = false;
+}
+
+void TelemetryChart::DrawAll() {
+    // One replace() is one repaint.
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(2 * thin_.Columns().size()));
+    for (const ThinnedColumn& c : thin_.Columns()) {
+        points.append(QPointF(static_cast<double>(c.EarlierRow()), c.EarlierValue()));
+        points.append(QPointF(static_cast<double>(c.LaterRow()), c.LaterValue()));
+    }
+    line_->points = std::move(points);
+    line_->Changed();
+    drawnColumns_ = thin_.Columns().size();
+    drawn_ = true;
+}
+
+void TelemetryChart::DrawFrom(std::size_t column) {
+    const auto& columns = thin_.Columns();
+    QList<QPointF>& points = line_->points;
+    bool changed = false;
+    for (std::size_t i = column; i < columns.size(); ++i) {
+        const ThinnedColumn& c = columns[i];
+        const QPointF earlier(static_cast<double>(c.EarlierRow()), c.EarlierValue());
+        const QPointF later(static_cast<double>(c.LaterRow()), c.LaterValue());
+        if (i >= drawnColumns_) {
+            points.append(earlier);
+            points.append(later);
+            changed = true;
+            continue;
+        }
+        // Only a point that moved is replaced: most records change no column's ends.
+        const auto at = static_cast<qsizetype>(2 * i);
+        if (points[at] != earlier || points[at + 1] != later) {
+            points[at] = earlier;
+            points[at + 1] = later;
+            changed = true;
+        }
+    }
+    drawnColumns_ = columns.size();
+    if (changed) line_->Changed();
+}
+
+void TelemetryChart::SetAxes() {
+    const auto n = static_cast<double>(values_.size());
+    const auto first = static_cast<double>(first_);
+    const double last = first + std::max(1.0, n - 1);
+    if (axisX_->min() != first || axisX_->max() != last) axisX_->setRange(first, last);
     LabelRows();
-    axisX_->setRange(1, std::max<double>(2, static_cast<double>(n)));
+    double lo = thin_.Low(), hi = thin_.High();
     if (hi == lo) {
         lo -= 1;
         hi += 1;
@@ -102,11 +246,20 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
         axisY_->setLabelFormat(QStringLiteral("%.%1f").arg(ticks.decimals));
         axisY_->setTickInterval(ticks.step);
     }
-    axisY_->setRange(ticks.low, ticks.high);
+    if (axisY_->min() != ticks.low || axisY_->max() != ticks.high)
+        axisY_->setRange(ticks.low, ticks.high);
+}
 
-    setAccessibleName(caption);
-    Describe();
-    emit Rebuilt(field, caption);
+QList<QPointF> TelemetryChart::DrawnPoints() const {
+    return line_->points;
+}
+
+void TelemetryChart::showEvent(QShowEvent* event) {
+    QChartView::showEvent(event);
+    if (!drawn_ && field_ >= 0) {
+        DrawAll();
+        SetAxes();
+    }
 }
 
 void TelemetryChart::SetRangeName(const QString& name) {
@@ -114,10 +267,17 @@ void TelemetryChart::SetRangeName(const QString& name) {
     Describe();
 }
 
+void TelemetryChart::SetDescriptionTail(const QString& tail) {
+    descriptionTail_ = tail;
+    Describe();
+}
+
 void TelemetryChart::Describe() {
-    const QString value = values_.empty() ? QString() : ShownValue(values_.size() - 1);
-    setAccessibleDescription(rangeName_.isEmpty() ? value
-                                                  : rangeName_ + QStringLiteral(": ") + value);
+    QString text = values_.empty() ? QString() : ShownValue(values_.size() - 1);
+    if (!rangeName_.isEmpty()) text = rangeName_ + QStringLiteral(": ") + text;
+    text += descriptionTail_;
+    // Assistive tools are told of a change only: most records leave the text as it was.
+    if (text != accessibleDescription()) setAccessibleDescription(text);
 }
 
 QString TelemetryChart::ShownValue(std::size_t row) const {
@@ -134,11 +294,11 @@ bool TelemetryChart::viewportEvent(QEvent* event) {
     // Over the line, the tooltip names the nearest row's time and value.
     const auto* help = static_cast<QHelpEvent*>(event);
     const QPointF at = chart()->mapToValue(mapToScene(help->pos()), series_);
-    const double row = std::round(at.x()) - 1;
+    const double row = std::round(at.x()) - first_;
     if (row >= 0 && row < static_cast<double>(values_.size())) {
         const auto r = static_cast<std::size_t>(row);
         const QPointF onLine =
-            mapFromScene(chart()->mapToPosition(QPointF(row + 1, values_[r]), series_));
+            mapFromScene(chart()->mapToPosition(QPointF(row + first_, values_[r]), series_));
         if (std::abs(onLine.y() - help->pos().y()) <= 6) {
             const std::string& ts = history_.Records()[r].timestamp;
             const QString time = ts.size() >= 19 ? Utf8Text(std::string_view(ts).substr(11, 8))
@@ -154,23 +314,27 @@ bool TelemetryChart::viewportEvent(QEvent* event) {
 }
 
 void TelemetryChart::LabelRows() {
-    // Axis labels thinned to about ten, each a new hh:nn, so they stay
-    // readable with 10000 rows.
-    for (const QString& l : axisX_->categoriesLabels())
-        axisX_->remove(l);
-    const auto n = static_cast<std::size_t>(labels_.size());
-    const std::size_t step = std::max<std::size_t>(1, (n + 9) / 10);
-    std::size_t lastLabelled = 0;
-    // The axis's own list is a copy per call; rows of one minute would ask it thousands of times.
-    QStringList shown;
-    for (std::size_t r = 0; r < n; ++r) {
-        const QString& label = labels_[static_cast<qsizetype>(r)];
-        if ((r == 0 || r >= lastLabelled + step) && !shown.contains(label)) {
-            axisX_->append(label, static_cast<double>(r + 1));
-            shown.append(label);
-            lastLabelled = r;
+    // About ten axis labels, each a new hh:nn, on records whose number is a
+    // multiple of a round step: they stay put as records come, so the axis is
+    // laid out again only when a label comes or goes.
+    const auto n = static_cast<std::int64_t>(labels_.size());
+    std::vector<std::pair<std::int32_t, QString>> want;
+    if (n > 0) {
+        const std::int64_t step = RoundStep(static_cast<double>(n) / 10.0);
+        const std::int64_t from = (labelsFirst_ + step - 1) / step * step;
+        for (std::int64_t rec = from; rec < labelsFirst_ + n; rec += step) {
+            const QString& label = labels_[static_cast<qsizetype>(rec - labelsFirst_)];
+            if (std::none_of(want.begin(), want.end(),
+                             [&](const auto& w) { return w.second == label; }))
+                want.emplace_back(static_cast<std::int32_t>(rec), label);
         }
     }
+    if (want == axisLabels_) return;
+    for (const QString& l : axisX_->categoriesLabels())
+        axisX_->remove(l);
+    for (const auto& [rec, label] : want)
+        axisX_->append(label, static_cast<double>(rec));
+    axisLabels_ = std::move(want);
 }
 
 } // namespace tavrik

@@ -1,10 +1,14 @@
 #pragma once
 // The chart of one field over all stored records: one line, rows labelled by
-// the hour and minute of their record, rebuilt in full at every refresh.
+// the hour and minute of their record. The line is drawn from the lowest and
+// highest record of each pixel column, and a new record changes only the
+// last column's points: its cost does not grow with the history.
 #include <QStringList>
 #include <QtCharts/QChartView>
+#include <utility>
 #include <vector>
 
+#include "telemetry/ChartDecimation.h"
 #include "telemetry/TelemetryHistory.h"
 
 QT_BEGIN_NAMESPACE
@@ -19,20 +23,28 @@ class TelemetryChart : public QChartView {
     Q_OBJECT
   public:
     TelemetryChart(const TelemetryHistory& history, QWidget* parent);
+    ~TelemetryChart() override;
 
-    // Rebuilds the chart for a field from the stored records; the caption
-    // ("Uptime [s]") names the chart to assistive tools.
+    // Brings the chart up to the stored records for a field: the records new
+    // since the last call are added, those a rolling history let go dropped,
+    // and a new field (or plot width) draws it again. The caption ("Uptime [s]")
+    // names the chart to assistive tools.
     void Rebuild(int field, const QString& caption);
 
     // Where a range choice stands beside the chart, its name leads the
     // description assistive tools read ("this run: 7400 mV").
     void SetRangeName(const QString& name);
 
-    int ChartedField() const { return field_; }
+    // Text that follows the value in that description (the limits drawn).
+    void SetDescriptionTail(const QString& tail);
+
+    int ChartedField() const { return field_ < 0 ? 0 : field_; }
 
     // The chart as last built: one value and one row label per stored record.
     const std::vector<double>& Values() const { return values_; }
     const QStringList& RowLabels() const { return labels_; }
+    // The points the line is drawn through (record number, value).
+    QList<QPointF> DrawnPoints() const;
 
   signals:
     // After every rebuild: the field charted, with its caption.
@@ -40,22 +52,41 @@ class TelemetryChart : public QChartView {
 
   protected:
     bool viewportEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
+    // How many pixel columns the plot has (its width before the first layout).
+    std::size_t PlotColumns() const;
+    // Follows the stored records; false when they no longer continue what is charted.
+    bool Follow();
+    void ThinAll();
+    void DrawAll();
+    void DrawFrom(std::size_t column);
+    void SetAxes();
     void LabelRows();
     // A row's value as the panel writes it, with its unit.
     QString ShownValue(std::size_t row) const;
     void Describe();
 
+    class LineItem;
+
     const TelemetryHistory& history_;
     QLineSeries* series_ = nullptr;
+    LineItem* line_ = nullptr; // owned by the chart
     QValueAxis* axisY_ = nullptr;
     QCategoryAxis* axisX_ = nullptr;
-    int field_ = 0;
-    std::vector<double> values_;
+    int field_ = -1;
+    std::vector<double> values_; // of the records first_ on
+    std::int32_t first_ = 1;     // the record number of values_[0]
     QStringList labels_;
-    QString rangeName_;
     std::int32_t labelsFirst_ = 1; // the record number of labels_[0]
+    ColumnThinning thin_;
+    std::size_t columns_ = 0;      // the plot's pixel columns thin_ was made for
+    std::size_t drawnColumns_ = 0; // columns whose two points the series holds
+    bool drawn_ = false;           // the series and axes show thin_ (not while hidden)
+    std::vector<std::pair<std::int32_t, QString>> axisLabels_;
+    QString rangeName_;
+    QString descriptionTail_;
 };
 
 } // namespace tavrik

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <utility>
 #include <vector>
 
 #include "app/Look.h"
@@ -99,9 +100,11 @@ void TelemetryPanel::LabelFields() {
 
 void TelemetryPanel::Select(int field) {
     Option1[static_cast<std::size_t>(field)]->setChecked(true); // the group clears the others
-    chosen_ = field;
-    for (int i = 0; i < kFieldCount; ++i)
-        Paint(i);
+    // Only the boxes whose background changes get a new palette: each one set
+    // is a style change and a repaint.
+    const int before = std::exchange(chosen_, field);
+    if (before >= 0 && before != field) Paint(before);
+    Paint(field);
 }
 
 void TelemetryPanel::Paint(int field) {
@@ -121,9 +124,14 @@ void TelemetryPanel::ShowLimitState(int field, const QColor& background, const Q
 }
 
 void TelemetryPanel::ShowRecord(const TelemetryRecord& record) {
-    for (int i = 0; i < kFieldCount; ++i) {
-        if (auto text = ValueText(i, record.values[static_cast<std::size_t>(i)]))
-            Text1[static_cast<std::size_t>(i)]->setText(Utf8Text(*text));
+    // A box whose value did not change keeps its text: setting a line edit's
+    // text lays it out, tells assistive tools and repaints it even when equal,
+    // and most fields of consecutive frames hold the same value.
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        const double v = record.values[i];
+        if (shown_[i] && *shown_[i] == v) continue;
+        shown_[i] = v;
+        if (auto text = ValueText(static_cast<int>(i), v)) Text1[i]->setText(Utf8Text(*text));
     }
 }
 

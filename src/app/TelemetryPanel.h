@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QString>
 #include <array>
+#include <optional>
 
 #include "telemetry/FrameLayout.h"
 #include "telemetry/TelemetryHistory.h"
@@ -53,6 +54,7 @@ class TelemetryPanel {
     QButtonGroup* choices_ = nullptr;
     int chosen_ = -1;
     std::array<QColor, kFieldCount> limitColour_{};
+    std::array<std::optional<double>, kFieldCount> shown_{}; // the value each box shows
 };
 
 } // namespace tavrik

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "archive/ArchiveImport.h"
+#include "archive/ThreadPriority.h"
 
 namespace tavrik {
 
@@ -313,6 +314,8 @@ void ArchiveWriter::Report(ArchiveNews news) {
 }
 
 void ArchiveWriter::Run() {
+    // A catch-up keeps this thread busy for minutes; live frames only wait in the queue.
+    LowerThreadPriority();
     if (!OpenOnThread()) dead_ = true;
     std::vector<ArchiveFrame> batch;
     for (;;) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/ArchiveSchema.h" // kPassGapMs: one meaning of a pass, live and archived
 #include "web/WebState.h"
 
 namespace tavrik {
@@ -47,8 +48,6 @@ class WebArchive {
                         Done<std::vector<PassView>> done) = 0;
 };
 
-// Frames further apart than this belong to different passes.
-inline constexpr std::int64_t kPassGapMs = 10 * 60'000;
 
 // The field's values of the records in [fromMs, toMs], one point per record
 // when they are no more than `points`, otherwise in `points` equal time

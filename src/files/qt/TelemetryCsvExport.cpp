@@ -1,9 +1,9 @@
 #include "files/qt/TelemetryCsvExport.h"
 
-#include <QElapsedTimer>
 #include <algorithm>
 
 #include "telemetry/FrameText.h"
+#include "time/SliceBudget.h"
 
 namespace tavrik {
 
@@ -18,8 +18,6 @@ std::string HeaderSource() {
             std::stoi(std::string(kTelemetryHeaderText.substr(i, 2)), nullptr, 16));
     return SourceCallSign({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
-
-constexpr qint64 kSliceMs = 5;
 
 } // namespace
 
@@ -49,11 +47,10 @@ bool TelemetryCsvExport::Start(const QString& path) {
 }
 
 void TelemetryCsvExport::Slice() {
-    QElapsedTimer budget;
-    budget.start();
+    const SliceBudget budget;
     // A rolling history may have let the oldest records go between slices.
     next_ = std::max(next_, history_.FirstStored());
-    while (next_ <= last_ && budget.elapsed() < kSliceMs) {
+    while (next_ <= last_ && !budget.Spent()) {
         for (int i = 0; i < 64 && next_ <= last_; ++i, ++next_, ++written_) {
             const TelemetryRecord& r = history_.Record(next_);
             writer_.AppendRow({.record = next_,

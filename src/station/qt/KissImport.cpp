@@ -1,6 +1,5 @@
 #include "station/qt/KissImport.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include "files/TelemetryExport.h"
 #include "station/FramePipeline.h"
 #include "support/qt/QtText.h"
+#include "time/SliceBudget.h"
 
 namespace tavrik {
 
@@ -92,8 +92,8 @@ void KissImport::ProcessRecord(const KissRecord& record) {
 void KissImport::Slice() {
     if (!running_) return;
     // Work for a few milliseconds, then let the loop run.
-    QElapsedTimer budget;
-    budget.start();
+    const SliceBudget budget;
+    const SliceBudget early(SliceBudget::kSlice / 4);
     if (std::exchange(fresh_, false)) {
         // A frame's text takes at most three characters per file byte. Room for
         // the whole file is made once, instead of the listing being copied at
@@ -104,7 +104,7 @@ void KissImport::Slice() {
         if (listing_.capacity() < want) listing_.reserve(want);
     }
     const KissFileReader::SkipReport skipped = [this](const KissSkip& skip) { Skipped(skip); };
-    while (budget.elapsed() < 8) {
+    while (!budget.Spent()) {
         if (!readingDone_) {
             if (const KissRecord* record = reader_->Next(skipped)) {
                 ProcessRecord(*record);
@@ -113,7 +113,7 @@ void KissImport::Slice() {
             readingDone_ = true;
         }
         // The chart and panel of the end get a slice of their own.
-        if (budget.elapsed() > 1) break;
+        if (early.Spent()) break;
         FinishFile();
         return;
     }

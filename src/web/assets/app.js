@@ -3,7 +3,7 @@
   "use strict";
   var token = new URLSearchParams(location.search).get("token");
   var $ = function (id) { return document.getElementById(id); };
-  var built = false, lastNumber = -1, chosen = 5, plot = null, station = null, chartBusy = false;
+  var built = false, lastNumber = -1, chosen = 5, plot = null, plotShape = "", station = null, chartBusy = false;
   var DAY = 86400000;
 
   function get(path) {
@@ -165,7 +165,10 @@
   function refreshChart() {
     if (!built || chartBusy) return;
     chartBusy = true;
-    var host = $("chart"), points = Math.max(50, Math.min(2000, Math.floor(host.clientWidth / 2)));
+    // One bucket (its mean, lowest and highest) per pixel column of the plot:
+    // more would be drawn on top of each other.
+    var host = $("chart"), plotWidth = plot ? plot.bbox.width / uPlot.pxRatio : host.clientWidth - 60;
+    var points = Math.max(50, Math.min(2000, Math.floor(plotWidth)));
     var passes = $("range").value === "pass" ? get("/api/passes?from=-3650d&to=now") : Promise.resolve(null);
     passes.then(function (p) {
       return get("/api/series?field=" + chosen + "&points=" + points + "&" + rangeQuery(p && p.passes));
@@ -197,8 +200,13 @@
         legend: { show: false },
         plugins: [tooltip()]
       };
+      // A new frame only brings new data: the plot keeps its canvas, axes and
+      // cursor, and is made again only for another field (or points shown).
+      var shape = label + (s.t.length < 200 ? " points" : "");
+      if (plot && plotShape === shape) return plot.setData(data);
       if (plot) plot.destroy();
       plot = new uPlot(opts, data, host);
+      plotShape = shape;
     }).catch(function (e) { $("chart-info").textContent = "chart: " + e.message; })
       .finally(function () { chartBusy = false; });
   }
