@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/Form1.h"
+#include "intake/qt/AgwClient.h"
 #include "files/Kiss.h"
 #include "http_test_server.h"
 #include "intake/Agw.h"

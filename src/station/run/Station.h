@@ -25,6 +25,7 @@
 #include "station/qt/StationUploads.h"
 #include "telemetry/TelemetryHistory.h"
 #include "time/Clock.h"
+#include "time/TimeArgument.h"
 #include "upload/qt/UploadRoute.h"
 #include "web/StationWeb.h"
 
