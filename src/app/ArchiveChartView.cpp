@@ -257,11 +257,16 @@ void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption
                                UtcText(data.span.toMs, QStringLiteral("yyyy-MM-dd hh:mm")))
                           .arg(frames)
                           .arg(Value(lo), Value(sum / static_cast<double>(frames)), Value(hi));
-        if (!red.isEmpty() || !yellow.isEmpty())
-            description +=
-                QStringLiteral("; beyond a red limit in %1 places, beyond a yellow limit in %2")
-                    .arg(red.size())
-                    .arg(yellow.size());
+        // The buckets marked: "; beyond a red limit in 1 place, beyond a yellow limit in 3 places".
+        QStringList beyond;
+        for (const auto& [marks, colour] : {std::pair{&red, "red"}, std::pair{&yellow, "yellow"}})
+            if (!marks->isEmpty())
+                beyond << QStringLiteral("beyond a %1 limit in %2 place%3")
+                              .arg(QLatin1String(colour))
+                              .arg(marks->size())
+                              .arg(marks->size() == 1 ? "" : "s");
+        if (!beyond.isEmpty())
+            description += QStringLiteral("; ") + beyond.join(QStringLiteral(", "));
     }
     setAccessibleName(caption);
     setAccessibleDescription(description);

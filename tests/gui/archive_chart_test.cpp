@@ -109,14 +109,6 @@ std::int64_t Frames(const ArchiveChartData& d) {
     return n;
 }
 
-// The maxima of the buckets whose worst is `level`: those the chart marks.
-std::vector<double> Marked(const ArchiveChartData& d, LimitLevel level) {
-    std::vector<double> maxima;
-    for (const SeriesBucket& b : d.buckets)
-        if (b.worst == level) maxima.push_back(b.max);
-    return maxima;
-}
-
 } // namespace
 
 TEST_F(ArchiveChartTest, EachRangeCoversItsFramesAndAYearKeepsEveryExtreme) {
@@ -145,8 +137,13 @@ TEST_F(ArchiveChartTest, EachRangeCoversItsFramesAndAYearKeepsEveryExtreme) {
             << qPrintable(chart->View()->accessibleDescription());
         EXPECT_TRUE(chart->View()->isVisible());
         EXPECT_FALSE(run->isVisible());
-        if (c.range == ChartRange::Day) {
-            EXPECT_EQ(Marked(d, LimitLevel::Yellow).size(), 1u);
+        // The red frame marks its bucket of the year (hour summaries), the
+        // yellow one of the last pass also that of its day (rows).
+        if (c.range == ChartRange::Day || c.range == ChartRange::Year) {
+            EXPECT_TRUE(chart->View()->accessibleDescription().endsWith(
+                c.range == ChartRange::Day ? "; beyond a yellow limit in 1 place"
+                                           : "; beyond a red limit in 1 place, beyond a yellow "
+                                             "limit in 1 place"));
         }
     }
     const ArchiveChartData& year = Choose(ChartRange::Year);
@@ -159,13 +156,6 @@ TEST_F(ArchiveChartTest, EachRangeCoversItsFramesAndAYearKeepsEveryExtreme) {
                   ->max,
               9500);
     (void)hi;
-    // The red frame marks its bucket of the year (from the hour summaries), and
-    // only that one; the yellow one the bucket of its day (from the rows).
-    EXPECT_EQ(Marked(year, LimitLevel::Red), std::vector<double>{9500});
-    EXPECT_EQ(Marked(year, LimitLevel::Yellow).size(), 1u);
-    EXPECT_TRUE(chart->View()->accessibleDescription().endsWith(
-        "beyond a red limit in 1 places, beyond a yellow limit in 1"))
-        << qPrintable(chart->View()->accessibleDescription());
 
     // The tooltip of the bucket under the pointer.
     const SeriesBucket& b = year.buckets[year.buckets.size() / 2];
