@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -59,8 +60,23 @@ std::int64_t FrameTime(std::int64_t i, std::int64_t n) {
     return kYearStart + pass * kOrbitMs + k * kPassMs / perPass;
 }
 
+// With TAVRIK_BENCH_LEVELS=1 every frame comes judged, as with LIMITS=: every
+// field in range, one in ten frames red in Batt volts.
+bool WithLevels() {
+    static const bool on = std::getenv("TAVRIK_BENCH_LEVELS") != nullptr;
+    return on;
+}
+
+FieldLevels Judged(std::int64_t i) {
+    FieldLevels l;
+    l.fill(LimitLevel::InRange);
+    if (i % 10 == 0) l[21] = LimitLevel::Red;
+    return l;
+}
+
 ArchiveFrame MakeFrame(Lcg& rng, std::int64_t timeMs) {
     ArchiveFrame a;
+    if (WithLevels()) a.levels = Judged(timeMs / 1000);
     a.timeMs = timeMs;
     a.source = "TAVRIK";
     a.data = VaryingTelemetryFrame(rng);
@@ -188,6 +204,12 @@ int Live(const std::string& path, int n) {
         d.heard.kissFile = "/home/station/tavrik-decoder/TAVRIK_01112025_0000.kss";
         d.heard.kissOffset = 30 + 152LL * i;
         d.source = "TAVRIK";
+        if (WithLevels()) {
+            d.limits.emplace();
+            const FieldLevels l = Judged(i);
+            for (std::size_t f = 0; f < l.size(); ++f)
+                d.limits->values.fields[f].level = l[f];
+        }
         const auto t0 = Steady::now();
         consumer.TelemetryDecoded(d);
         const auto t1 = Steady::now();

@@ -45,9 +45,7 @@ class ChartReader {
             return why;
         data.span = {range.fromMs, range.toMs};
         data.bucketMs = series.bucketMs;
-        data.buckets.reserve(series.buckets.size());
-        for (const SeriesBucket& b : series.buckets)
-            data.buckets.push_back({b.startMs, b.count, b.min, b.avg, b.max, 0});
+        data.buckets = std::move(series.buckets);
         return {};
     }
 

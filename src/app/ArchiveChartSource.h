@@ -11,22 +11,9 @@
 #include <vector>
 
 #include "app/ChartRangeBox.h"
+#include "telemetry/SeriesBucket.h"
 
 namespace tavrik {
-
-// Bucket flags: a value of the bucket stood beyond its yellow or red limit.
-inline constexpr std::uint32_t kBucketYellow = 1;
-inline constexpr std::uint32_t kBucketRed = 2;
-
-// The frames of one field that fell in [startMs, startMs + bucket width).
-struct ChartBucket {
-    std::int64_t startMs = 0;
-    std::int64_t count = 0;
-    double min = 0;
-    double avg = 0;
-    double max = 0;
-    std::uint32_t flags = 0;
-};
 
 struct ArchiveChartRequest {
     int field = 0;
@@ -37,10 +24,10 @@ struct ArchiveChartRequest {
 
 struct ArchiveChartData {
     ArchiveChartRequest request;
-    TimeSpan span;                    // what the buckets cover (empty when nothing is archived)
-    std::int64_t bucketMs = 0;        // width of a bucket
-    std::vector<ChartBucket> buckets; // ascending, empty buckets left out
-    std::string error;                // why there is no answer ("" when there is)
+    TimeSpan span;                     // what the buckets cover (empty when nothing is archived)
+    std::int64_t bucketMs = 0;         // width of a bucket
+    std::vector<SeriesBucket> buckets; // ascending, empty buckets left out
+    std::string error;                 // why there is no answer ("" when there is)
 };
 
 // Answers one request; called on a worker thread, one call at a time.

@@ -92,14 +92,14 @@ constexpr std::int64_t kJoinMs = 20 * kMinuteMs;
 // frame was. A run's ends reach its outer buckets' edges, so a lone bucket is
 // drawn as wide as it is.
 template <class TopBottom>
-void Edges(const std::vector<ChartBucket>& buckets, std::int64_t width, TopBottom topBottom,
+void Edges(const std::vector<SeriesBucket>& buckets, std::int64_t width, TopBottom topBottom,
            QList<QPointF>& upper, QList<QPointF>& lower) {
     const std::size_t n = buckets.size();
     const auto apart = [&](std::size_t i) { // bucket i and the next are not one run
         return buckets[i + 1].startMs - (buckets[i].startMs + width) >= kJoinMs;
     };
     for (std::size_t i = 0; i < n; ++i) {
-        const ChartBucket& b = buckets[i];
+        const SeriesBucket& b = buckets[i];
         const double start = static_cast<double>(b.startMs);
         const double end = start + static_cast<double>(width);
         const bool first = i == 0 || apart(i - 1);
@@ -199,11 +199,11 @@ void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption
     QList<QPointF> yellow, red;
     std::int64_t frames = 0;
     double lo = 0, hi = 0, sum = 0;
-    for (const ChartBucket& b : data.buckets) {
+    for (const SeriesBucket& b : data.buckets) {
         const double x = static_cast<double>(b.startMs) + half;
-        if (b.flags & kBucketRed)
+        if (b.worst == LimitLevel::Red)
             red.append({x, b.max});
-        else if (b.flags & kBucketYellow)
+        else if (b.worst == LimitLevel::Yellow)
             yellow.append({x, b.max});
         lo = frames == 0 ? b.min : std::min(lo, b.min);
         hi = frames == 0 ? b.max : std::max(hi, b.max);
@@ -236,8 +236,8 @@ void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption
     const qreal plotHeight =
         chart()->plotArea().height() > 0 ? chart()->plotArea().height() : height() - 60.0;
     const double pixel = (ticks.high - ticks.low) / std::max<qreal>(plotHeight, 50);
-    DrawArea(band_, data, [](const ChartBucket& b) { return std::pair{b.max, b.min}; });
-    DrawArea(avg_, data, [pixel](const ChartBucket& b) {
+    DrawArea(band_, data, [](const SeriesBucket& b) { return std::pair{b.max, b.min}; });
+    DrawArea(avg_, data, [pixel](const SeriesBucket& b) {
         return std::pair{b.avg + pixel, b.avg - pixel};
     });
 
@@ -257,11 +257,16 @@ void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption
                                UtcText(data.span.toMs, QStringLiteral("yyyy-MM-dd hh:mm")))
                           .arg(frames)
                           .arg(Value(lo), Value(sum / static_cast<double>(frames)), Value(hi));
-        if (!red.isEmpty() || !yellow.isEmpty())
-            description +=
-                QStringLiteral("; beyond a red limit in %1 places, beyond a yellow limit in %2")
-                    .arg(red.size())
-                    .arg(yellow.size());
+        // The buckets marked: "; beyond a red limit in 1 place, beyond a yellow limit in 3 places".
+        QStringList beyond;
+        for (const auto& [marks, colour] : {std::pair{&red, "red"}, std::pair{&yellow, "yellow"}})
+            if (!marks->isEmpty())
+                beyond << QStringLiteral("beyond a %1 limit in %2 place%3")
+                              .arg(QLatin1String(colour))
+                              .arg(marks->size())
+                              .arg(marks->size() == 1 ? "" : "s");
+        if (!beyond.isEmpty())
+            description += QStringLiteral("; ") + beyond.join(QStringLiteral(", "));
     }
     setAccessibleName(caption);
     setAccessibleDescription(description);
@@ -279,7 +284,7 @@ QString ArchiveChartView::Value(double v) const {
     return unit.empty() ? text : text + QLatin1Char(' ') + Utf8Text(unit);
 }
 
-const ChartBucket* ArchiveChartView::BucketAt(QPoint viewPos) const {
+const SeriesBucket* ArchiveChartView::BucketAt(QPoint viewPos) const {
     if (data_.buckets.empty()) return nullptr;
     const QPointF at = chart()->mapToValue(mapToScene(viewPos), band_);
     const QPointF beside = chart()->mapToValue(mapToScene(viewPos + QPoint(3, 0)), band_);
@@ -289,8 +294,8 @@ const ChartBucket* ArchiveChartView::BucketAt(QPoint viewPos) const {
     const double half = double(data_.bucketMs) / 2;
     auto it = std::lower_bound(
         data_.buckets.begin(), data_.buckets.end(), at.x(),
-        [half](const ChartBucket& b, double x) { return double(b.startMs) + half < x; });
-    const ChartBucket* best = nullptr;
+        [half](const SeriesBucket& b, double x) { return double(b.startMs) + half < x; });
+    const SeriesBucket* best = nullptr;
     double bestDistance = reach;
     for (auto c : {it, it == data_.buckets.begin() ? it : it - 1}) {
         if (c == data_.buckets.end()) continue;
@@ -303,20 +308,23 @@ const ChartBucket* ArchiveChartView::BucketAt(QPoint viewPos) const {
     return best;
 }
 
-QString ArchiveChartView::BucketText(const ChartBucket& b) const {
+QString ArchiveChartView::BucketText(const SeriesBucket& b) const {
     const std::int64_t end = b.startMs + data_.bucketMs;
     const QString format = data_.bucketMs < kDayMs ? QStringLiteral("yyyy-MM-dd hh:mm:ss")
                                                    : QStringLiteral("yyyy-MM-dd hh:mm");
     return QStringLiteral("%1 to %2 UTC\n%3 frames\nmin %4\navg %5\nmax %6")
-        .arg(UtcText(b.startMs, format), UtcText(end, format))
-        .arg(b.count)
-        .arg(Value(b.min), Value(b.avg), Value(b.max));
+               .arg(UtcText(b.startMs, format), UtcText(end, format))
+               .arg(b.count)
+               .arg(Value(b.min), Value(b.avg), Value(b.max)) +
+           (b.worst == LimitLevel::Red      ? QStringLiteral("\nbeyond a red limit")
+            : b.worst == LimitLevel::Yellow ? QStringLiteral("\nbeyond a yellow limit")
+                                            : QString());
 }
 
 bool ArchiveChartView::viewportEvent(QEvent* event) {
     if (event->type() != QEvent::ToolTip) return QChartView::viewportEvent(event);
     const auto* help = static_cast<QHelpEvent*>(event);
-    if (const ChartBucket* b = BucketAt(help->pos())) {
+    if (const SeriesBucket* b = BucketAt(help->pos())) {
         QToolTip::showText(help->globalPos(), BucketText(*b), this);
         return true;
     }

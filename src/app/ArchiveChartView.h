@@ -32,9 +32,9 @@ class ArchiveChartView : public QChartView {
     void Show(const ArchiveChartData& data, const QString& caption);
     const ArchiveChartData& Shown() const { return data_; }
     // The bucket under a point of the view, if any (what the tooltip tells).
-    const ChartBucket* BucketAt(QPoint viewPos) const;
+    const SeriesBucket* BucketAt(QPoint viewPos) const;
     // The tooltip's text for a bucket.
-    QString BucketText(const ChartBucket& bucket) const;
+    QString BucketText(const SeriesBucket& bucket) const;
     // The min-max band as drawn.
     const QAreaSeries* Band() const { return band_; }
 

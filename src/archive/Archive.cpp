@@ -285,14 +285,15 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
             cols += ", " + StoredColumn(i);
             params += ", ?";
         }
-        cols += ", azimuth, elevation, range_km, range_rate_km_s, pass_aos";
-        params += ", ?, ?, ?, ?, ?";
+        cols += ", azimuth, elevation, range_km, range_rate_km_s, pass_aos, limit_levels";
+        params += ", ?, ?, ?, ?, ?, ?";
         return "INSERT INTO frame (" + cols + ") VALUES (" + params +
                ") ON CONFLICT (time_ms, frame_hash) DO NOTHING";
     }();
     sqlite3_stmt* ins = s.insertFrame.Get(db_, insertSql);
     s.inserted.clear();
     s.values.resize(frames.size());
+    s.levels.resize(frames.size());
     FrameBuffer fb;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const ArchiveFrame& f = frames[i];
@@ -302,6 +303,7 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
             continue;
         }
         s.values[i] = DecodeValues(fb);
+        s.levels[i] = f.levels ? *f.levels : judge_ ? judge_(s.values[i]) : FieldLevels{};
         std::int64_t id = 0;
         if (!f.kissFile.empty() && !fileId(f.kissFile, id)) return fail();
         sqlite3_reset(ins);
@@ -342,6 +344,7 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
             for (int k = 0; k < 5; ++k)
                 sqlite3_bind_null(ins, skyAt + k);
         }
+        BindLevels(ins, skyAt + 5, s.levels[i]);
         if (!ok(sqlite3_step(ins), "adding a frame")) return fail();
         if (sqlite3_changes(db_) > 0)
             s.inserted.push_back(i);
@@ -360,7 +363,8 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
     // Hours: the new frames' summaries merged into the stored ones.
     std::map<std::int64_t, Summary> hours;
     for (const std::size_t i : s.inserted)
-        hours[FloorDiv(frames[i].timeMs, kHourMs) * kHourMs].Add(frames[i].timeMs, s.values[i]);
+        hours[FloorDiv(frames[i].timeMs, kHourMs) * kHourMs].Add(frames[i].timeMs, s.values[i],
+                                                                 s.levels[i]);
     static const std::string hourGetSql =
         SummarySelect("hour_summary", "hour_ms") + " WHERE hour_ms = ?";
     static const std::string hourPutSql = SummaryInsert("hour_summary", "hour_ms");
@@ -393,7 +397,7 @@ WriteResult Archive::Insert(std::span<const ArchiveFrame> frames, const KissMark
         Summary run;
         std::size_t b = a;
         do {
-            run.Add(order[b].first, s.values[order[b].second]);
+            run.Add(order[b].first, s.values[order[b].second], s.levels[order[b].second]);
             ++b;
         } while (b < order.size() && order[b].first - order[b - 1].first <= kPassGapMs);
         a = b;

@@ -79,7 +79,9 @@ class Archive {
     // updates the hour and pass summaries. With a mark, the KISS file's
     // archived-to offset is moved in the same transaction, so the mark never
     // runs ahead of the frames.
+    // A frame that comes without levels is judged by the judge, when one is set.
     WriteResult Insert(std::span<const ArchiveFrame> frames, const KissMark* mark = nullptr);
+    void SetJudge(LevelJudge judge) { judge_ = std::move(judge); }
     // The archived-to offset of a KISS file as it was named when archived (0 when unknown).
     std::uint64_t ArchivedTo(const std::string& kissFile, std::string* error = nullptr);
     std::string Marks(std::vector<KissMark>& out);
@@ -128,6 +130,7 @@ class Archive {
     Access access_ = Access::Read;
     OpenFailure failure_ = OpenFailure::None;
     int migratedFrom_ = 0;
+    LevelJudge judge_;
     ArchiveStatements* st_ = nullptr; // the prepared statements, kept for the connection's life
 };
 

@@ -88,17 +88,19 @@ std::string Archive::QuerySeries(int field, TimeRange range, int points, Series&
     const std::int64_t grid = FloorDiv(range.fromMs, bucket) * bucket;
     const std::string& col = FieldColumn(field);
     const auto f = static_cast<std::size_t>(field);
+    // The field's digit of the levels column: NULL (unchecked) for rows without one.
+    const std::string level = "substr(limit_levels, " + std::to_string(field + 1) + ", 1)";
     sqlite3_stmt* q =
         out.fromSummaries
             ? st_->hourSeries[f].Get(db_, "SELECT hour_ms, frames, " + col + "_min, " + col +
-                                              "_max, " + col +
-                                              "_sum FROM hour_summary WHERE hour_ms >= ? AND "
+                                              "_max, " + col + "_sum, " + level +
+                                              " FROM hour_summary WHERE hour_ms >= ? AND "
                                               "hour_ms < ? ORDER BY hour_ms")
             // Grouped in SQL, so at most one row per bucket comes back.
-            : st_->rawSeries[f].Get(db_, "SELECT min(time_ms), count(*), min(v), max(v), sum(v) "
-                                         "FROM (SELECT time_ms, " +
-                                             CalibratedSql(field) +
-                                             " AS v FROM frame WHERE time_ms >= ?1 AND "
+            : st_->rawSeries[f].Get(db_, "SELECT min(time_ms), count(*), min(v), max(v), sum(v), "
+                                         "max(l) FROM (SELECT time_ms, " +
+                                             CalibratedSql(field) + " AS v, " + level +
+                                             " AS l FROM frame WHERE time_ms >= ?1 AND "
                                              "time_ms < ?2) GROUP BY (time_ms - ?3) / ?4 "
                                              "ORDER BY 1 LIMIT ?5");
     if (!q) return sqlite3_errmsg(db_);
@@ -119,13 +121,15 @@ std::string Archive::QuerySeries(int field, TimeRange range, int points, Series&
         const double lo = sqlite3_column_double(q, 2);
         const double hi = sqlite3_column_double(q, 3);
         const double sum = sqlite3_column_double(q, 4);
+        const LimitLevel worst = LevelOf(q, 5, 0);
         const std::int64_t i = (t - grid) / bucket;
         if (i != index || out.buckets.empty()) {
             index = i;
-            out.buckets.push_back({grid + i * bucket, n, lo, sum, hi});
+            out.buckets.push_back({grid + i * bucket, n, lo, sum, hi, worst});
             continue;
         }
         SeriesBucket& b = out.buckets.back();
+        b.worst = Worse(b.worst, worst);
         b.count += n;
         b.min = std::min(b.min, lo);
         b.max = std::max(b.max, hi);

@@ -116,9 +116,17 @@ std::string Exec(sqlite3* db, const std::string& sql) {
 
 const std::vector<std::vector<std::string>>& MigrationSteps();
 
+std::string HoursView(bool levels) {
+    return "CREATE VIEW hours AS SELECT\n"
+           "  hour_ms / 1000.0 AS time,\n"
+           "  strftime('%Y-%m-%dT%H:%M:%fZ', hour_ms / 1000.0, 'unixepoch') AS utc,\n"
+           "  frames" +
+           SummaryViewColumns() + (levels ? ",\n  limit_levels" : "") + "\nFROM hour_summary";
+}
+
 // For Grafana and the sqlite3 shell: time in Unix seconds, utc as ISO text;
 // with the sky, where the satellite stood when the frame was heard.
-std::string TelemetryView(bool sky) {
+std::string TelemetryView(bool sky, bool levels) {
     std::string viewColumns;
     for (const FieldSpec& f : FieldTable())
         viewColumns += f.calibration == Calibration::Raw
@@ -132,13 +140,14 @@ std::string TelemetryView(bool sky) {
            (sky ? ",\n  azimuth, elevation, range_km, range_rate_km_s, pass_aos / 1000.0 AS "
                   "pass_aos"
                 : "") +
+           (levels ? ",\n  limit_levels" : "") +
            "\nFROM frame LEFT JOIN kiss_file ON kiss_file.id = frame.file_id";
 }
 
 // The passes as heard (frames without a long gap); with the sky, each joined
 // to the predicted pass it overlaps, and the predicted passes nobody heard
 // listed too (no frames, no summary).
-std::string PassesView(bool sky) {
+std::string PassesView(bool sky, bool levels) {
     const std::string heard =
         "SELECT\n"
         "  start_ms / 1000.0 AS time,\n"
@@ -146,7 +155,7 @@ std::string PassesView(bool sky) {
         "  strftime('%Y-%m-%dT%H:%M:%fZ', start_ms / 1000.0, 'unixepoch') AS utc,\n"
         "  (end_ms - start_ms) / 1000.0 AS duration_s,\n"
         "  frames" +
-        SummaryViewColumns();
+        SummaryViewColumns() + (levels ? ",\n  limit_levels" : "");
     if (!sky) return "CREATE VIEW passes AS " + heard + "\nFROM pass_summary";
     const std::string predicted =
         ",\n  s.aos_ms / 1000.0 AS aos, s.tca_ms / 1000.0 AS tca, s.los_ms / 1000.0 AS los,\n"
@@ -162,6 +171,7 @@ std::string PassesView(bool sky) {
                           "  (s.los_ms - s.aos_ms) / 1000.0, 0";
     for (std::size_t i = 0; i < Columns().size(); ++i)
         unheard += ", NULL, NULL, NULL, NULL, NULL";
+    if (levels) unheard += ", NULL";
     return "CREATE VIEW passes AS " + heard + predicted +
            "\nFROM pass_summary p LEFT JOIN sky_pass s ON s.aos_ms <= p.end_ms AND s.los_ms >= "
            "p.start_ms\nUNION ALL " +
@@ -191,9 +201,22 @@ const std::vector<std::vector<std::string>>& MigrationSteps() {
             "  los_azimuth REAL NOT NULL\n"
             ")",
             "DROP VIEW telemetry",
-            TelemetryView(true),
+            TelemetryView(true, false),
             "DROP VIEW passes",
-            PassesView(true),
+            PassesView(true, false),
+        },
+        // The limits' levels: per frame as judged when it was written, per
+        // hour and pass the worst of each field. Older rows stay NULL: unchecked.
+        {
+            "ALTER TABLE frame ADD COLUMN limit_levels TEXT",
+            "ALTER TABLE hour_summary ADD COLUMN limit_levels TEXT",
+            "ALTER TABLE pass_summary ADD COLUMN limit_levels TEXT",
+            "DROP VIEW telemetry",
+            TelemetryView(true, true),
+            "DROP VIEW hours",
+            HoursView(true),
+            "DROP VIEW passes",
+            PassesView(true, true),
         },
     };
     return steps;
@@ -271,13 +294,9 @@ std::vector<std::string> SchemaStatements() {
         ")",
         "INSERT INTO field VALUES\n  " + fieldRows,
         // For Grafana and the sqlite3 shell: time in Unix seconds, utc as ISO text.
-        TelemetryView(false),
-        "CREATE VIEW hours AS SELECT\n"
-        "  hour_ms / 1000.0 AS time,\n"
-        "  strftime('%Y-%m-%dT%H:%M:%fZ', hour_ms / 1000.0, 'unixepoch') AS utc,\n"
-        "  frames" +
-            SummaryViewColumns() + "\nFROM hour_summary",
-        PassesView(false),
+        TelemetryView(false, false),
+        HoursView(false),
+        PassesView(false, false),
     };
 }
 
@@ -312,7 +331,7 @@ std::string CheckSchema(sqlite3* db, SchemaCheck& check, int& version) {
     return {};
 }
 
-std::string CreateOrMigrate(sqlite3* db, int from) {
+std::string CreateOrMigrate(sqlite3* db, int from, int to) {
     if (std::string why = Exec(db, "BEGIN IMMEDIATE"); !why.empty()) return why;
     std::string why;
     // A new archive is made as version 1 and brought up by the same steps as
@@ -325,11 +344,10 @@ std::string CreateOrMigrate(sqlite3* db, int from) {
         from = 1;
     }
     const auto& steps = MigrationSteps();
-    for (int v = from; v < kArchiveSchemaVersion && why.empty(); ++v)
+    for (int v = from; v < to && why.empty(); ++v)
         for (const std::string& sql : steps.at(static_cast<std::size_t>(v - 1)))
             if (why.empty()) why = Exec(db, sql);
-    if (why.empty())
-        why = Exec(db, "PRAGMA user_version = " + std::to_string(kArchiveSchemaVersion));
+    if (why.empty()) why = Exec(db, "PRAGMA user_version = " + std::to_string(to));
     if (why.empty()) why = Exec(db, "COMMIT");
     if (!why.empty()) Exec(db, "ROLLBACK");
     return why;

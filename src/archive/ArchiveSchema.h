@@ -21,9 +21,15 @@ inline constexpr std::string_view kArchiveFileName = "tavrik-archive.sqlite";
 inline constexpr std::int32_t kArchiveApplicationId = 0x54415652;
 // PRAGMA user_version this build writes; it opens every version up to this one.
 // 2: the sky (where each frame was heard, predicted passes).
-inline constexpr int kArchiveSchemaVersion = 2;
+// 3: the limits' levels of each frame, and each hour's and pass's worst.
+inline constexpr int kArchiveSchemaVersion = 3;
 // The first version whose frames carry the sky columns.
 inline constexpr int kArchiveSkyVersion = 2;
+
+// The column that holds a frame's (or a summary's) limit levels: one digit
+// per field in field order, '0' unchecked, '1' in range, '2' yellow, '3' red;
+// NULL when no field was checked.
+inline constexpr std::string_view kLevelsColumn = "limit_levels";
 
 // A pass: frames with no gap longer than this between neighbours.
 inline constexpr std::int64_t kPassGapMs = 20 * 60 * 1000;
@@ -57,8 +63,9 @@ enum class SchemaCheck {
 // text on success, else the SQLite error (not a database, corrupt, ...).
 std::string CheckSchema(sqlite3* db, SchemaCheck& check, int& version);
 // Creates the schema in an empty database, or runs the migration steps from
-// `from` to the current version, in one transaction either way.
-std::string CreateOrMigrate(sqlite3* db, int from);
+// `from` to `to` (the current version; an older one makes a file as that
+// version did, for the tests of migration), in one transaction either way.
+std::string CreateOrMigrate(sqlite3* db, int from, int to = kArchiveSchemaVersion);
 
 // The statements of schema version 1, as docs/archive.md documents them; the
 // migration steps bring it to the current version.

@@ -10,7 +10,7 @@ std::string SummarySelect(const char* table, const char* first) {
         const std::string& c = FieldColumn(i);
         s += ", " + c + "_min, " + c + "_max, " + c + "_sum, " + c + "_min_ms, " + c + "_max_ms";
     }
-    return s + " FROM " + table;
+    return s + ", limit_levels FROM " + table;
 }
 
 std::string SummaryInsert(const char* table, const char* first) {
@@ -21,6 +21,8 @@ std::string SummaryInsert(const char* table, const char* first) {
         cols += ", " + c + "_min, " + c + "_max, " + c + "_sum, " + c + "_min_ms, " + c + "_max_ms";
         params += ", ?, ?, ?, ?, ?";
     }
+    cols += ", limit_levels";
+    params += ", ?";
     return std::string("INSERT OR REPLACE INTO ") + table + " (" + cols + ") VALUES (" + params +
            ")";
 }
@@ -38,6 +40,7 @@ Summary ReadSummary(sqlite3_stmt* st) {
         f.minMs = sqlite3_column_int64(st, c++);
         f.maxMs = sqlite3_column_int64(st, c++);
     }
+    ReadLevels(st, c, s.levels);
     return s;
 }
 
@@ -54,6 +57,42 @@ void BindSummary(sqlite3_stmt* st, std::int64_t key, const Summary& s) {
         sqlite3_bind_int64(st, p++, f.minMs);
         sqlite3_bind_int64(st, p++, f.maxMs);
     }
+    BindLevels(st, p, s.levels);
+}
+
+void BindLevels(sqlite3_stmt* st, int param, const FieldLevels& levels) {
+    char text[kFieldCount];
+    bool any = false;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        text[i] = static_cast<char>('0' + static_cast<int>(levels[i]));
+        any = any || levels[i] != LimitLevel::Unchecked;
+    }
+    if (any)
+        sqlite3_bind_text(st, param, text, kFieldCount, SQLITE_TRANSIENT);
+    else
+        sqlite3_bind_null(st, param);
+}
+
+namespace {
+
+// Anything but the four digits (a hand-edited row) is taken as unchecked.
+LimitLevel Digit(const unsigned char* text, std::size_t n, std::size_t at) {
+    if (!text || at >= n || text[at] < '0' || text[at] > '3') return LimitLevel::Unchecked;
+    return static_cast<LimitLevel>(text[at] - '0');
+}
+
+} // namespace
+
+LimitLevel LevelOf(sqlite3_stmt* st, int column, std::size_t at) {
+    const unsigned char* text = sqlite3_column_text(st, column);
+    return Digit(text, static_cast<std::size_t>(sqlite3_column_bytes(st, column)), at);
+}
+
+void ReadLevels(sqlite3_stmt* st, int column, FieldLevels& out) {
+    const unsigned char* text = sqlite3_column_text(st, column);
+    const auto n = static_cast<std::size_t>(sqlite3_column_bytes(st, column));
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = Digit(text, n, i);
 }
 
 } // namespace tavrik::archive_sql

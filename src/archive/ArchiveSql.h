@@ -48,13 +48,19 @@ struct Reset {
     }
 };
 
-// SELECT <first>, start_ms, end_ms, frames, <every field's five columns> FROM table
+// SELECT <first>, start_ms, end_ms, frames, <every field's five columns>, limit_levels FROM table
 std::string SummarySelect(const char* table, const char* first);
 // INSERT OR REPLACE of a whole summary row, its key first.
 std::string SummaryInsert(const char* table, const char* first);
 // Columns 1.. of a SummarySelect row (column 0 is the key).
 Summary ReadSummary(sqlite3_stmt* st);
 void BindSummary(sqlite3_stmt* st, std::int64_t key, const Summary& s);
+// The levels column (see kLevelsColumn): bound as 46 digits, or NULL when
+// no field was checked; read back, a NULL or short text as unchecked.
+void BindLevels(sqlite3_stmt* st, int param, const FieldLevels& levels);
+void ReadLevels(sqlite3_stmt* st, int column, FieldLevels& out);
+// The level of field `at` in a levels column (or in a one-digit text, at 0).
+LimitLevel LevelOf(sqlite3_stmt* st, int column, std::size_t at);
 // Records a predicted pass once (INSERT OR IGNORE); false when the write failed.
 bool PutSkyPass(sqlite3* db, Stmt& stmt, const Pass& pass);
 
@@ -74,6 +80,7 @@ class ArchiveStatements {
     std::unordered_map<std::string, std::int64_t> fileIds; // committed ids only
     std::vector<std::size_t> inserted;                     // reused per Insert
     std::vector<std::array<double, kFieldCount>> values;   // of the frames of an Insert
+    std::vector<FieldLevels> levels;                       // the same
 };
 
 } // namespace tavrik

@@ -22,7 +22,17 @@ void Higher(FieldStats& s, double v, std::int64_t t) {
 
 } // namespace
 
-void Summary::Add(std::int64_t timeMs, const std::array<double, kFieldCount>& values) {
+LimitLevel Summary::Worst() const {
+    LimitLevel worst = LimitLevel::Unchecked;
+    for (const LimitLevel l : levels)
+        worst = Worse(worst, l);
+    return worst;
+}
+
+void Summary::Add(std::int64_t timeMs, const std::array<double, kFieldCount>& values,
+                  const FieldLevels& frameLevels) {
+    for (std::size_t i = 0; i < levels.size(); ++i)
+        levels[i] = Worse(levels[i], frameLevels[i]);
     if (count == 0) {
         startMs = endMs = timeMs;
         for (std::size_t i = 0; i < values.size(); ++i)
@@ -47,6 +57,8 @@ void Summary::Merge(const Summary& other) {
         *this = other;
         return;
     }
+    for (std::size_t i = 0; i < levels.size(); ++i)
+        levels[i] = Worse(levels[i], other.levels[i]);
     if (other.startMs < startMs) startMs = other.startMs;
     if (other.endMs > endMs) endMs = other.endMs;
     for (std::size_t i = 0; i < fields.size(); ++i) {

@@ -3,6 +3,7 @@
 // hour summaries and export rows out. Times are milliseconds since 1970 UTC.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <span>
@@ -13,6 +14,8 @@
 #include "files/TelemetryExport.h"
 #include "sky/FrameSky.h"
 #include "telemetry/FrameLayout.h"
+#include "telemetry/LimitLevel.h"
+#include "telemetry/SeriesBucket.h"
 
 namespace tavrik {
 
@@ -26,7 +29,15 @@ struct ArchiveFrame {
     std::string kissFile;           // the KISS file it was logged in ("" unknown)
     std::int64_t kissOffset = -1;   // byte offset of its record there (-1 unknown)
     std::optional<FrameSky> sky;    // where the satellite stood (none without a TLE)
+    // Where each value stood against the limits, this frame alone; none when
+    // no limits were in force (the archive's judge, if any, then decides).
+    std::optional<FieldLevels> levels;
 };
+
+// Judges a frame's values field by field (the limits in force when it is
+// written): how frames that come without levels (imports, the catch-up) are
+// judged the way the station judges an imported frame.
+using LevelJudge = std::function<FieldLevels(const std::array<double, kFieldCount>& values)>;
 
 // [fromMs, toMs): the default is everything.
 struct TimeRange {
@@ -50,30 +61,19 @@ struct Summary {
     std::int64_t endMs = 0;   // last frame
     std::int64_t count = 0;
     std::array<FieldStats, kFieldCount> fields{};
+    FieldLevels levels{}; // every field's worst level over the frames
+
+    LimitLevel Worst() const; // the worst level of any field
 
     double Average(int field) const {
         return count > 0 ? fields[static_cast<std::size_t>(field)].sum / static_cast<double>(count)
                          : 0.0;
     }
     // Adds one frame; the first frame sets everything.
-    void Add(std::int64_t timeMs, const std::array<double, kFieldCount>& values);
+    void Add(std::int64_t timeMs, const std::array<double, kFieldCount>& values,
+             const FieldLevels& frameLevels = {});
     // Adds another summary's frames (of the same pass or hour).
     void Merge(const Summary& other);
-};
-
-// One bucket of a series: what the chart draws per pixel.
-struct SeriesBucket {
-    std::int64_t startMs = 0;
-    std::int64_t count = 0;
-    double min = 0;
-    double avg = 0;
-    double max = 0;
-};
-
-struct Series {
-    std::int64_t bucketMs = 0;         // every bucket's length
-    bool fromSummaries = false;        // hour summaries (buckets of whole hours) or raw rows
-    std::vector<SeriesBucket> buckets; // in time order; buckets without frames left out
 };
 
 // What the archive holds in a range.

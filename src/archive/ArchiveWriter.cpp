@@ -329,6 +329,11 @@ void ArchiveWriter::Run() {
             // Stopping finishes the live frames; a catch-up left halfway goes
             // on at the next start from its marks.
             if (stop_ && queue_.empty()) return;
+            if (judgeChanged_) {
+                archive_.SetJudge(std::move(judge_));
+                judge_ = {};
+                judgeChanged_ = false;
+            }
             batch.clear();
             while (!queue_.empty() && batch.size() < kLiveBatch) {
                 batch.push_back(std::move(queue_.front()));
@@ -354,6 +359,12 @@ void ArchiveWriter::Run() {
             wake_.wait_for(lock, std::chrono::seconds(1), [&] { return stop_ || !queue_.empty(); });
         }
     }
+}
+
+void ArchiveWriter::SetJudge(LevelJudge judge) {
+    std::lock_guard lock(mutex_);
+    judge_ = std::move(judge);
+    judgeChanged_ = true;
 }
 
 void ArchiveWriter::WriteBatch(std::vector<ArchiveFrame>& batch) {

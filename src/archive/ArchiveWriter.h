@@ -94,6 +94,9 @@ class ArchiveWriter {
     // Reads KISS files the window imports, whole, the same way: an import
     // reads frames far faster than they could be queued one by one.
     void Import(std::vector<std::string> kissFiles);
+    // How frames that come without levels (imports, the catch-up) are judged
+    // from now on; an empty judge leaves them unchecked. Any thread.
+    void SetJudge(LevelJudge judge);
     // Called on the writer's thread whenever news is waiting; keep it short
     // (post an event to the owner's thread).
     void SetNotify(std::function<void()> notify);
@@ -135,6 +138,8 @@ class ArchiveWriter {
     std::vector<FileRequest> catchUpFiles_;
     std::vector<ArchiveNews> news_;
     std::function<void()> notify_;
+    LevelJudge judge_;          // waiting for the writer's thread to take it
+    bool judgeChanged_ = false; // (both under mutex_)
     ArchiveWriterCounts counts_;
     bool stop_ = false;
     bool busy_ = false;

@@ -23,6 +23,13 @@ std::string_view StateName(FieldLimitState s) {
     return "unchecked";
 }
 
+FieldLevels FrameLimitStates::Levels() const {
+    FieldLevels out{};
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        out[i] = fields[i].level;
+    return out;
+}
+
 LimitLevel FrameLimitStates::Worst() const {
     LimitLevel worst = LimitLevel::Unchecked;
     for (const FieldLimitState& s : fields)

@@ -8,16 +8,9 @@
 #include <string_view>
 
 #include "telemetry/FrameLayout.h"
+#include "telemetry/LimitLevel.h"
 
 namespace tavrik {
-
-// Ordered by severity, so the worse of two states is the larger.
-enum class LimitLevel : std::uint8_t {
-    Unchecked = 0, // the field has no limit in force
-    InRange,
-    Yellow,
-    Red,
-};
 
 // Which limit a value is beyond: below a low one, above a high one, or in a
 // state named as yellow or red (the three state fields).
@@ -41,6 +34,8 @@ struct FrameLimitStates {
 
     // The worst level of the frame: what an archive bucket or a page badge shows.
     LimitLevel Worst() const;
+    // The levels alone: what the archive keeps.
+    FieldLevels Levels() const;
     // "Batt volts red-low; PA temp yellow-high": the fields out of range in
     // field order, empty when none is.
     std::string Summary() const;

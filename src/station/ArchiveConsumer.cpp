@@ -19,6 +19,8 @@ std::optional<ArchiveFrame> ToArchiveFrame(const DecodedFrame& frame) {
     a.kissFile = frame.heard.kissFile;
     a.kissOffset = frame.heard.kissOffset;
     a.sky = frame.sky;
+    // This frame's values alone: persistence is for the alarms, not the record.
+    if (frame.limits) a.levels = frame.limits->values.Levels();
     return a;
 }
 

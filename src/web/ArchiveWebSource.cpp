@@ -78,23 +78,18 @@ void ArchiveWebSource::Ask(std::function<std::optional<T>(Archive*)> read, Done<
 }
 
 void ArchiveWebSource::Series(int field, std::int64_t fromMs, std::int64_t toMs, int points,
-                              Done<std::vector<SeriesPoint>> done) {
-    Ask<std::vector<SeriesPoint>>(
-        [=](Archive* a) -> std::optional<std::vector<SeriesPoint>> {
+                              Done<tavrik::Series> done) {
+    Ask<tavrik::Series>(
+        [=](Archive* a) -> std::optional<tavrik::Series> {
             // Buckets over the frames' own extent, as for this run's records:
             // a short pass in a long range still gets all its points.
             ArchiveExtent extent;
             if (!a || !a->Extent(Inclusive(fromMs, toMs), extent).empty()) return std::nullopt;
-            if (extent.count == 0) return std::vector<SeriesPoint>{};
             tavrik::Series s;
+            if (extent.count == 0) return s;
             if (!a->QuerySeries(field, Inclusive(extent.firstMs, extent.lastMs), points, s).empty())
                 return std::nullopt;
-            std::vector<SeriesPoint> out;
-            out.reserve(s.buckets.size());
-            for (const SeriesBucket& b : s.buckets)
-                out.push_back({b.startMs + s.bucketMs / 2, b.min, b.max, b.avg,
-                               static_cast<std::uint32_t>(b.count)});
-            return out;
+            return s;
         },
         std::move(done));
 }
@@ -108,7 +103,11 @@ void ArchiveWebSource::Passes(std::int64_t fromMs, std::int64_t toMs, std::size_
                 return std::nullopt;
             std::vector<PassView> out;
             for (const Summary& p : passes)
-                out.push_back({p.startMs, p.endMs, static_cast<std::uint64_t>(p.count), {}, 0});
+                out.push_back({p.startMs,
+                               p.endMs,
+                               static_cast<std::uint64_t>(p.count),
+                               {},
+                               static_cast<int>(p.Worst())});
             return out;
         },
         std::move(done));

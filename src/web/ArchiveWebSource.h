@@ -30,7 +30,7 @@ class ArchiveWebSource : public WebArchive {
     ~ArchiveWebSource() override; // answers not yet handed back are dropped
 
     void Series(int field, std::int64_t fromMs, std::int64_t toMs, int points,
-                Done<std::vector<SeriesPoint>> done) override;
+                Done<tavrik::Series> done) override;
     void Passes(std::int64_t fromMs, std::int64_t toMs, std::size_t max,
                 Done<std::vector<PassView>> done) override;
     // Frames the archive holds; nothing when it cannot be read.

@@ -143,8 +143,7 @@ struct Family {
 } // namespace
 
 std::string_view LimitLevelWord(int level) {
-    static constexpr std::string_view kWords[] = {"unchecked", "in range", "yellow", "red"};
-    return level >= 0 && level < 4 ? kWords[level] : kWords[0];
+    return LimitLevelWord(static_cast<LimitLevel>(std::clamp(level, 0, 3)));
 }
 
 WebApi::WebApi(const WebState& state, std::function<std::int64_t()> nowMs, WebArchive* archive)
@@ -319,10 +318,11 @@ void WebApi::AnswerLater(std::string_view path, const QueryItems& query,
 }
 
 WebAnswer WebApi::SeriesAnswer(int f, std::int64_t fromMs, std::int64_t toMs, int points,
-                               std::optional<std::vector<SeriesPoint>> data) const {
+                               std::optional<tavrik::Series> data) const {
     const bool fromArchive = data.has_value();
     if (!data) data = SeriesFromRecords(state_.Records(), f, fromMs, toMs, points);
-    if (data->size() > static_cast<std::size_t>(points)) data->resize(points);
+    std::vector<SeriesBucket>& buckets = data->buckets;
+    if (buckets.size() > static_cast<std::size_t>(points)) buckets.resize(points);
 
     JsonWriter j;
     j.Object().Key("field").Integer(f).Key("name").String(Field(f).caption);
@@ -331,15 +331,18 @@ WebAnswer WebApi::SeriesAnswer(int f, std::int64_t fromMs, std::int64_t toMs, in
     // Columns, as a chart takes them: times in ms since 1970 UTC.
     const auto column = [&](std::string_view key, auto get) {
         j.Key(key).Array();
-        for (const SeriesPoint& p : *data)
-            get(p);
+        for (const SeriesBucket& b : buckets)
+            get(b);
         j.End();
     };
-    column("t", [&](const SeriesPoint& p) { j.Integer(p.timeMs); });
-    column("min", [&](const SeriesPoint& p) { j.Number(p.min); });
-    column("max", [&](const SeriesPoint& p) { j.Number(p.max); });
-    column("mean", [&](const SeriesPoint& p) { j.Number(p.mean); });
-    column("count", [&](const SeriesPoint& p) { j.Integer(p.count); });
+    // t: the middle of the bucket (a record's own time when one bucket per record).
+    column("t", [&](const SeriesBucket& b) { j.Integer(data->MiddleMs(b)); });
+    column("min", [&](const SeriesBucket& b) { j.Number(b.min); });
+    column("max", [&](const SeriesBucket& b) { j.Number(b.max); });
+    column("mean", [&](const SeriesBucket& b) { j.Number(b.avg); });
+    column("count", [&](const SeriesBucket& b) { j.Integer(b.count); });
+    // The worst limit level of the field's values in the bucket.
+    column("worst", [&](const SeriesBucket& b) { j.String(LimitLevelWord(b.worst)); });
     j.End();
     return {200, std::string(kJson), j.Take()};
 }

@@ -65,7 +65,7 @@ class WebApi {
 
   private:
     WebAnswer SeriesAnswer(int field, std::int64_t fromMs, std::int64_t toMs, int points,
-                           std::optional<std::vector<SeriesPoint>> data) const;
+                           std::optional<tavrik::Series> data) const;
     WebAnswer PassesAnswer(std::int64_t fromMs, std::int64_t toMs,
                            std::optional<std::vector<PassView>> passes) const;
 

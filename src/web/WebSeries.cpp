@@ -7,65 +7,55 @@ namespace tavrik {
 
 namespace {
 
-struct Bucket {
-    std::int64_t firstMs = 0;
-    std::int64_t lastMs = 0;
-    double min = 0;
-    double max = 0;
-    double sum = 0;
-    std::uint32_t count = 0;
-
-    void Add(std::int64_t t, double v) {
-        if (count == 0) {
-            firstMs = lastMs = t;
-            min = max = v;
-        }
-        firstMs = std::min(firstMs, t);
-        lastMs = std::max(lastMs, t);
-        min = std::min(min, v);
-        max = std::max(max, v);
-        sum += v;
-        ++count;
-    }
-    SeriesPoint Point() const {
-        return {firstMs + (lastMs - firstMs) / 2, min, max, sum / count, count};
-    }
-};
-
 bool InRange(const RecordView& r, std::int64_t fromMs, std::int64_t toMs) {
     return r.timeMs >= fromMs && r.timeMs <= toMs;
 }
 
 } // namespace
 
-std::vector<SeriesPoint> SeriesFromRecords(const std::deque<RecordView>& records, int field,
-                                           std::int64_t fromMs, std::int64_t toMs, int points) {
-    std::vector<SeriesPoint> out;
+Series SeriesFromRecords(const std::deque<RecordView>& records, int field, std::int64_t fromMs,
+                         std::int64_t toMs, int points) {
+    Series out;
     if (field < 0 || field >= kFieldCount || points < 1 || toMs < fromMs) return out;
-    std::vector<std::pair<std::int64_t, double>> picked;
+    struct Picked {
+        std::int64_t t;
+        double v;
+        LimitLevel level;
+    };
+    std::vector<Picked> picked;
     for (const RecordView& r : records)
         if (InRange(r, fromMs, toMs) && std::isfinite(r.values[field]))
-            picked.emplace_back(r.timeMs, r.values[field]);
+            picked.push_back({r.timeMs, r.values[field],
+                              static_cast<LimitLevel>(std::clamp(r.limits[field].level, 0, 3))});
     // Records come in time order but for a clock step or an import: sorted only then.
-    const auto earlier = [](const auto& a, const auto& b) { return a.first < b.first; };
+    const auto earlier = [](const Picked& a, const Picked& b) { return a.t < b.t; };
     if (!std::is_sorted(picked.begin(), picked.end(), earlier))
         std::stable_sort(picked.begin(), picked.end(), earlier);
     if (picked.size() <= static_cast<std::size_t>(points)) {
-        for (const auto& [t, v] : picked)
-            out.push_back({t, v, v, v, 1});
+        for (const Picked& p : picked)
+            out.buckets.push_back({p.t, 1, p.v, p.v, p.v, p.level});
         return out;
     }
     // Buckets over the records' own extent: a short pass in a long range
     // still gets all its points.
-    std::vector<Bucket> buckets(static_cast<std::size_t>(points));
-    const std::int64_t first = picked.front().first;
-    const double span = static_cast<double>(picked.back().first - first) + 1.0;
-    for (const auto& [t, v] : picked) {
-        auto i = static_cast<std::size_t>(static_cast<double>(t - first) / span * points);
-        buckets[std::min(i, buckets.size() - 1)].Add(t, v);
+    const std::int64_t first = picked.front().t;
+    const std::int64_t span = picked.back().t - first + 1;
+    out.bucketMs = (span + points - 1) / points;
+    for (const Picked& p : picked) {
+        const std::int64_t start = first + (p.t - first) / out.bucketMs * out.bucketMs;
+        if (out.buckets.empty() || out.buckets.back().startMs != start) {
+            out.buckets.push_back({start, 1, p.v, p.v, p.v, p.level});
+            continue;
+        }
+        SeriesBucket& b = out.buckets.back();
+        b.min = std::min(b.min, p.v);
+        b.max = std::max(b.max, p.v);
+        b.avg += p.v; // the sum until the end
+        b.worst = Worse(b.worst, p.level);
+        ++b.count;
     }
-    for (const Bucket& b : buckets)
-        if (b.count) out.push_back(b.Point());
+    for (SeriesBucket& b : out.buckets)
+        b.avg /= static_cast<double>(b.count);
     return out;
 }
 

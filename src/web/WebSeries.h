@@ -12,17 +12,10 @@
 #include <vector>
 
 #include "archive/ArchiveSchema.h" // kPassGapMs: one meaning of a pass, live and archived
+#include "telemetry/SeriesBucket.h"
 #include "web/WebState.h"
 
 namespace tavrik {
-
-struct SeriesPoint {
-    std::int64_t timeMs = 0; // the middle of the records it stands for
-    double min = 0;
-    double max = 0;
-    double mean = 0;
-    std::uint32_t count = 0; // records in it
-};
 
 struct PassView {
     std::int64_t startMs = 0;
@@ -39,21 +32,20 @@ class WebArchive {
   public:
     template <class T> using Done = std::function<void(std::optional<T>)>;
     virtual ~WebArchive() = default;
-    // At most `points` points of a field over [fromMs, toMs], oldest first;
+    // At most `points` buckets of a field over [fromMs, toMs], oldest first;
     // nothing when the archive cannot answer (the run's records are used then).
     virtual void Series(int field, std::int64_t fromMs, std::int64_t toMs, int points,
-                        Done<std::vector<SeriesPoint>> done) = 0;
+                        Done<tavrik::Series> done) = 0;
     // At most `max` passes overlapping [fromMs, toMs], newest first.
     virtual void Passes(std::int64_t fromMs, std::int64_t toMs, std::size_t max,
                         Done<std::vector<PassView>> done) = 0;
 };
 
-
-// The field's values of the records in [fromMs, toMs], one point per record
-// when they are no more than `points`, otherwise in `points` equal time
-// buckets between the first and the last of them.
-std::vector<SeriesPoint> SeriesFromRecords(const std::deque<RecordView>& records, int field,
-                                           std::int64_t fromMs, std::int64_t toMs, int points);
+// The field's values of the records in [fromMs, toMs], one bucket per record
+// (bucketMs 0) when they are no more than `points`, otherwise in at most
+// `points` equal time buckets from the first of them to the last.
+Series SeriesFromRecords(const std::deque<RecordView>& records, int field, std::int64_t fromMs,
+                         std::int64_t toMs, int points);
 
 // The passes among the records in [fromMs, toMs], newest first, at most `max`.
 std::vector<PassView> PassesFromRecords(const std::deque<RecordView>& records, std::int64_t fromMs,

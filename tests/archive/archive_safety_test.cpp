@@ -121,7 +121,10 @@ class ShellLock {
     explicit ShellLock(const std::string& path) {
         shell_ = ::popen(("sqlite3 '" + path + "' > /dev/null").c_str(), "w");
         if (!shell_) return;
-        std::fputs("PRAGMA locking_mode = EXCLUSIVE;\nBEGIN EXCLUSIVE;\nCOMMIT;\n", shell_);
+        // The probes of Held() read meanwhile: the shell waits them out
+        // instead of failing its BEGIN at once (and never taking the lock).
+        std::fputs(".timeout 5000\nPRAGMA locking_mode = EXCLUSIVE;\nBEGIN EXCLUSIVE;\nCOMMIT;\n",
+                   shell_);
         std::fflush(shell_);
     }
     ~ShellLock() { Release(); }

@@ -10,6 +10,7 @@
 #include <QtCharts/QLineSeries>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
 
 #include "app/ArchiveChart.h"
@@ -54,9 +55,13 @@ class ArchiveChartTest : public ::testing::Test {
                 frames.push_back({start + i * 10'000, 7000.0 + rng() % 1000});
         frames[frames.size() / 3].second = 5000;
         frames[frames.size() / 2].second = 9500;
-        Insert(frames);
+        // The high one red; one in the last pass yellow.
+        Insert(frames, {{frames[frames.size() / 2].first, LimitLevel::Red},
+                        {frames[frames.size() - 5].first, LimitLevel::Yellow}});
     }
-    void Insert(const std::vector<std::pair<std::int64_t, double>>& rows) {
+    // Batt volts judged in range but for the frames in `judged`.
+    void Insert(const std::vector<std::pair<std::int64_t, double>>& rows,
+                const std::map<std::int64_t, LimitLevel>& judged = {}) {
         Archive archive;
         ASSERT_EQ(archive.Open(path, Archive::Access::Write), "");
         std::vector<ArchiveFrame> batch;
@@ -67,6 +72,9 @@ class ArchiveChartTest : public ::testing::Test {
             std::vector<long> raw(kFieldCount, 0);
             raw[kBatt] = static_cast<long>(v); // taken as it stands (mV)
             f.data = TelemetryFrame(raw);
+            f.levels = FieldLevels{};
+            const auto level = judged.find(t);
+            (*f.levels)[kBatt] = level == judged.end() ? LimitLevel::InRange : level->second;
             batch.push_back(f);
         }
         ASSERT_TRUE(archive.Insert(batch).Ok());
@@ -96,7 +104,7 @@ class ArchiveChartTest : public ::testing::Test {
 
 std::int64_t Frames(const ArchiveChartData& d) {
     std::int64_t n = 0;
-    for (const ChartBucket& b : d.buckets)
+    for (const SeriesBucket& b : d.buckets)
         n += b.count;
     return n;
 }
@@ -129,11 +137,19 @@ TEST_F(ArchiveChartTest, EachRangeCoversItsFramesAndAYearKeepsEveryExtreme) {
             << qPrintable(chart->View()->accessibleDescription());
         EXPECT_TRUE(chart->View()->isVisible());
         EXPECT_FALSE(run->isVisible());
+        // The red frame marks its bucket of the year (hour summaries), the
+        // yellow one of the last pass also that of its day (rows).
+        if (c.range == ChartRange::Day || c.range == ChartRange::Year) {
+            EXPECT_TRUE(chart->View()->accessibleDescription().endsWith(
+                c.range == ChartRange::Day ? "; beyond a yellow limit in 1 place"
+                                           : "; beyond a red limit in 1 place, beyond a yellow "
+                                             "limit in 1 place"));
+        }
     }
     const ArchiveChartData& year = Choose(ChartRange::Year);
     const auto [lo, hi] = std::minmax_element(
         year.buckets.begin(), year.buckets.end(),
-        [](const ChartBucket& a, const ChartBucket& b) { return a.min < b.min; });
+        [](const SeriesBucket& a, const SeriesBucket& b) { return a.min < b.min; });
     EXPECT_EQ(lo->min, 5000);
     EXPECT_EQ(std::max_element(year.buckets.begin(), year.buckets.end(),
                                [](auto& a, auto& b) { return a.max < b.max; })
@@ -142,10 +158,10 @@ TEST_F(ArchiveChartTest, EachRangeCoversItsFramesAndAYearKeepsEveryExtreme) {
     (void)hi;
 
     // The tooltip of the bucket under the pointer.
-    const ChartBucket& b = year.buckets[year.buckets.size() / 2];
+    const SeriesBucket& b = year.buckets[year.buckets.size() / 2];
     const QPointF at = chart->View()->chart()->mapToPosition(
         {double(b.startMs) + double(year.bucketMs) / 2, b.avg});
-    const ChartBucket* found = chart->View()->BucketAt(chart->View()->mapFromScene(at));
+    const SeriesBucket* found = chart->View()->BucketAt(chart->View()->mapFromScene(at));
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->startMs, b.startMs);
     EXPECT_TRUE(chart->View()->BucketText(b).contains(QStringLiteral("max %1 mV").arg(b.max)));
@@ -303,7 +319,7 @@ TEST(ArchiveChartView, NothingIsDrawnBetweenPassesAndALoneBucketHasItsWidth) {
     d.span = {0, 24 * kHour};
     d.bucketMs = 300'000;
     for (const std::int64_t start : {kHour, kHour + 300'000, kHour + 600'000, 9 * kHour})
-        d.buckets.push_back({start, 10, 7000, 7500, 8000, 0});
+        d.buckets.push_back({start, 10, 7000, 7500, 8000});
     view.Show(d, "Batt volts [mV]");
     const QList<QPointF> upper = view.Band()->upperSeries()->points();
     const QList<QPointF> lower = view.Band()->lowerSeries()->points();

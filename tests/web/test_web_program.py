@@ -57,10 +57,13 @@ def rss_mib(pid):
 
 
 class Station:
-    def __init__(self, web_port, extra="", folder="", host="127.0.0.1"):
+    def __init__(self, web_port, extra="", folder="", host="127.0.0.1", files=None):
         self.base = tempfile.mkdtemp(prefix="tavrik-web-")
         self.dir = os.path.join(self.base, folder)
         os.makedirs(self.dir, exist_ok=True)
+        for name, text in (files or {}).items():
+            with open(os.path.join(self.dir, name), "w") as f:
+                f.write(text)
         self.web = web_port
         agw = free_port()
         self.replay = subprocess.Popen(
@@ -110,7 +113,9 @@ class Station:
 class WebProgram(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.s = Station(free_port(), "WEB_TOKEN=%s\r\nARCHIVE=YES\r\n" % TOKEN)
+        # Uptime above 0 is red: every frame of the pass has a red value there.
+        cls.s = Station(free_port(), "WEB_TOKEN=%s\r\nARCHIVE=YES\r\nLIMITS=limits.txt\r\n" % TOKEN,
+                        files={"limits.txt": "Uptime  -  -  -  0\n"})
         # The log as soon as it is served, while the settings line is among its newest 200.
         early = []
         cls.s.wait(lambda: early.append(cls.s.get("/api/log")[1]) or True)
@@ -175,6 +180,12 @@ class WebProgram(unittest.TestCase):
         self.assertTrue(self.s.wait(archived, 30), self.s.get("/api/series?field=5&from=-1d")[1])
         passes = json.loads(self.s.get("/api/passes?from=-1d")[1])
         self.assertEqual((passes["source"], [p["frames"] for p in passes["passes"]]), ("archive", [100]))
+        # The limits' judgement as the archive keeps it: Uptime red, Doppler has no limit.
+        self.assertEqual([p["worst"] for p in passes["passes"]], ["red"])
+        for field, word in ((5, "red"), (6, "unchecked")):
+            series = json.loads(self.s.get("/api/series?field=%d&from=-1d&to=now" % field)[1])
+            self.assertEqual(set(series["worst"]), {word}, field)
+            self.assertEqual(len(series["worst"]), len(series["t"]))
         self.assertRegex(self.s.get("/metrics")[1].decode(), r"\ntavrik_archive_rows \d+\n")
 
     def test_security_bounds(self):

@@ -74,23 +74,24 @@ TEST(WebSeries, RawWhenFewBucketsWhenManyKeepingSpikes) {
     std::deque<RecordView> records;
     for (int i = 0; i < 1000; ++i)
         records.push_back(Record(kNow + i * 1000, i == 500 ? 1e6 : i));
-    const auto raw = SeriesFromRecords(records, 5, kNow, kNow + 9000, 100);
+    const auto raw = SeriesFromRecords(records, 5, kNow, kNow + 9000, 100).buckets;
     ASSERT_EQ(raw.size(), 10u);
-    EXPECT_EQ(raw[3].mean, 3);
-    const auto buckets = SeriesFromRecords(records, 5, kNow - 86'400'000, kNow + 86'400'000, 10);
+    EXPECT_EQ(raw[3].avg, 3);
+    const auto buckets =
+        SeriesFromRecords(records, 5, kNow - 86'400'000, kNow + 86'400'000, 10).buckets;
     ASSERT_EQ(buckets.size(), 10u);
-    std::uint32_t total = 0;
+    std::int64_t total = 0;
     double highest = 0;
-    for (const SeriesPoint& p : buckets) {
+    for (const SeriesBucket& p : buckets) {
         total += p.count;
-        EXPECT_LE(p.min, p.mean);
-        EXPECT_LE(p.mean, p.max);
+        EXPECT_LE(p.min, p.avg);
+        EXPECT_LE(p.avg, p.max);
         highest = std::max(highest, p.max);
     }
-    EXPECT_EQ(total, 1000u);
+    EXPECT_EQ(total, 1000);
     EXPECT_EQ(highest, 1e6);
     EXPECT_EQ(buckets[0].min, 0);
-    EXPECT_TRUE(SeriesFromRecords(records, 46, kNow, kNow + 1, 10).empty());
+    EXPECT_TRUE(SeriesFromRecords(records, 46, kNow, kNow + 1, 10).buckets.empty());
 }
 
 TEST(WebSeries, PassesSplitAtGapsNewestFirst) {

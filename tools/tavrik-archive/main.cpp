@@ -18,9 +18,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Retag.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveImport.h"
-#include "Retag.h"
 #include "archive/ArchiveSchema.h"
 #include "files/InfluxLine.h"
 #include "files/TelemetryExport.h"
@@ -214,6 +214,9 @@ int Import(const Options& o) {
     Archive archive;
     if (std::string why = archive.Open(o.archive, Archive::Access::Write); !why.empty())
         return Fail(why);
+    if (archive.MigratedFrom() > 0)
+        std::fprintf(stderr, "tavrik-archive: %s brought up from version %d to %d in place\n",
+                     o.archive.c_str(), archive.MigratedFrom(), kArchiveSchemaVersion);
     if (std::string why = Damage(archive); !why.empty()) {
         archive.CloseWithoutWriting();
         return Fail(why);
@@ -344,6 +347,7 @@ int Passes(Archive& archive, const Options& o) {
     for (const FieldSpec& f : FieldTable())
         for (const char* what : {" min", " avg", " max"})
             names.push_back(WithUnit(std::string(f.caption) + what, f));
+    names.push_back("Worst"); // the worst limit level of any field in the pass
     Table table(o.format == "json", names);
     Output out;
     std::string buf;
@@ -358,6 +362,7 @@ int Passes(Archive& archive, const Options& o) {
             table.Number(p.Average(i));
             table.Number(p.fields[static_cast<std::size_t>(i)].max);
         }
+        table.Text(std::string(LimitLevelWord(p.Worst())));
         table.End();
         return buf.size() < kFlushAt || out.Write(buf);
     });
@@ -379,7 +384,7 @@ int SeriesCommand(Archive& archive, const Options& o) {
         return Fail(o.archive + ": " + why);
     const FieldSpec& f = Field(*field);
     Table table(o.format == "json", {"Bucket start [UTC]", "Count", WithUnit("Min", f),
-                                     WithUnit("Avg", f), WithUnit("Max", f)});
+                                     WithUnit("Avg", f), WithUnit("Max", f), "Worst"});
     std::string buf;
     table.Header(buf);
     for (const SeriesBucket& b : series.buckets) {
@@ -389,6 +394,7 @@ int SeriesCommand(Archive& archive, const Options& o) {
         table.Number(b.min);
         table.Number(b.avg);
         table.Number(b.max);
+        table.Text(std::string(LimitLevelWord(b.worst)));
         table.End();
     }
     Output out;

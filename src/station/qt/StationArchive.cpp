@@ -1,5 +1,7 @@
 #include "station/qt/StationArchive.h"
 
+#include "archive/ArchiveWriter.h"
+
 namespace tavrik {
 
 StationArchive::StationArchive(const Clock& clock, LogLine log, QObject* parent)
@@ -17,7 +19,15 @@ void StationArchive::Start(const StationConfig& config, const QString& folder) {
     log_(service_.Start(folder));
     if (!service_.Running()) return;
     consumer_ = std::make_unique<ArchiveConsumer>(*service_.Writer());
+    if (judge_) service_.Writer()->SetJudge(judge_);
     service_.StartCatchUp(folder);
+}
+
+void StationArchive::SetLimits(const LimitsTable& table) {
+    judge_ = [table](const std::array<double, kFieldCount>& values) {
+        return ClassifyAll(table, values).Levels();
+    };
+    if (ArchiveWriter* writer = service_.Writer()) writer->SetJudge(judge_);
 }
 
 void StationArchive::TelemetryDecoded(const DecodedFrame& frame) {

@@ -9,6 +9,7 @@
 
 #include "archive/qt/ArchiveService.h"
 #include "files/StationConfig.h"
+#include "limits/Limits.h"
 #include "station/ArchiveConsumer.h"
 #include "station/StationConsumer.h"
 
@@ -28,11 +29,16 @@ class StationArchive final : public QObject, public StationConsumer {
     ArchiveService& Service() { return service_; }
 
     void TelemetryDecoded(const DecodedFrame& frame) override;
+    // The limits in force (LIMITS=, read again): imported and caught-up frames
+    // are judged by them on the writer's thread, as the station judges an
+    // imported frame (its values alone). Before Start too.
+    void SetLimits(const LimitsTable& table);
 
   private:
     ArchiveService service_;
     LogLine log_;
     std::unique_ptr<ArchiveConsumer> consumer_; // while the archive is open
+    LevelJudge judge_;                          // the limits in force, if any
 };
 
 } // namespace tavrik

@@ -79,6 +79,12 @@ std::optional<ConfigError> Station::Start() {
         // After the modem and the log: a queue that fails never keeps frames from being heard.
         inet1_.OpenQueues(PathBytes(programFolder_));
         limits_.Start(config_, programFolder_);
+        // Imported and caught-up frames are judged by the limits in force.
+        if (limits_.Started()) {
+            archive_.SetLimits(limits_.Limits().Limits());
+            QObject::connect(&limits_, &StationLimits::tableRead, &archive_,
+                             [this](const LimitsTable& table) { archive_.SetLimits(table); });
+        }
         archive_.Start(config_, programFolder_); // and catches up with the KISS logs
         // With the archive keeping everything, the run's history rolls on past its room.
         if (archive_.Running()) history_.SetRolling(true);

@@ -156,11 +156,16 @@
         var i = u.cursor.idx;
         if (i === null || i === undefined || u.cursor.left < 0) { tip.style.display = "none"; return; }
         var d = u.data, t = new Date(d[0][i] * 1000).toISOString().replace("T", " ").slice(0, 19);
-        tip.textContent = t + " UTC — " + d[1][i] + (d[2][i] !== d[3][i] ? " (" + d[2][i] + " … " + d[3][i] + ")" : "");
+        tip.textContent = t + " UTC — " + d[1][i] + (d[2][i] !== d[3][i] ? " (" + d[2][i] + " … " + d[3][i] + ")" : "") +
+          (d[4][i] !== null ? ", beyond a red limit" : d[5][i] !== null ? ", beyond a yellow limit" : "");
         tip.style.display = "block";
         tip.style.left = Math.min(u.cursor.left + 12, u.over.clientWidth - tip.offsetWidth) + "px";
         tip.style.top = Math.max(0, u.cursor.top - 30) + "px";
       } } };
+  }
+  function marks(label, colour) {
+    return { label: label, stroke: colour, paths: function () { return null; },
+             points: { show: true, size: 7, fill: colour, stroke: colour } };
   }
   function refreshChart() {
     if (!built || chartBusy) return;
@@ -174,7 +179,11 @@
       return get("/api/series?field=" + chosen + "&points=" + points + "&" + rangeQuery(p && p.passes));
     }).then(function (s) {
       var ts = s.t.map(function (t) { return t / 1000; });
-      var data = [ts, s.mean, s.min, s.max];
+      // Buckets with a value beyond a limit: a red or yellow dot on their highest value.
+      var beyond = function (word) {
+        return s.max.map(function (v, i) { return s.worst && s.worst[i] === word ? v : null; });
+      };
+      var data = [ts, s.mean, s.min, s.max, beyond("red"), beyond("yellow")];
       var label = s.name + (s.unit ? " [" + s.unit + "]" : "");
       $("chart-info").textContent = s.t.length + " points, " + (s.source === "archive" ? "from the archive" : "this run");
       var opts = {
@@ -195,7 +204,8 @@
                  } },
                { label: s.unit || "" }],
         series: [{}, { label: label, stroke: "#2563eb", width: 1.5, points: { show: s.t.length < 200 } },
-                 { label: "min", stroke: "rgba(37,99,235,.25)" }, { label: "max", stroke: "rgba(37,99,235,.25)" }],
+                 { label: "min", stroke: "rgba(37,99,235,.25)" }, { label: "max", stroke: "rgba(37,99,235,.25)" },
+                 marks("red", "#d21e1e"), marks("yellow", "#e6be00")],
         bands: [{ series: [3, 2], fill: "rgba(37,99,235,.15)" }],
         legend: { show: false },
         plugins: [tooltip()]
