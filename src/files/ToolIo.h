@@ -2,7 +2,7 @@
 // What the companion programs (tools/) share on the command line: --help, -h
 // and --version answered alike, usage errors on standard error with status 2,
 // and standard output written in large pieces with its failure (a full disk,
-// a closed pipe) reported once and turned into status 1.
+// an I/O error) reported once and turned into status 1.
 #include <string>
 #include <string_view>
 
