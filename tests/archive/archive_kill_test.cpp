@@ -4,9 +4,7 @@
 // of the KISS logs is in the archive once, and tavrik-archive export gives exactly what
 // tavrik-decode gives for the logs.
 #include <QDir>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 

@@ -7,12 +7,8 @@
 //
 // SOAK_KILL_FRAMES    frames of each of the four feeds (default 60)
 // SOAK_SERVER_DOWN_S  how long the backup server is down from the start (default 8)
-#include <QDir>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
-#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>

@@ -4,14 +4,12 @@
 //   ("-" reads standard input)
 // Exit status: 0 everything read, 1 something skipped (reported on standard
 // error with the file and byte offset), 2 usage.
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "files/KissExport.h"
 #include "files/KissFileReader.h"
-#include "files/SafeText.h"
 #include "files/ToolIo.h"
 #include "limits/Limits.h"
 

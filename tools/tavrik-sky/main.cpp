@@ -21,7 +21,6 @@
 #include <string_view>
 #include <vector>
 
-#include "files/SafeText.h"
 #include "files/ToolIo.h"
 #include "sky/SkyPredictor.h"
 #include "time/TimeArgument.h"
