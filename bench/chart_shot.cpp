@@ -1,17 +1,49 @@
 // A picture of the run chart with 10 000 records, for comparing how the chart
 // is drawn (before and after a change): a slow wave with noise, a one-frame
 // spike and a one-frame dip in Uptime, imported into the real window
-// offscreen; the chart frame is saved as a PNG.
-//   bench_chart_shot OUT.png
+// offscreen; the chart frame is saved as a PNG. With a second name, the
+// archive chart of a day of buckets (a wave, one red and some yellow ones) too.
+//   bench_chart_shot OUT.png [ARCHIVE_OUT.png]
 #include <QApplication>
 #include <QPixmap>
 #include <cmath>
 #include <cstdio>
 
+#include "app/ArchiveChartView.h"
 #include "quiet_form.h"
 
 using namespace tavrik;
 using namespace tavrik::bench;
+
+namespace {
+
+bool ArchiveShot(const QString& file) {
+    constexpr std::int64_t kDay = 86400000, kBuckets = 288, kFrom = 1765238400000; // 2025-12-09
+    ArchiveChartData data;
+    data.request.range = ChartRange::Day;
+    data.span = {kFrom, kFrom + kDay};
+    data.bucketMs = kDay / kBuckets;
+    for (std::int64_t i = 0; i < kBuckets; ++i) {
+        if (i % 50 == 17) continue; // no frames there
+        const double wave = 3900 + 250 * std::sin(2 * M_PI * static_cast<double>(i) / kBuckets);
+        ChartBucket b;
+        b.startMs = kFrom + i * data.bucketMs;
+        b.count = 20;
+        b.min = wave - 40 - static_cast<double>(i % 7) * 5;
+        b.avg = wave;
+        b.max = wave + 40 + static_cast<double>(i % 5) * 6;
+        b.flags = i == 100 ? kBucketRed : (i % 60 == 30 ? kBucketYellow : 0);
+        data.buckets.push_back(b);
+    }
+    ArchiveChartView view(nullptr);
+    view.resize(700, 360);
+    view.show();
+    view.Show(data, QStringLiteral("Batt volts [mV]"));
+    Drain(10);
+    return view.grab().save(file);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -48,5 +80,6 @@ int main(int argc, char** argv) {
     std::printf("%zu records, chart of field %d: %s\n",
                 static_cast<std::size_t>(q.form->History().StoredCount()), q.form->ChartField(),
                 saved ? "saved" : "not saved");
+    if (argc > 2 && !ArchiveShot(QString::fromLocal8Bit(argv[2]))) return 1;
     return saved ? 0 : 1;
 }

@@ -13,7 +13,7 @@
 #include <array>
 #include <cmath>
 
-#include "app/Look.h"
+#include "app/ChartAxes.h"
 #include "support/qt/QtText.h"
 #include "telemetry/ChartDecimation.h"
 #include "telemetry/FrameLayout.h"
@@ -145,12 +145,6 @@ void ArchiveChartView::DrawArea(QAreaSeries* area, const ArchiveChartData& data,
 ArchiveChartView::ArchiveChartView(QWidget* parent) : QChartView(new QChart(), parent) {
     setObjectName(QStringLiteral("ArchiveChart"));
     QChart* chart = this->chart();
-    chart->legend()->hide();
-    chart->setMargins(QMargins(4, 2, 4, 2));
-    chart->setBackgroundRoundness(0);
-    QFont titleFont = look::BaseFont();
-    titleFont.setBold(true);
-    chart->setTitleFont(titleFont);
 
     // Both are areas whose edges are not series of the chart: an area can
     // have no height where there are no frames, a line cannot be broken.
@@ -174,19 +168,9 @@ ArchiveChartView::ArchiveChartView(QWidget* parent) : QChartView(new QChart(), p
         marks->setBorderColor(colour.darker(140));
     }
 
-    axisX_ = new QCategoryAxis();
-    axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-    axisX_->setLabelsFont(look::BaseFont());
-    axisY_ = new QValueAxis();
-    axisY_->setLabelsFont(look::BaseFont());
-    axisY_->setTickType(QValueAxis::TicksDynamic);
-    axisY_->setTickAnchor(0);
-    chart->addAxis(axisX_, Qt::AlignBottom);
-    chart->addAxis(axisY_, Qt::AlignLeft);
-    for (QAbstractSeries* s : chart->series()) {
-        s->attachAxis(axisX_);
-        s->attachAxis(axisY_);
-    }
+    const ChartAxes axes = SetUpChartAxes(chart);
+    axisX_ = axes.x;
+    axisY_ = axes.y;
     // A few hundred buckets: smooth edges cost little, and without them a
     // band of steep slivers shows seams.
     setRenderHint(QPainter::Antialiasing, true);
@@ -213,24 +197,13 @@ void ArchiveChartView::Show(const ArchiveChartData& data, const QString& caption
     yellow_->replace(yellow);
     red_->replace(red);
 
-    for (const QString& l : axisX_->categoriesLabels())
-        axisX_->remove(l);
     const std::int64_t to = std::max(data.span.toMs, data.span.fromMs + kMinuteMs);
+    std::vector<std::pair<double, QString>> labels;
     for (const auto& [ms, label] : TimeTicks(data.span.fromMs, to))
-        axisX_->append(label, static_cast<double>(ms));
+        labels.emplace_back(static_cast<double>(ms), label);
+    SetTimeLabels(axisX_, labels);
     axisX_->setRange(static_cast<double>(data.span.fromMs), static_cast<double>(to));
-    double padLo = lo, padHi = hi;
-    if (padHi == padLo) {
-        padLo -= 1;
-        padHi += 1;
-    }
-    const double pad = (padHi - padLo) * 0.05;
-    const AxisTicks ticks = RoundTicks(padLo - pad, padHi + pad, 6);
-    if (axisY_->tickInterval() != ticks.step) {
-        axisY_->setLabelFormat(QStringLiteral("%.%1f").arg(ticks.decimals));
-        axisY_->setTickInterval(ticks.step);
-    }
-    axisY_->setRange(ticks.low, ticks.high);
+    const AxisTicks ticks = SetValueRange(axisY_, lo, hi);
 
     // The average as a strip about two pixels high.
     const qreal plotHeight =

@@ -34,7 +34,8 @@ EventLogView::EventLogView(QWidget* parent) : QPlainTextEdit(parent) {
     setFrameShape(QFrame::StyledPanel);
     setAccessibleName(QStringLiteral("event log"));
     // Every new entry on top repaints all lines in view, each as long as an
-    // upload body: plain Latin text needs no shaping engine for that.
+    // upload body: text without joining scripts (Latin, degrees, arrows) needs
+    // no shaping engine for that.
     QFont f = font();
     f.setStyleStrategy(QFont::PreferNoShaping);
     setFont(f);

@@ -21,7 +21,7 @@ QFont BaseFont() {
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(11);
     f.setBold(false); // said explicitly, so a bold group caption does not pass it on
-    // The window's text is plain Latin: laid out glyph by glyph, without the
+    // The window's text has no joining scripts: laid out glyph by glyph, without the
     // shaping engine, which took half of every repaint of values and the log.
     f.setStyleStrategy(QFont::PreferNoShaping);
     return f;

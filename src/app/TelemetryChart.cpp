@@ -12,7 +12,7 @@
 #include <cmath>
 #include <optional>
 
-#include "app/Look.h"
+#include "app/ChartAxes.h"
 #include "support/qt/QtText.h"
 #include "telemetry/ChartDecimation.h"
 
@@ -62,28 +62,14 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     : QChartView(new QChart(), parent), history_(history) {
     QChart* chart = this->chart();
     chart->setTitle(QStringLiteral("graphical value"));
-    chart->legend()->hide();
-    chart->setMargins(QMargins(4, 2, 4, 2));
-    chart->setBackgroundRoundness(0);
-    QFont titleFont = look::BaseFont();
-    titleFont.setBold(true);
-    chart->setTitleFont(titleFont);
     // The series holds no points: it ties the axes to the chart, and the
     // line item draws in its colour.
     series_ = new QLineSeries();
     series_->setPointsVisible(false);
     chart->addSeries(series_);
-    axisX_ = new QCategoryAxis();
-    axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-    axisX_->setLabelsFont(look::BaseFont());
-    axisY_ = new QValueAxis();
-    axisY_->setLabelsFont(look::BaseFont());
-    axisY_->setTickType(QValueAxis::TicksDynamic);
-    axisY_->setTickAnchor(0);
-    chart->addAxis(axisX_, Qt::AlignBottom);
-    chart->addAxis(axisY_, Qt::AlignLeft);
-    series_->attachAxis(axisX_);
-    series_->attachAxis(axisY_);
+    const ChartAxes axes = SetUpChartAxes(chart);
+    axisX_ = axes.x;
+    axisY_ = axes.y;
     line_ = new LineItem(chart, axisX_, axisY_);
     QPen pen = series_->pen(); // the theme's colour, given when the series joined the chart
     pen.setWidth(1);           // a cosmetic one-pixel line: the cheapest to draw
@@ -233,21 +219,7 @@ void TelemetryChart::SetAxes() {
     const double last = first + std::max(1.0, n - 1);
     if (axisX_->min() != first || axisX_->max() != last) axisX_->setRange(first, last);
     LabelRows();
-    double lo = thin_.Low(), hi = thin_.High();
-    if (hi == lo) {
-        lo -= 1;
-        hi += 1;
-    }
-    const double pad = (hi - lo) * 0.05;
-    // Round ticks: the range widened to meet them. Set only when they change,
-    // since every change lays the chart out again.
-    const AxisTicks ticks = RoundTicks(lo - pad, hi + pad, 6);
-    if (axisY_->tickInterval() != ticks.step) {
-        axisY_->setLabelFormat(QStringLiteral("%.%1f").arg(ticks.decimals));
-        axisY_->setTickInterval(ticks.step);
-    }
-    if (axisY_->min() != ticks.low || axisY_->max() != ticks.high)
-        axisY_->setRange(ticks.low, ticks.high);
+    SetValueRange(axisY_, thin_.Low(), thin_.High());
 }
 
 QList<QPointF> TelemetryChart::DrawnPoints() const {
@@ -330,10 +302,10 @@ void TelemetryChart::LabelRows() {
         }
     }
     if (want == axisLabels_) return;
-    for (const QString& l : axisX_->categoriesLabels())
-        axisX_->remove(l);
+    std::vector<std::pair<double, QString>> at;
     for (const auto& [rec, label] : want)
-        axisX_->append(label, static_cast<double>(rec));
+        at.emplace_back(static_cast<double>(rec), label);
+    SetTimeLabels(axisX_, at);
     axisLabels_ = std::move(want);
 }
 

@@ -4,13 +4,12 @@
 // of the KISS logs is in the archive once, and tavrik-archive export gives exactly what
 // tavrik-decode gives for the logs.
 #include <QDir>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include "archive/Archive.h"
+#include "killed_program.h"
 #include "soak_support.h"
 
 using namespace tavrik;
@@ -24,33 +23,6 @@ QByteArray RunTool(const QString& program, const QStringList& args, int* status 
     p.waitForFinished(120000);
     if (status) *status = p.exitCode();
     return p.readAllStandardOutput();
-}
-
-bool WaitUntil(const std::function<bool()>& done, int limitMs) {
-    QEventLoop loop;
-    QTimer check;
-    QElapsedTimer t;
-    t.start();
-    bool met = done();
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        met = done();
-        if (met || t.elapsed() > limitMs) loop.quit();
-    });
-    check.start(50);
-    if (!met) loop.exec();
-    return met;
-}
-
-// Telemetry frames in the folder's KISS logs.
-std::size_t Logged(const QString& folder) {
-    std::size_t n = 0;
-    const Bytes header = TelemetryHeader();
-    const QDir dir(folder);
-    for (const QString& name : dir.entryList({QStringLiteral("*.kss")}, QDir::Files))
-        for (const KissRecord& r : KissReader().Feed(ReadAll(dir.filePath(name).toStdString())))
-            n += r.kind == KissRecord::Kind::Frame && r.bytes.size() >= header.size() &&
-                 std::equal(header.begin(), header.end(), r.bytes.begin());
-    return n;
 }
 
 std::int64_t Archived(const std::string& path) {
@@ -71,28 +43,18 @@ TEST(ArchiveKill, EveryTelemetryFrameOfTheLogsIsArchivedOnceAfterAKillAndARestar
     ASSERT_TRUE(feed.WriteKiss(partB, static_cast<std::size_t>(part)));
     // A log of a run before the archive was turned on.
     ASSERT_TRUE(old.WriteKiss(folder.filePath("N0CALL_05032024_1400.kss")));
-    const QString exe = folder.filePath("tavrik-decoder");
-    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("TAVRIK_BIN_DIR") + "/tavrik-decoder", exe));
     const quint16 port = tavrik::test::ClosedPort();
-    {
-        QFile ini(folder.filePath("online_conf.ini"));
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("PORT=127.0.0.1:%1\r\nMYCALL=N0CALL\r\nAGW_RECONNECT=YES\r\n"
-                                 "ARCHIVE=YES\r\n")
-                      .arg(port)
-                      .toLatin1());
-    }
-    QProcess program;
-    program.setProgram(exe);
-    program.setArguments({"-platform", "offscreen"});
-    program.setWorkingDirectory(folder.path());
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    KilledProgram program(folder.path(), {"-platform", "offscreen"});
+    ASSERT_TRUE(program.Install());
+    program.Configure({QStringLiteral("PORT=127.0.0.1:%1").arg(port),
+                       QStringLiteral("MYCALL=N0CALL"), QStringLiteral("AGW_RECONNECT=YES"),
+                       QStringLiteral("ARCHIVE=YES")});
+    const auto logged = [&program] { return program.Logged().size(); };
     const std::string archive = folder.filePath("tavrik-archive.sqlite").toStdString();
 
     auto replay = std::make_unique<Replay>();
     ASSERT_TRUE(replay->Start(partA, 10, port));
-    program.start();
-    ASSERT_TRUE(program.waitForStarted(10000));
+    ASSERT_TRUE(program.Start());
     const auto inOld = static_cast<std::size_t>(old.Telemetry());
     ASSERT_TRUE(
         WaitUntil([&] { return Archived(archive) >= static_cast<std::int64_t>(inOld); }, 30000));
@@ -100,32 +62,29 @@ TEST(ArchiveKill, EveryTelemetryFrameOfTheLogsIsArchivedOnceAfterAKillAndARestar
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(archive.c_str(), &holder), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    ASSERT_TRUE(WaitUntil([&] { return Logged(folder.path()) >= inOld + part / 2; }, 60000));
-    program.kill(); // SIGKILL, in the middle of the burst
-    program.waitForFinished(10000);
+    ASSERT_TRUE(WaitUntil([&] { return logged() >= inOld + part / 2; }, 60000));
+    program.Kill(); // in the middle of the burst
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
-    const std::size_t beforeKill = Logged(folder.path());
+    const std::size_t beforeKill = logged();
     EXPECT_LT(Archived(archive), static_cast<std::int64_t>(beforeKill)) << "none was left behind";
 
     replay = std::make_unique<Replay>();
     ASSERT_TRUE(replay->Start(partB, 10, port));
-    program.start();
-    ASSERT_TRUE(program.waitForStarted(10000));
+    ASSERT_TRUE(program.Start());
     const Bytes header = TelemetryHeader();
     const auto inB = static_cast<std::size_t>(
         std::count_if(feed.frames.begin() + part, feed.frames.end(), [&](const Bytes& f) {
             return std::equal(header.begin(), header.end(), f.begin());
         }));
-    ASSERT_TRUE(WaitUntil([&] { return Logged(folder.path()) >= beforeKill + inB; }, 60000));
-    const auto logged = static_cast<std::int64_t>(Logged(folder.path()));
-    EXPECT_TRUE(WaitUntil([&] { return Archived(archive) >= logged; }, 30000))
-        << Archived(archive) << " of " << logged;
-    program.kill();
-    program.waitForFinished(10000);
+    ASSERT_TRUE(WaitUntil([&] { return logged() >= beforeKill + inB; }, 60000));
+    const auto inLogs = static_cast<std::int64_t>(logged());
+    EXPECT_TRUE(WaitUntil([&] { return Archived(archive) >= inLogs; }, 30000))
+        << Archived(archive) << " of " << inLogs;
+    program.Kill();
     EXPECT_LT(beforeKill, inOld + static_cast<std::size_t>(part) * 9 / 10)
         << "killed after the burst";
-    EXPECT_EQ(Archived(archive), logged);
+    EXPECT_EQ(Archived(archive), inLogs);
 
     // The logs as the archive names them, oldest frames first: what tavrik-decode is given.
     Archive a;
@@ -147,7 +106,7 @@ TEST(ArchiveKill, EveryTelemetryFrameOfTheLogsIsArchivedOnceAfterAKillAndARestar
         RunTool("tavrik-archive", {"export", QString::fromStdString(archive)}, &status);
     EXPECT_EQ(status, 0);
     const QByteArray decoded = RunTool("tavrik-decode", logs);
-    EXPECT_EQ(exported.count('\n'), logged + 1);
+    EXPECT_EQ(exported.count('\n'), inLogs + 1);
     EXPECT_TRUE(exported == decoded) << "export:\n"
                                      << exported.left(2000).toStdString() << "\ndecode:\n"
                                      << decoded.left(2000).toStdString();

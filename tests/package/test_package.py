@@ -53,7 +53,7 @@ class UnpackedPackage(unittest.TestCase):
                           "--station %h/.local/share/tavrik-decoder-%i\n", f.read())
         with open(os.path.join(usr, "lib/systemd/user/tavrik-decoder.service")) as f:
             self.assertIn("ExecStart=/usr/bin/tavrik-decoder --headless\n", f.read())
-        for program in ("tavrik-decoder", "agw-replay", "tavrik-decode", "nconvert", "tavrik-sky"):
+        for program in ("tavrik-decoder", "agw-replay", "tavrik-decode", "tavrik-archive", "nconvert", "tavrik-sky"):
             completion = os.path.join(usr, "share/bash-completion/completions", program)
             self.assertIn(program, open(completion).read(), completion)
 

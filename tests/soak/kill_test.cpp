@@ -7,16 +7,13 @@
 //
 // SOAK_KILL_FRAMES    frames of each of the four feeds (default 60)
 // SOAK_SERVER_DOWN_S  how long the backup server is down from the start (default 8)
-#include <QDir>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
-#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
 
+#include "killed_program.h"
 #include "soak_support.h"
 
 using namespace tavrik;
@@ -24,55 +21,13 @@ using namespace tavrik::soak;
 
 namespace {
 
-// The program from a folder of its own: it reads its settings and keeps its
-// logs and queue beside itself.
-class Program {
-  public:
-    Program(const QString& folder) : folder_(folder) {
-        proc_.setProgram(QDir(folder).filePath(QStringLiteral("tavrik-decoder")));
-        proc_.setWorkingDirectory(folder);
-        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    }
-    ~Program() { Kill(); }
-    bool Install() {
-        return QFile::copy(qEnvironmentVariable("TAVRIK_BIN_DIR") + "/tavrik-decoder",
-                           proc_.program());
-    }
-    void Configure(int agwPort, const QString& a, const QString& b) {
-        QFile f(QDir(folder_).filePath(QStringLiteral("online_conf.ini")));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QStringLiteral("PORT=127.0.0.1:%1\r\nMYCALL=N0CALL\r\nSERVER=%2\r\n"
-                               "SERVER_BACKUP=%3\r\nUPLOAD_RETRY=YES\r\nAGW_RECONNECT=YES\r\n")
-                    .arg(agwPort)
-                    .arg(a, b)
-                    .toLatin1());
-    }
-    bool Start() {
-        proc_.start();
-        return proc_.waitForStarted(10000);
-    }
-    void Kill() {
-        if (proc_.state() == QProcess::NotRunning) return;
-        proc_.kill(); // SIGKILL: no clean-up of any kind
-        proc_.waitForFinished(10000);
-    }
-    // The frame= fields of the telemetry frames in every KISS log of the folder.
-    std::vector<std::string> Logged() const {
-        std::vector<std::string> out;
-        const Bytes header = TelemetryHeader();
-        const QDir dir(folder_);
-        for (const QString& name : dir.entryList({QStringLiteral("*.kss")}, QDir::Files))
-            for (const KissRecord& r : KissReader().Feed(ReadAll(dir.filePath(name).toStdString())))
-                if (r.kind == KissRecord::Kind::Frame && r.bytes.size() >= header.size() &&
-                    std::equal(header.begin(), header.end(), r.bytes.begin()))
-                    out.push_back(FrameField(r.bytes));
-        return out;
-    }
-
-  private:
-    QString folder_;
-    QProcess proc_;
-};
+// The frame= fields of the telemetry frames the program logged.
+std::vector<std::string> LoggedFields(const KilledProgram& program) {
+    std::vector<std::string> out;
+    for (const Bytes& frame : program.Logged())
+        out.push_back(FrameField(frame));
+    return out;
+}
 
 // What a server took: how many more than once, and whether in the feed's order.
 struct Delivery {
@@ -92,23 +47,6 @@ Delivery Deliveries(const HttpTestServer& server, const std::vector<std::string>
         d.inOrder = d.inOrder && next != feedOrder.end();
     }
     return d;
-}
-
-// Runs the event loop until done() or the limit. A real loop, not qWaitFor:
-// that one sleeps between turns and would hold up the test servers' answers.
-bool WaitUntil(const std::function<bool()>& done, int limitMs) {
-    QEventLoop loop;
-    QTimer check;
-    QElapsedTimer t;
-    t.start();
-    bool met = done();
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        met = done();
-        if (met || t.elapsed() > limitMs) loop.quit();
-    });
-    check.start(20);
-    if (!met) loop.exec();
-    return met;
 }
 
 } // namespace
@@ -138,9 +76,12 @@ TEST(Faults, UnattendedStationLosesNoLoggedFrameToModemRestartsAServerDownOrAKil
     QTimer::singleShot(downMs, &b, [&] { b.Listen(backupPort); });
     const int modemPort = tavrik::test::ClosedPort();
     QTemporaryDir folder;
-    Program program(folder.path());
+    KilledProgram program(folder.path());
     ASSERT_TRUE(program.Install());
-    program.Configure(modemPort, a.Url("/a"), backupUrl);
+    program.Configure({QStringLiteral("PORT=127.0.0.1:%1").arg(modemPort),
+                       QStringLiteral("MYCALL=N0CALL"), "SERVER=" + a.Url("/a"),
+                       "SERVER_BACKUP=" + backupUrl, QStringLiteral("UPLOAD_RETRY=YES"),
+                       QStringLiteral("AGW_RECONNECT=YES")});
     std::unique_ptr<Replay> modem;
     const auto restartModem = [&](int p) {
         modem = std::make_unique<Replay>(); // the one before ends first
@@ -165,8 +106,9 @@ TEST(Faults, UnattendedStationLosesNoLoggedFrameToModemRestartsAServerDownOrAKil
     const auto allDelivered = [&] {
         const std::vector<std::string> atA = FrameFields(a), atB = FrameFields(b);
         const std::set<std::string> inA(atA.begin(), atA.end()), inB(atB.begin(), atB.end());
-        return std::ranges::all_of(
-            program.Logged(), [&](const std::string& f) { return inA.count(f) && inB.count(f); });
+        return std::ranges::all_of(LoggedFields(program), [&](const std::string& f) {
+            return inA.count(f) && inB.count(f);
+        });
     };
     const bool delivered =
         WaitUntil([&] { return heard() >= heardBeforeKill + upTo[3] - upTo[1] && allDelivered(); },

@@ -18,6 +18,7 @@
 #include <limits>
 
 #include "files/SafeText.h"
+#include "files/ToolIo.h"
 
 namespace {
 
@@ -106,32 +107,33 @@ int main(int argc, char** argv) {
     });
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The KISS file to replay."));
-    if (!parser.parse(QCoreApplication::arguments())) return Fail(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("agw-replay (tavrik-decoder) %s\n",
-                    QCoreApplication::applicationVersion().toLocal8Bit().constData());
-        return 0;
-    }
+    // Help, version and usage errors as the other companion programs give them.
+    const std::string usage = parser.helpText().toLocal8Bit().toStdString();
+    tavrik::ToolIo tool("agw-replay", usage);
+    const auto usageError = [&tool](const QString& why) {
+        return tool.Usage(why.toLocal8Bit().toStdString());
+    };
+    if (!parser.parse(QCoreApplication::arguments())) return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        return tool.Standard("--help");
+    if (parser.isSet(QStringLiteral("version"))) return tool.Standard("--version");
     const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) return Fail(QStringLiteral("expected exactly one KISS file"));
-    if (!parser.isSet(QStringLiteral("port"))) return Fail(QStringLiteral("--port is required"));
+    if (files.size() != 1) return usageError(QStringLiteral("expected exactly one KISS file"));
+    if (!parser.isSet(QStringLiteral("port")))
+        return usageError(QStringLiteral("--port is required"));
 
     ReplayOptions options;
     QString error;
     qint64 v = 0;
-    if (!ReadInt(parser, QStringLiteral("port"), 0, 65535, v, error)) return Fail(error);
+    if (!ReadInt(parser, QStringLiteral("port"), 0, 65535, v, error)) return usageError(error);
     options.port = static_cast<quint16>(v);
     if (!ReadInt(parser, QStringLiteral("interval-ms"), 0, 24 * 3600 * 1000, v, error))
-        return Fail(error);
+        return usageError(error);
     options.intervalMs = static_cast<int>(v);
     if (parser.isSet(QStringLiteral("count"))) {
         if (!ReadInt(parser, QStringLiteral("count"), 1, std::numeric_limits<qint64>::max(), v,
                      error))
-            return Fail(error);
+            return usageError(error);
         options.count = v;
     }
     options.loop = parser.isSet(QStringLiteral("loop"));
@@ -139,7 +141,7 @@ int main(int argc, char** argv) {
     if (host == QLatin1String("localhost"))
         options.host = QHostAddress::LocalHost;
     else if (!options.host.setAddress(host))
-        return Fail(QStringLiteral("--host \"%1\" is not an IP address").arg(host));
+        return usageError(QStringLiteral("--host \"%1\" is not an IP address").arg(host));
 
     const QString path = files.first();
     QFile file(path);

@@ -7,11 +7,9 @@
 //   tavrik-archive check ARCHIVE
 // Exit status as tavrik-decode: 0 all done, 1 something skipped or unreadable
 // (a line on standard error says what), 2 usage.
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +22,7 @@
 #include "archive/ArchiveSchema.h"
 #include "files/InfluxLine.h"
 #include "files/TelemetryExport.h"
+#include "files/ToolIo.h"
 #include "time/TimeArgument.h"
 
 namespace {
@@ -46,21 +45,22 @@ constexpr std::string_view kUsage =
     "  retag   places the frames that lack it on the sky (azimuth, elevation, range, pass)\n"
     "  check   reads the whole file (PRAGMA integrity_check): 0 whole, 1 damaged\n"
     "TIME: 2026-12-09, 2026-12-09T15:46, 2026-12-09T15:46:05.250Z (UTC), now, -24h, -7d\n"
-    "FIELD: a caption as in the CSV header without its unit, e.g. \"Batt volts\"\n";
+    "FIELD: a caption as in the CSV header without its unit, e.g. \"Batt volts\"\n"
+    "  --help  this text (retag --help: retag's);  --version  the version\n"
+    "More in man tavrik-archive.\n";
 
 constexpr std::size_t kFlushAt = 1 << 20;
 constexpr std::size_t kImportSlice = 10000;
 constexpr int kMaxPoints = 200000;
 
+ToolIo tool("tavrik-archive", kUsage);
+
 int Usage(const std::string& why) {
-    std::fprintf(stderr, "tavrik-archive: %s\n%.*s", why.c_str(), static_cast<int>(kUsage.size()),
-                 kUsage.data());
-    return 2;
+    return tool.Usage(why);
 }
 
 int Fail(const std::string& why) {
-    std::fprintf(stderr, "tavrik-archive: %s\n", why.c_str());
-    return 1;
+    return tool.Fail(why);
 }
 
 struct Options {
@@ -79,6 +79,8 @@ int Parse(int argc, char** argv, Options& o) {
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
+        if (!optionsEnd)
+            if (const int status = tool.Standard(a); status >= 0) return status;
         if (optionsEnd || !a.starts_with("--") || a.size() == 2) {
             if (a == "--" && !optionsEnd) {
                 optionsEnd = true;
@@ -86,10 +88,6 @@ int Parse(int argc, char** argv, Options& o) {
             }
             positional.emplace_back(a);
             continue;
-        }
-        if (a == "--help") {
-            std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-            return 0;
         }
         std::string_view name = a, value;
         if (const auto eq = a.find('='); eq != std::string_view::npos) {
@@ -135,30 +133,6 @@ int Parse(int argc, char** argv, Options& o) {
     if (o.range.toMs <= o.range.fromMs) return Usage("--to is not after --from");
     return -1;
 }
-
-// Standard output, written in large pieces.
-class Output {
-  public:
-    bool Write(std::string& buf) {
-        std::size_t done = 0;
-        while (ok_ && done < buf.size()) {
-            const ssize_t n = ::write(STDOUT_FILENO, buf.data() + done, buf.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                Fail(std::string("standard output: ") + std::strerror(errno));
-                ok_ = false;
-            } else {
-                done += static_cast<std::size_t>(n);
-            }
-        }
-        buf.clear();
-        return ok_;
-    }
-    bool Ok() const { return ok_; }
-
-  private:
-    bool ok_ = true;
-};
 
 std::string Timestamp(std::int64_t ms) {
     return FormatTimestamp(UtcDateTime(ms));
@@ -255,15 +229,14 @@ int Import(const Options& o) {
             Fail(file + ": the file ends inside a frame, which was dropped");
             whole = false;
         }
-        std::printf("%s: %lld telemetry frames, %lld added, %lld already there\n", file.c_str(),
-                    static_cast<long long>(n.frames), static_cast<long long>(n.added),
-                    static_cast<long long>(n.duplicates));
+        tool.Write(file + ": " + std::to_string(n.frames) + " telemetry frames, " +
+                   std::to_string(n.added) + " added, " + std::to_string(n.duplicates) +
+                   " already there\n");
     }
-    return whole ? 0 : 1;
+    return tool.Finish(whole ? 0 : 1);
 }
 
 int Export(Archive& archive, const Options& o) {
-    Output out;
     std::string buf;
     buf.reserve(kFlushAt + 64 * 1024);
     const bool influx = o.format == "influx";
@@ -277,11 +250,11 @@ int Export(Archive& archive, const Options& o) {
             AppendInfluxLine(buf, row.source, time, *row.values);
         else
             writer.AppendRow(AsExportRow(row, time), buf);
-        return buf.size() < kFlushAt || out.Write(buf);
+        return buf.size() < kFlushAt || tool.Write(buf);
     });
-    out.Write(buf);
+    tool.Write(buf);
     if (!why.empty()) return Fail(o.archive + ": " + why);
-    return out.Ok() ? 0 : 1;
+    return tool.Finish(0);
 }
 
 int Check(Archive& archive) {
@@ -289,9 +262,9 @@ int Check(Archive& archive) {
     if (!found.empty()) return Fail(archive.Path() + " is damaged: " + found);
     ArchiveExtent extent;
     archive.Extent({}, extent);
-    std::printf("%s: whole (integrity_check ok), %lld frames\n", archive.Path().c_str(),
-                static_cast<long long>(extent.count));
-    return 0;
+    tool.Write(archive.Path() + ": whole (integrity_check ok), " + std::to_string(extent.count) +
+               " frames\n");
+    return tool.Finish(0);
 }
 
 // A passes or series table: CSV with a header, or one JSON object a line.
@@ -349,7 +322,6 @@ int Passes(Archive& archive, const Options& o) {
             names.push_back(WithUnit(std::string(f.caption) + what, f));
     names.push_back("Worst"); // the worst limit level of any field in the pass
     Table table(o.format == "json", names);
-    Output out;
     std::string buf;
     table.Header(buf);
     const std::string why = archive.QueryPasses(o.range, [&](const Summary& p) {
@@ -364,11 +336,11 @@ int Passes(Archive& archive, const Options& o) {
         }
         table.Text(std::string(LimitLevelWord(p.Worst())));
         table.End();
-        return buf.size() < kFlushAt || out.Write(buf);
+        return buf.size() < kFlushAt || tool.Write(buf);
     });
-    out.Write(buf);
+    tool.Write(buf);
     if (!why.empty()) return Fail(o.archive + ": " + why);
-    return out.Ok() ? 0 : 1;
+    return tool.Finish(0);
 }
 
 int SeriesCommand(Archive& archive, const Options& o) {
@@ -376,8 +348,8 @@ int SeriesCommand(Archive& archive, const Options& o) {
     if (!field) {
         std::string known;
         for (const FieldSpec& f : FieldTable())
-            known += "\n  " + std::string(f.caption);
-        return Usage("unknown field \"" + o.args[0] + "\"; the fields are:" + known);
+            known += "  " + std::string(f.caption) + "\n";
+        return tool.Usage("unknown field \"" + o.args[0] + "\"; the fields are:", known);
     }
     Series series;
     if (std::string why = archive.QuerySeries(*field, o.range, o.points, series); !why.empty())
@@ -397,9 +369,8 @@ int SeriesCommand(Archive& archive, const Options& o) {
         table.Text(std::string(LimitLevelWord(b.worst)));
         table.End();
     }
-    Output out;
-    out.Write(buf);
-    return out.Ok() ? 0 : 1;
+    tool.Write(buf);
+    return tool.Finish(0);
 }
 
 } // namespace

@@ -4,18 +4,13 @@
 //   ("-" reads standard input)
 // Exit status: 0 everything read, 1 something skipped (reported on standard
 // error with the file and byte offset), 2 usage.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
 #include "files/KissExport.h"
 #include "files/KissFileReader.h"
-#include "files/SafeText.h"
-#include "files/Version.h"
+#include "files/ToolIo.h"
 #include "limits/Limits.h"
 
 namespace {
@@ -44,10 +39,10 @@ struct Options {
     std::vector<std::string> files;
 };
 
+ToolIo tool("tavrik-decode", kUsage);
+
 int Usage(const std::string& why) {
-    std::fprintf(stderr, "tavrik-decode: %s\n%.*s", EscapeControls(why).c_str(),
-                 static_cast<int>(kUsage.size()), kUsage.data());
-    return 2;
+    return tool.Usage(why);
 }
 
 bool ParseFormat(std::string_view text, DecodeOutput& out) {
@@ -71,13 +66,8 @@ int Parse(int argc, char** argv, Options& o) {
             o.files.emplace_back(a);
         } else if (a == "--") {
             optionsEnd = true;
-        } else if (a == "--help" || a == "-h") {
-            std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-            return 0;
-        } else if (a == "--version") {
-            std::printf("tavrik-decode (tavrik-decoder) %.*s\n",
-                        static_cast<int>(kVersionText.size()), kVersionText.data());
-            return 0;
+        } else if (const int status = tool.Standard(a); status >= 0) {
+            return status;
         } else if (a == "--all") {
             o.all = true;
         } else if (a == "--limits" || a.starts_with("--limits=")) {
@@ -103,38 +93,13 @@ int Parse(int argc, char** argv, Options& o) {
     return -1;
 }
 
-// Standard output, written in large pieces.
-class Output {
-  public:
-    bool Write(std::string& buf) {
-        std::size_t done = 0;
-        while (ok_ && done < buf.size()) {
-            const ssize_t n = ::write(STDOUT_FILENO, buf.data() + done, buf.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                std::fprintf(stderr, "tavrik-decode: standard output: %s\n", std::strerror(errno));
-                ok_ = false;
-            } else {
-                done += static_cast<std::size_t>(n);
-            }
-        }
-        buf.clear();
-        return ok_;
-    }
-    bool Ok() const { return ok_; }
-
-  private:
-    bool ok_ = true;
-};
-
 void Report(const std::string& file, std::uint64_t offset, const std::string& what) {
     // A file name may hold any byte but "/" and NUL: a newline in it must not forge a line.
-    std::fprintf(stderr, "tavrik-decode: %s: byte %llu: %s\n", EscapeControls(file).c_str(),
-                 static_cast<unsigned long long>(offset), EscapeControls(what).c_str());
+    tool.Fail(file + ": byte " + std::to_string(offset) + ": " + what);
 }
 
 // Decodes one file into out (flushed as it grows). Returns whether it was read whole.
-bool DecodeFile(const std::string& name, KissExport& exporter, std::string& out, Output& stdOut) {
+bool DecodeFile(const std::string& name, KissExport& exporter, std::string& out) {
     KissFileReader reader(kMaxImportFrame, kReadPiece);
     const std::string why = reader.Open(name == "-" ? "/dev/stdin" : name);
     if (!why.empty()) {
@@ -160,11 +125,11 @@ bool DecodeFile(const std::string& name, KissExport& exporter, std::string& out,
         }
     };
     exporter.StartFile(name);
-    while (stdOut.Ok()) {
+    while (tool.Ok()) {
         const KissRecord* record = reader.Next(skipped);
         if (!record) break;
         exporter.Add(*record, out);
-        if (out.size() >= kFlushAt) stdOut.Write(out);
+        if (out.size() >= kFlushAt) tool.Write(out);
     }
     return whole;
 }
@@ -182,14 +147,13 @@ int main(int argc, char** argv) {
     if (!o.limits.empty()) {
         LimitsFileRead read = ReadLimitsFile(o.limits);
         if (!read.unreadable.empty()) {
-            std::fprintf(stderr, "tavrik-decode: %s: cannot be read: %s\n", o.limits.c_str(),
-                         read.unreadable.c_str());
+            tool.Fail(o.limits + ": cannot be read: " + read.unreadable);
             return 2;
         }
         for (const LimitsLineError& e : read.parse.errors)
-            std::fprintf(stderr, "tavrik-decode: %s: %s\n", o.limits.c_str(), ErrorText(e).c_str());
+            tool.Fail(o.limits + ": " + ErrorText(e));
         if (const std::string more = MoreErrorsText(read.parse); !more.empty())
-            std::fprintf(stderr, "tavrik-decode: %s: %s\n", o.limits.c_str(), more.c_str());
+            tool.Fail(o.limits + ": " + more);
         limitsWhole = read.parse.errors.empty();
         limits = std::move(read.parse.table);
         exporter.AddLimitsColumn([&limits](const auto& values, std::vector<std::string>& flags) {
@@ -201,15 +165,14 @@ int main(int argc, char** argv) {
                                     std::string(StateName(s)));
         });
     }
-    Output stdOut;
     std::string out;
     out.reserve(kFlushAt + 64 * 1024);
     exporter.Begin(out);
     bool whole = true;
     for (const std::string& file : o.files) {
-        if (!DecodeFile(file, exporter, out, stdOut)) whole = false;
-        if (!stdOut.Ok()) break;
+        if (!DecodeFile(file, exporter, out)) whole = false;
+        if (!tool.Ok()) break;
     }
-    stdOut.Write(out);
-    return whole && limitsWhole && stdOut.Ok() ? 0 : 1;
+    tool.Write(out);
+    return tool.Finish(whole && limitsWhole ? 0 : 1);
 }

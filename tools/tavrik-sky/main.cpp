@@ -21,8 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "files/SafeText.h"
-#include "files/Version.h"
+#include "files/ToolIo.h"
 #include "sky/SkyPredictor.h"
 #include "time/TimeArgument.h"
 
@@ -61,10 +60,10 @@ struct Options {
     Format format = Format::Text;
 };
 
+ToolIo tool("tavrik-sky", kUsage);
+
 int Usage(const std::string& why) {
-    std::fprintf(stderr, "tavrik-sky: %s\n%.*s", EscapeControls(why).c_str(),
-                 static_cast<int>(kUsage.size()), kUsage.data());
-    return 2;
+    return tool.Usage(why);
 }
 
 bool Number(std::string_view text, double& out) {
@@ -84,15 +83,7 @@ int Parse(int argc, char** argv, Options& o) {
     bool hasFrom = false, hasDays = false, hasHorizon = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-            return 0;
-        }
-        if (a == "--version") {
-            std::printf("tavrik-sky (tavrik-decoder) %.*s\n", static_cast<int>(kVersionText.size()),
-                        kVersionText.data());
-            return 0;
-        }
+        if (const int status = tool.Standard(a); status >= 0) return status;
         if (!a.starts_with("--")) {
             positional.emplace_back(a);
             continue;
@@ -231,7 +222,7 @@ void Print(Format format, const std::vector<std::vector<Column>>& rows, const st
             out += "\n";
         }
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    tool.Write(out);
 }
 
 std::vector<Column> PassRow(const Pass& p) {
@@ -265,15 +256,15 @@ int main(int argc, char** argv) {
     } else {
         std::ifstream in(o.tle, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "tavrik-sky: %s: cannot be read\n", EscapeControls(o.tle).c_str());
+            tool.Fail(o.tle + ": cannot be read");
             return 2;
         }
         text << in.rdbuf();
     }
-    const std::string name = EscapeControls(o.tle);
+    const std::string& name = o.tle;
     const TleFile file = ParseTles(text.str());
     for (const std::string& e : file.errors)
-        std::fprintf(stderr, "tavrik-sky: %s: %s\n", name.c_str(), EscapeControls(e).c_str());
+        tool.Fail(name + ": " + e);
     int status = file.errors.empty() ? 0 : 1;
 
     std::string satellite = o.satellite;
@@ -282,30 +273,29 @@ int main(int argc, char** argv) {
         for (const Tle& t : file.sets)
             catalogues.insert(t.catalogue);
         if (catalogues.size() > 1) {
-            std::fprintf(stderr,
-                         "tavrik-sky: %s holds %zu satellites; choose one with --satellite\n",
-                         name.c_str(), catalogues.size());
+            tool.Fail(name + " holds " + std::to_string(catalogues.size()) +
+                      " satellites; choose one with --satellite");
             return 2;
         }
         if (!catalogues.empty()) satellite = std::to_string(*catalogues.begin());
     }
     std::vector<Tle> sets = SetsFor(file.sets, satellite);
     if (sets.empty()) {
-        std::fprintf(stderr, "tavrik-sky: %s: no element set for %s\n", name.c_str(),
-                     satellite.empty() ? "any satellite" : EscapeControls(satellite).c_str());
+        tool.Fail(name + ": no element set for " +
+                  (satellite.empty() ? std::string("any satellite") : satellite));
         return 2;
     }
     std::string why;
     const auto sky = SkyPredictor::Create(std::move(sets), o.observer, o.horizon, why);
     if (!sky) {
-        std::fprintf(stderr, "tavrik-sky: %s: %s\n", name.c_str(), EscapeControls(why).c_str());
+        tool.Fail(name + ": " + why);
         return 2;
     }
 
     if (o.command == "at") {
         const auto p = sky->At(o.timeMs, &why);
         if (!p) {
-            std::fprintf(stderr, "tavrik-sky: %s\n", EscapeControls(why).c_str());
+            tool.Fail(why);
             return 1;
         }
         std::vector<Column> row = {{"time", FormatIsoUtc(p->timeMs), true},
@@ -324,18 +314,17 @@ int main(int argc, char** argv) {
             for (const Column& c : row)
                 out += std::string(c.name) + std::string(16 - std::strlen(c.name), ' ') + c.value +
                        "\n";
-            std::fwrite(out.data(), 1, out.size(), stdout);
+            tool.Write(out);
         } else {
             Print(o.format, {row}, "");
         }
-        return status;
+        return tool.Finish(status);
     }
 
     const auto untilMs = o.fromMs + static_cast<std::int64_t>(std::llround(o.days * 86400000.0));
     const std::vector<Pass> passes = sky->Passes(o.fromMs, untilMs, &why);
     if (!why.empty()) {
-        std::fprintf(stderr, "tavrik-sky: %s; passes after it are not known\n",
-                     EscapeControls(why).c_str());
+        tool.Fail(why + "; passes after it are not known");
         status = 1;
     }
     if (o.format == Format::Text) {
@@ -347,15 +336,15 @@ int main(int argc, char** argv) {
         for (const Pass& p : passes)
             out += PassText(p);
         if (passes.empty()) out += "(no pass)\n";
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        return status;
+        tool.Write(out);
+        return tool.Finish(status);
     }
     std::vector<std::vector<Column>> rows;
     for (const Pass& p : passes)
         rows.push_back(PassRow(p));
     if (rows.empty() && o.format == Format::Csv)
-        std::fputs("aos,aos_azimuth,tca,max_elevation,los,los_azimuth,duration_s\n", stdout);
+        tool.Write("aos,aos_azimuth,tca,max_elevation,los,los_azimuth,duration_s\n");
     else
         Print(o.format, rows, "");
-    return status;
+    return tool.Finish(status);
 }
