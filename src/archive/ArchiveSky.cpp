@@ -26,43 +26,77 @@ std::string Exec(sqlite3* db, const char* sql) {
 
 } // namespace
 
+namespace {
+
+// A frame's sky for the retag's UPDATE: the statement asks once per column,
+// and the answer for the last time asked is kept, so each frame is
+// propagated once. SQL: tavrik_sky(time_ms, column), column 0 azimuth,
+// 1 elevation, 2 range, 3 range rate, 4 pass AOS; NULL where the model
+// cannot place the frame (or, for 4, outside a pass).
+struct RetagSky {
+    const SkyPredictor& sky;
+    const std::vector<Pass>& passes;
+    std::int64_t timeMs = 0;
+    bool asked = false;
+    std::optional<SkyPoint> at;
+    const Pass* pass = nullptr;
+
+    void Place(std::int64_t t) {
+        if (asked && t == timeMs) return;
+        asked = true;
+        timeMs = t;
+        at = sky.At(t);
+        auto it = std::upper_bound(passes.begin(), passes.end(), t,
+                                   [](std::int64_t v, const Pass& p) { return v < p.aosMs; });
+        pass = it != passes.begin() && t <= std::prev(it)->losMs ? &*std::prev(it) : nullptr;
+    }
+};
+
+void SkyColumn(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    auto& r = *static_cast<RetagSky*>(sqlite3_user_data(ctx));
+    r.Place(sqlite3_value_int64(argv[0]));
+    if (!r.at) return sqlite3_result_null(ctx);
+    switch (sqlite3_value_int(argv[1])) {
+    case 0:
+        return sqlite3_result_double(ctx, r.at->azimuthDeg);
+    case 1:
+        return sqlite3_result_double(ctx, r.at->elevationDeg);
+    case 2:
+        return sqlite3_result_double(ctx, r.at->rangeKm);
+    case 3:
+        return sqlite3_result_double(ctx, r.at->rangeRateKmS);
+    default:
+        if (r.pass) return sqlite3_result_int64(ctx, r.pass->aosMs);
+        return sqlite3_result_null(ctx);
+    }
+}
+
+} // namespace
+
 std::string Archive::Retag(const SkyPredictor& sky, RetagResult& result,
                            const std::function<void(std::int64_t, std::int64_t)>& progress) {
     result = {};
     if (!db_ || access_ != Access::Write) return "the archive is not open for writing";
     sqlite3_stmt* span = nullptr;
     if (sqlite3_prepare_v2(db_,
-                           "SELECT count(*), min(time_ms), max(time_ms) FROM frame "
-                           "WHERE elevation IS NULL",
+                           "SELECT count(*), min(time_ms), max(time_ms), min(id), max(id) "
+                           "FROM frame WHERE elevation IS NULL",
                            -1, &span, nullptr) != SQLITE_OK)
         return sqlite3_errmsg(db_);
-    std::int64_t total = 0, firstMs = 0, lastMs = 0;
+    std::int64_t total = 0, firstMs = 0, lastMs = 0, firstId = 0, lastId = 0;
     if (sqlite3_step(span) == SQLITE_ROW) {
         total = sqlite3_column_int64(span, 0);
         firstMs = sqlite3_column_int64(span, 1);
         lastMs = sqlite3_column_int64(span, 2);
+        firstId = sqlite3_column_int64(span, 3);
+        lastId = sqlite3_column_int64(span, 4);
     }
     sqlite3_finalize(span);
     if (total == 0) return {};
 
     // Every pass over the span at once: a frame finds its own by a search.
     const std::vector<Pass> passes = sky.Passes(firstMs, lastMs + 1);
-    auto passAt = [&](std::int64_t t) -> const Pass* {
-        auto it = std::upper_bound(passes.begin(), passes.end(), t,
-                                   [](std::int64_t v, const Pass& p) { return v < p.aosMs; });
-        if (it == passes.begin()) return nullptr;
-        --it;
-        return t <= it->losMs ? &*it : nullptr;
-    };
-
     ArchiveStatements& s = *st_;
-    struct Row {
-        std::int64_t id, timeMs;
-    };
-    std::vector<Row> rows;
-    rows.reserve(kRetagSlice);
-    std::int64_t afterMs = firstMs - 1, afterId = 0;
-    std::int64_t done = 0;
     std::string why = Exec(db_, "BEGIN IMMEDIATE");
     for (const Pass& p : passes) {
         if (!why.empty()) break;
@@ -70,61 +104,48 @@ std::string Archive::Retag(const SkyPredictor& sky, RetagResult& result,
         result.passes += sqlite3_changes(db_);
     }
     if (why.empty()) why = Exec(db_, "COMMIT");
-    while (why.empty()) {
-        rows.clear();
-        sqlite3_stmt* q = s.retagRead.Get(
-            db_, "SELECT id, time_ms FROM frame WHERE elevation IS NULL AND (time_ms > ?1 OR "
-                 "(time_ms = ?1 AND id > ?2)) ORDER BY time_ms, id LIMIT ?3");
-        {
-            Reset r{q};
-            sqlite3_bind_int64(q, 1, afterMs);
-            sqlite3_bind_int64(q, 2, afterId);
-            sqlite3_bind_int(q, 3, kRetagSlice);
-            int rc;
-            while ((rc = sqlite3_step(q)) == SQLITE_ROW)
-                rows.push_back({sqlite3_column_int64(q, 0), sqlite3_column_int64(q, 1)});
-            if (rc != SQLITE_DONE) why = sqlite3_errmsg(db_);
-        }
-        if (!why.empty() || rows.empty()) break;
-        afterMs = rows.back().timeMs;
-        afterId = rows.back().id;
+    if (!why.empty()) return why;
+
+    // One UPDATE per slice of ids, walking the table in its own order: a
+    // statement per frame would seek the table once per row, at half the speed.
+    RetagSky at{sky, passes};
+    // Fewer, larger checkpoints while a million rows change: the WAL is
+    // copied into the file a few times instead of every 4 MB.
+    Exec(db_, "PRAGMA wal_autocheckpoint = 16384");
+    if (sqlite3_create_function_v2(db_, "tavrik_sky", 2, SQLITE_UTF8, &at, SkyColumn, nullptr,
+                                   nullptr, nullptr) != SQLITE_OK)
+        return sqlite3_errmsg(db_);
+    sqlite3_stmt* u = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "UPDATE frame SET azimuth = tavrik_sky(time_ms, 0), "
+                           "elevation = tavrik_sky(time_ms, 1), range_km = tavrik_sky(time_ms, 2), "
+                           "range_rate_km_s = tavrik_sky(time_ms, 3), "
+                           "pass_aos = tavrik_sky(time_ms, 4) WHERE id >= ?1 AND id < ?2 AND "
+                           "elevation IS NULL AND tavrik_sky(time_ms, 1) IS NOT NULL",
+                           -1, &u, nullptr) != SQLITE_OK)
+        why = sqlite3_errmsg(db_);
+    for (std::int64_t from = firstId; why.empty() && from <= lastId; from += kRetagSlice) {
         if (std::string w = Exec(db_, "BEGIN IMMEDIATE"); !w.empty()) {
             why = w;
             break;
         }
-        sqlite3_stmt* u = s.retagWrite.Get(
-            db_, "UPDATE frame SET azimuth = ?, elevation = ?, range_km = ?, range_rate_km_s = ?, "
-                 "pass_aos = ? WHERE id = ?");
-        for (const Row& row : rows) {
-            const std::optional<SkyPoint> at = sky.At(row.timeMs);
-            if (!at) {
-                ++result.unplaced;
-                continue;
-            }
-            sqlite3_reset(u);
-            sqlite3_bind_double(u, 1, at->azimuthDeg);
-            sqlite3_bind_double(u, 2, at->elevationDeg);
-            sqlite3_bind_double(u, 3, at->rangeKm);
-            sqlite3_bind_double(u, 4, at->rangeRateKmS);
-            if (const Pass* p = passAt(row.timeMs))
-                sqlite3_bind_int64(u, 5, p->aosMs);
-            else
-                sqlite3_bind_null(u, 5);
-            sqlite3_bind_int64(u, 6, row.id);
-            if (sqlite3_step(u) != SQLITE_DONE) {
-                why = sqlite3_errmsg(db_);
-                break;
-            }
-            ++result.tagged;
-        }
+        sqlite3_bind_int64(u, 1, from);
+        sqlite3_bind_int64(u, 2, from + kRetagSlice);
+        if (sqlite3_step(u) != SQLITE_DONE) why = sqlite3_errmsg(db_);
         sqlite3_reset(u);
-        if (why.empty())
+        if (why.empty()) {
+            result.tagged += sqlite3_changes(db_);
             why = Exec(db_, "COMMIT");
-        else
+        } else {
             Exec(db_, "ROLLBACK");
-        done += static_cast<std::int64_t>(rows.size());
-        if (why.empty() && progress) progress(done, total);
+        }
+        if (why.empty() && progress) progress(result.tagged, total);
     }
+    sqlite3_finalize(u);
+    sqlite3_create_function_v2(db_, "tavrik_sky", 2, SQLITE_UTF8, nullptr, nullptr, nullptr,
+                               nullptr, nullptr);
+    Exec(db_, "PRAGMA wal_autocheckpoint = 1000");
+    result.unplaced = total - result.tagged;
     return why;
 }
 

@@ -74,7 +74,6 @@ class ArchiveStatements {
     Stmt begin, commit, rollback;
     Stmt insertFrame, fileId, addFile, setMark, getMark, marks;
     Stmt hourGet, hourPut, passNear, passDelete, passPut, skyPass;
-    Stmt retagRead, retagWrite, retagPass;
     Stmt first, last, count, countAll, exportRows, passes, newestPasses, lastPass, hours;
     std::array<Stmt, kFieldCount> rawSeries, hourSeries;
     std::unordered_map<std::string, std::int64_t> fileIds; // committed ids only
