@@ -72,7 +72,7 @@ std::optional<SkySettings> ReadSkySettings(const StationConfig& c,
 
 SkyState::SkyState(SkySettings settings, std::int64_t startMs)
     : settings_(std::move(settings)), startMs_(startMs), watch_(settings_.missedPassElDeg, startMs),
-      lastAosMs_(startMs), lastLosMs_(std::numeric_limits<std::int64_t>::min() / 2) {}
+      lastAosMs_(startMs - kSamePassMs), lastLosMs_(std::numeric_limits<std::int64_t>::min() / 2) {}
 
 std::vector<std::string> SkyState::Load(const std::string& text, const std::string& from) {
     std::vector<std::string> lines;

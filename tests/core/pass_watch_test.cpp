@@ -1,7 +1,9 @@
 // The pass watch's verdicts over the cases a station meets, times as values.
 #include <gtest/gtest.h>
 
+#include "sky_tle.h"
 #include "station/PassWatch.h"
+#include "station/SkyState.h"
 
 using namespace tavrik;
 
@@ -92,4 +94,31 @@ TEST(PassWatch, ForgetsWhatEndedBeforeAnEarlierLos) {
     EXPECT_EQ(watch.PassEnded(next).verdict, PassWatch::Verdict::Missed);
     EXPECT_EQ(watch.Missed(), 1u);
     EXPECT_EQ(watch.Passes(), 2u);
+}
+
+// AOS and LOS reach PASS_COMMAND for every pass that rises after the start,
+// also one rising within the first minute; a pass in progress at the start
+// gets its LOS only.
+TEST(SkyState, EveryAosAfterTheStartIsHandedOnAndOnlyOnce) {
+    const std::int64_t start = kAos;
+    for (const std::int64_t riseAfter : {-2 * kMin, std::int64_t{20000}, 5 * kMin}) {
+        SkySettings settings;
+        settings.observer = {48.5, 35.0, 0};
+        settings.satellite = "99999";
+        // The set's pass culminates about 5.8 min after its AOS.
+        const std::int64_t overhead = start + riseAfter + 5 * kMin + 48'000;
+        SkyState sky(settings, start);
+        const std::vector<std::string> said =
+            sky.Load(tavrik::testing::OverheadTle(48.5, 35.0, overhead), "test");
+        ASSERT_TRUE(sky.Ready()) << (said.empty() ? "" : said[0]);
+        const std::optional<Pass> pass = sky.PassNow(overhead);
+        ASSERT_TRUE(pass);
+        std::vector<std::string> lines;
+        int aos = 0, los = 0;
+        for (std::int64_t t = start; t <= pass->losMs + 5000; t += 1000)
+            for (const SkyState::Event& e : sky.Tick(t, true, lines))
+                (e.kind == SkyState::Event::Kind::Aos ? aos : los) += 1;
+        EXPECT_EQ(aos, pass->aosMs > start ? 1 : 0) << "rise after start " << riseAfter;
+        EXPECT_EQ(los, 1) << "rise after start " << riseAfter;
+    }
 }
