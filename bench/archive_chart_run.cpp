@@ -20,6 +20,7 @@
 #include "app/ArchiveCsvExport.h"
 #include "app/TelemetryChart.h"
 #include "archive/Archive.h"
+#include "bench_archive.h"
 #include "bench_data.h"
 #include "qt_bench.h"
 #include "time/TimeArgument.h"
@@ -28,36 +29,6 @@ using namespace tavrik;
 using namespace tavrik::bench;
 
 namespace {
-
-constexpr std::int64_t kYearMs = 365LL * 24 * 3600 * 1000;
-
-// Fills the archive with frames evenly over the year before endMs, in
-// transactions of 10 000; returns why not, or "".
-std::string Fill(const std::string& path, std::int64_t frames, std::int64_t endMs) {
-    Archive archive;
-    if (std::string why = archive.Open(path, Archive::Access::Write); !why.empty()) return why;
-    Lcg rng(99);
-    const std::int64_t stepMs = kYearMs / frames;
-    std::vector<ArchiveFrame> batch;
-    QElapsedTimer t;
-    t.start();
-    for (std::int64_t i = 0; i < frames;) {
-        batch.clear();
-        for (; i < frames && batch.size() < 10000; ++i) {
-            ArchiveFrame f;
-            f.timeMs = endMs - kYearMs + i * stepMs;
-            f.source = "BENCH";
-            f.data = VaryingTelemetryFrame(rng);
-            batch.push_back(std::move(f));
-        }
-        const WriteResult r = archive.Insert(batch);
-        if (!r.Ok()) return r.error;
-        if (i % 1000000 == 0)
-            std::fprintf(stderr, "%lld frames archived, %.0f s\n", static_cast<long long>(i),
-                         static_cast<double>(t.elapsed()) / 1000);
-    }
-    return {};
-}
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -82,7 +53,7 @@ int main(int argc, char** argv) {
             std::remove(path.c_str());
             std::fprintf(stderr, "making an archive of %lld frames: %s\n",
                          static_cast<long long>(frames), path.c_str());
-            if (std::string why = Fill(path, frames, endMs); !why.empty()) {
+            if (std::string why = FillArchive(path, frames, endMs); !why.empty()) {
                 std::fprintf(stderr, "cannot fill the archive: %s\n", why.c_str());
                 return 1;
             }

@@ -25,7 +25,7 @@
 #include "app/TelemetryChart.h"
 #include "app/TelemetryPanel.h"
 #include "app/WindowWidgets.h"
-#include "station/run/Station.h"
+#include "run/Station.h"
 #include "telemetry/FrameLayout.h"
 
 QT_BEGIN_NAMESPACE

@@ -10,7 +10,7 @@
 #include "app/Form1.h"
 #include "files/StationConfig.h"
 #include "files/StationFolder.h"
-#include "station/run/Station.h"
+#include "run/Station.h"
 #include "support/qt/StopSignals.h"
 
 namespace {

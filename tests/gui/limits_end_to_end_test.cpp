@@ -7,9 +7,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-#include "station/qt/StationLimits.h"
 #include "form_fixture.h"
 #include "limits/qt/AlarmRunner.h"
+#include "station/qt/StationLimits.h"
 
 using namespace tavrik;
 using namespace tavrik::testing;
@@ -22,30 +22,12 @@ QString Sample() {
     return qEnvironmentVariable("TAVRIK_SOURCE_DIR") + QStringLiteral("/data/sample_pass.kss");
 }
 
-class LimitsEndToEnd : public FormFixture {
+class LimitsEndToEnd : public ReplayFormFixture {
   protected:
-    void TearDown() override {
-        replay.kill();
-        replay.waitForFinished(10000);
-    }
-    // The replay modem on a free port, the pass sent once as fast as it is read.
-    quint16 StartReplay() {
-        replay.start(qEnvironmentVariable("TAVRIK_BIN_DIR") + QStringLiteral("/agw-replay"),
-                     {"--port", "0", "--interval-ms", "0", Sample()});
-        static const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:(\\d+)"));
-        QString out;
-        WaitFor([&] {
-            out += QString::fromLocal8Bit(replay.readAllStandardOutput());
-            return listening.match(out).hasMatch();
-        });
-        return static_cast<quint16>(listening.match(out).captured(1).toUInt());
-    }
     QByteArray Alarms() const {
         QFile f(dir.filePath("alarms"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-
-    QProcess replay;
 };
 
 } // namespace

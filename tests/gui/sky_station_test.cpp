@@ -17,24 +17,8 @@ namespace {
 
 constexpr double kLat = 50.1, kLon = 14.4;
 
-class SkyStation : public FormFixture {
+class SkyStation : public ReplayFormFixture {
   protected:
-    void TearDown() override {
-        replay.kill();
-        replay.waitForFinished(10000);
-    }
-    quint16 StartReplay() {
-        replay.start(qEnvironmentVariable("TAVRIK_BIN_DIR") + QStringLiteral("/agw-replay"),
-                     {"--port", "0", "--interval-ms", "0",
-                      qEnvironmentVariable("TAVRIK_SOURCE_DIR") + "/data/sample_pass.kss"});
-        static const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:(\\d+)"));
-        QString out;
-        WaitFor([&] {
-            out += QString::fromLocal8Bit(replay.readAllStandardOutput());
-            return listening.match(out).hasMatch();
-        });
-        return static_cast<quint16>(listening.match(out).captured(1).toUInt());
-    }
     // The station's settings with the TLE overhead at `overheadMs`.
     void Configure(std::int64_t overheadMs, const std::string& more) {
         QFile tle(dir.filePath("sat.tle"));
@@ -50,7 +34,6 @@ class SkyStation : public FormFixture {
         const std::optional<WebAnswer> a = f.Web().Api().Answer(path, {});
         return a ? a->body : std::string();
     }
-    QProcess replay;
 };
 
 } // namespace

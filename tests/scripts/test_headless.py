@@ -79,7 +79,7 @@ class Headless(unittest.TestCase):
                 self.assertIn(b"Open Error: The following error occured:  " + number.encode(),
                               r.stderr)
 
-    def test_station_runs_without_screen(self):
+    def test_runs_without_screen(self):
         collector = http.server.HTTPServer(("127.0.0.1", 0), Collector)
         threading.Thread(target=collector.serve_forever, daemon=True).start()
         self.addCleanup(collector.shutdown)

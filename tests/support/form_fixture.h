@@ -3,6 +3,8 @@
 // with a fixed clock and message boxes that are recorded instead of shown.
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
@@ -87,6 +89,30 @@ class FormFixture : public ::testing::Test {
     FixedClock clock{Reading(2024, 3, 5, 14, 7, 9, 250)};
     RecordingPresenter presenter;
     std::unique_ptr<Form1> form;
+};
+
+// A window fed by agw-replay: the sample pass sent once, as fast as it is read,
+// from a free port; the replay ends with the test.
+class ReplayFormFixture : public FormFixture {
+  protected:
+    void TearDown() override {
+        replay.kill();
+        replay.waitForFinished(10000);
+        FormFixture::TearDown();
+    }
+    quint16 StartReplay() {
+        replay.start(qEnvironmentVariable("TAVRIK_BIN_DIR") + QStringLiteral("/agw-replay"),
+                     {"--port", "0", "--interval-ms", "0",
+                      qEnvironmentVariable("TAVRIK_SOURCE_DIR") + "/data/sample_pass.kss"});
+        static const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:(\\d+)"));
+        QString out;
+        WaitFor([&] {
+            out += QString::fromLocal8Bit(replay.readAllStandardOutput());
+            return listening.match(out).hasMatch();
+        });
+        return static_cast<quint16>(listening.match(out).captured(1).toUInt());
+    }
+    QProcess replay;
 };
 
 } // namespace tavrik::testing

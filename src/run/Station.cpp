@@ -1,4 +1,4 @@
-#include "station/run/Station.h"
+#include "run/Station.h"
 
 #include <QCoreApplication>
 #include <cstdio>
