@@ -26,13 +26,13 @@ bool ArchiveShot(const QString& file) {
     for (std::int64_t i = 0; i < kBuckets; ++i) {
         if (i % 50 == 17) continue; // no frames there
         const double wave = 3900 + 250 * std::sin(2 * M_PI * static_cast<double>(i) / kBuckets);
-        ChartBucket b;
+        SeriesBucket b;
         b.startMs = kFrom + i * data.bucketMs;
         b.count = 20;
         b.min = wave - 40 - static_cast<double>(i % 7) * 5;
         b.avg = wave;
         b.max = wave + 40 + static_cast<double>(i % 5) * 6;
-        b.flags = i == 100 ? kBucketRed : (i % 60 == 30 ? kBucketYellow : 0);
+        b.worst = i == 100 ? LimitLevel::Red : (i % 60 == 30 ? LimitLevel::Yellow : LimitLevel::InRange);
         data.buckets.push_back(b);
     }
     ArchiveChartView view(nullptr);

@@ -22,6 +22,10 @@ namespace tavrik {
 class ArchiveStatements;
 class SkyPredictor;
 
+// Ids per transaction of a retag: big enough that commits cost nothing,
+// small enough that a reader is never kept waiting long.
+constexpr std::int64_t kRetagSliceIds = 50000;
+
 struct RetagResult {
     std::int64_t tagged = 0;   // frames given their sky columns
     std::int64_t unplaced = 0; // frames the model could not place
@@ -111,11 +115,13 @@ class Archive {
     // ---- the sky (archive version 2 up)
     // Fills the sky columns of every frame that lacks them from the predictor
     // (each frame from the element set of its time), and records the
-    // predicted passes over those frames' span. One transaction per slice;
-    // progress(done, total) after each. Frames the model cannot place (a
-    // decayed orbit) are left as they are and counted.
+    // predicted passes over the archive's span. One transaction per slice;
+    // progress(frames placed so far, share of the table walked, 0..1) after
+    // each. Frames the model cannot place (a decayed orbit) are left as they
+    // are and counted. A slice is that many ids.
     std::string Retag(const SkyPredictor& sky, RetagResult& result,
-                      const std::function<void(std::int64_t, std::int64_t)>& progress = {});
+                      const std::function<void(std::int64_t, double)>& progress = {},
+                      std::int64_t sliceIds = kRetagSliceIds);
     // Where the frames in the range were heard (azimuth, elevation, degrees),
     // newest first, at most `limit`; frames without sky columns are left out.
     std::string SkyDots(TimeRange range, std::size_t limit,

@@ -61,6 +61,7 @@ TEST(ArchiveKill, EveryTelemetryFrameOfTheLogsIsArchivedOnceAfterAKillAndARestar
     // Another program holds the lock: frames heard now wait in the queue, and die with the kill.
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(archive.c_str(), &holder), SQLITE_OK);
+    sqlite3_busy_timeout(holder, 10000); // the station may be writing at this moment
     ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     ASSERT_TRUE(WaitUntil([&] { return logged() >= inOld + part / 2; }, 60000));
     program.Kill(); // in the middle of the burst

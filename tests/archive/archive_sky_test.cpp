@@ -50,7 +50,11 @@ std::string Row(sqlite3* db, const std::string& sql) {
 
 } // namespace
 
-TEST(ArchiveSky, Version1IsBroughtUpInPlaceAndRetagFillsTheSky) {
+// In one slice, and one frame a slice (the next slice placed while one is written).
+class ArchiveSky : public ::testing::TestWithParam<std::int64_t> {};
+INSTANTIATE_TEST_SUITE_P(Slices, ArchiveSky, ::testing::Values(kRetagSliceIds, 1));
+
+TEST_P(ArchiveSky, Version1IsBroughtUpInPlaceAndRetagFillsTheSky) {
     TempDir dir;
     const std::string path = dir.File("tavrik-archive.sqlite");
     const std::int64_t overhead = UnixMilliseconds({2026, 12, 9, 14, 0, 0, 0});
@@ -74,8 +78,7 @@ TEST(ArchiveSky, Version1IsBroughtUpInPlaceAndRetagFillsTheSky) {
     ASSERT_TRUE(sky) << why;
     RetagResult r;
     std::int64_t progressed = 0;
-    ASSERT_EQ(archive.Retag(*sky, r, [&](std::int64_t done, std::int64_t) { progressed = done; }),
-              "");
+    ASSERT_EQ(archive.Retag(*sky, r, [&](std::int64_t done, double) { progressed = done; }), "");
     EXPECT_EQ(r.tagged, 3);
     EXPECT_EQ(r.unplaced, 0);
     EXPECT_EQ(progressed, 3);
@@ -116,6 +119,6 @@ TEST(ArchiveSky, Version1IsBroughtUpInPlaceAndRetagFillsTheSky) {
                           std::to_string(pass.aosMs / 1000.0)),
               "2|1|1|1");
     // A second retag has nothing left to do.
-    ASSERT_EQ(archive.Retag(*sky, r), "");
+    ASSERT_EQ(archive.Retag(*sky, r, {}, GetParam()), "");
     EXPECT_EQ(r.tagged, 0);
 }

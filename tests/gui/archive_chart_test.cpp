@@ -328,7 +328,9 @@ TEST(ArchiveChartView, NothingIsDrawnBetweenPassesAndALoneBucketHasItsWidth) {
     double loneFrom = 1e18, loneTo = -1e18;
     for (qsizetype i = 0; i < upper.size(); ++i) {
         ASSERT_EQ(upper[i].x(), lower[i].x());
-        if (upper[i].x() > gapFrom && upper[i].x() < gapTo) EXPECT_EQ(upper[i].y(), lower[i].y());
+        if (upper[i].x() > gapFrom && upper[i].x() < gapTo) {
+            EXPECT_EQ(upper[i].y(), lower[i].y());
+        }
         if (upper[i].x() >= gapTo && upper[i].y() == 8000) {
             loneFrom = std::min(loneFrom, upper[i].x());
             loneTo = std::max(loneTo, upper[i].x());

@@ -231,8 +231,13 @@ TEST(ArchiveWebSource, PassesComeLaterFromTheArchiveNewestFirstAndBounded) {
         ASSERT_EQ(a.Open(path, Archive::Access::Write), "");
         std::vector<ArchiveFrame> frames;
         for (int pass = 0; pass < 150; ++pass) // one frame every 30 minutes: 150 passes
-            frames.push_back({kNow - (150 - pass) * 1'800'000LL, "TAVRIK",
-                              tavrik::testing::TelemetryFrame({2}), "", -1});
+            frames.push_back({kNow - (150 - pass) * 1'800'000LL,
+                              "TAVRIK",
+                              tavrik::testing::TelemetryFrame({2}),
+                              "",
+                              -1,
+                              {},
+                              {}});
         ASSERT_EQ(a.Insert(frames).added, 150);
     }
     WebState state;

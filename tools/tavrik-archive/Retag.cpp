@@ -118,10 +118,10 @@ int RetagCommand(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     RetagResult r;
     const bool tty = isatty(fileno(stderr));
-    why = archive.Retag(*sky, r, [&](std::int64_t done, std::int64_t total) {
+    why = archive.Retag(*sky, r, [&](std::int64_t done, double share) {
         if (tty)
-            std::fprintf(stderr, "\r%lld of %lld frames", static_cast<long long>(done),
-                         static_cast<long long>(total));
+            std::fprintf(stderr, "\r%lld frames placed, %d %%", static_cast<long long>(done),
+                         static_cast<int>(share * 100));
     });
     if (tty) std::fputs("\r\033[K", stderr);
     const double seconds =
