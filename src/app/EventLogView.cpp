@@ -45,7 +45,7 @@ EventLogView::EventLogView(QWidget* parent) : QPlainTextEdit(parent) {
     hold_.setInterval(kRepaintHoldMs);
     connect(&hold_, &QTimer::timeout, this, [this] {
         if (!std::exchange(held_, false)) return;
-        viewport()->setUpdatesEnabled(true); // repaints what changed meanwhile
+        setUpdatesEnabled(true); // repaints the lines and the scroll bars once
         hold_.start();
     });
 }
@@ -57,7 +57,8 @@ void EventLogView::HoldRepaint() {
         hold_.start();
     } else if (!held_) {
         held_ = true;
-        viewport()->setUpdatesEnabled(false);
+        // The scroll bars too: each new line moves their range.
+        setUpdatesEnabled(false);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Look.h"
+#include "app/ValueBox.h"
 #include "support/qt/QtText.h"
 
 namespace tavrik {
@@ -57,7 +58,7 @@ void TelemetryPanel::Build(QWidget* client) {
             // unit caption's place, as the mode box of field 0 always did.
             const bool wide = i == 0 || i == 39 || i == 40;
             const int boxWidth = i == 0 ? 975 : wide ? 1215 : 735;
-            auto* box = new QLineEdit(col.group);
+            auto* box = new ValueBox(col.group);
             box->setReadOnly(true);
             box->setGeometry(look::Tw(col.left + 2040, top, boxWidth, 255));
             box->setTextMargins(0, 0, 0, 0);
