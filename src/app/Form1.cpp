@@ -19,8 +19,8 @@
 #include "app/TelemetryExportAction.h"
 #include "files/DebugFile.h"
 #include "support/qt/QtText.h"
-#include "time/TimeArgument.h"
 #include "telemetry/FrameText.h"
+#include "time/TimeArgument.h"
 #include "upload/UploadStatus.h"
 
 namespace tavrik {
@@ -202,6 +202,12 @@ void Form1::RefreshChart(int field) {
     const QString caption = panel_.ChartCaption(field);
     Frame5->setTitle(caption);
     MSChart1->Rebuild(field, caption);
+}
+
+void Form1::FollowChart() {
+    const QString caption = panel_.ChartCaption(chartField_);
+    Frame5->setTitle(caption);
+    MSChart1->RecordsCame(chartField_, caption);
 }
 
 void Form1::ShowTelemetryRecord(std::int32_t number) {

@@ -69,6 +69,8 @@ class Form1 : public QMainWindow, public WindowWidgets {
 
     // ---- operations other parts call
     void RefreshChart(int field);
+    // The chart after live records: drawn at most about four times a second.
+    void FollowChart();
     void ShowTelemetryRecord(std::int32_t number);
     void ShowCounters(); // Label7
     // The import of the files chosen in the dialog, in order; runs in slices.

@@ -17,7 +17,7 @@ void StationView::TelemetryRefused(const HeardFrame& heard) {
 }
 
 void StationView::ShowLatest(std::int32_t number) {
-    form_.RefreshChart(form_.ChartField());
+    form_.FollowChart();
     form_.ShowTelemetryRecord(number);
     form_.ShowCounters();
 }

@@ -18,6 +18,11 @@
 
 namespace tavrik {
 
+namespace {
+// About four drawings a second of a chart that follows live records.
+constexpr int kFollowHoldMs = 250;
+} // namespace
+
 // The line itself, drawn straight from its points in the plot's scale. A
 // chart series would do the same, but lays out a stroke of the whole line
 // (for hit tests) at every change of a point: a millisecond for each new record.
@@ -73,18 +78,43 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     line_ = new LineItem(chart, axisX_, axisY_);
     QPen pen = series_->pen(); // the theme's colour, given when the series joined the chart
     pen.setWidth(1);           // a cosmetic one-pixel line: the cheapest to draw
+    pen.setCosmetic(true);
     line_->pen = pen;
     line_->setZValue(5); // over the grid, as a series is
     for (const QValueAxis* axis : {static_cast<QValueAxis*>(axisX_), axisY_})
         connect(axis, &QValueAxis::rangeChanged, this, [this] { line_->Changed(); });
     connect(chart, &QChart::plotAreaChanged, this, [this] { line_->Changed(); });
     setRenderHint(QPainter::Antialiasing, false);
+    hold_.setSingleShot(true);
+    hold_.setInterval(kFollowHoldMs);
+    connect(&hold_, &QTimer::timeout, this, [this] {
+        if (!std::exchange(held_, false) || isHidden()) return;
+        if (!drawn_) DrawAll();
+        SetAxes();
+        hold_.start();
+    });
+}
+
+void TelemetryChart::RecordsCame(int field, const QString& caption) {
+    if (field == field_ && hold_.isActive()) {
+        // The values, labels and description follow now; the line and axes
+        // are drawn at the hold's end.
+        holding_ = true;
+        Rebuild(field, caption);
+        holding_ = false;
+        held_ = true;
+        return;
+    }
+    Rebuild(field, caption);
+    hold_.start();
 }
 
 void TelemetryChart::Rebuild(int field, const QString& caption) {
     // A hidden chart (an archive range is shown) follows the records but
-    // leaves its series alone; it is drawn again when shown.
-    if (isHidden()) drawn_ = false;
+    // leaves its series alone; it is drawn again when shown. So does one
+    // whose drawing is held.
+    if (isHidden() || holding_) drawn_ = false;
+    if (!holding_) held_ = false; // whatever was held is drawn now
     const bool newField = field != field_;
     field_ = field;
     const std::size_t columns = PlotColumns();
@@ -106,7 +136,7 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
                                        : QString::number(static_cast<qulonglong>(r + 1)));
     }
 
-    if (!isHidden()) {
+    if (!isHidden() && !holding_) {
         if (!drawn_) DrawAll();
         SetAxes();
     }

@@ -4,6 +4,7 @@
 // highest record of each pixel column, and a new record changes only the
 // last column's points: its cost does not grow with the history.
 #include <QStringList>
+#include <QTimer>
 #include <QtCharts/QChartView>
 #include <utility>
 #include <vector>
@@ -30,6 +31,12 @@ class TelemetryChart : public QChartView {
     // and a new field (or plot width) draws it again. The caption ("Uptime [s]")
     // names the chart to assistive tools.
     void Rebuild(int field, const QString& caption);
+    // The same for records that just came: the first after a quiet time is
+    // drawn at once, those that follow within a quarter of a second together
+    // at its end (the values, labels and description follow at once). A
+    // chart of thousands of records is not read faster than that, and each
+    // drawing moves the whole line.
+    void RecordsCame(int field, const QString& caption);
 
     // Where a range choice stands beside the chart, its name leads the
     // description assistive tools read ("this run: 7400 mV").
@@ -87,6 +94,9 @@ class TelemetryChart : public QChartView {
     std::vector<std::pair<std::int32_t, QString>> axisLabels_;
     QString rangeName_;
     QString descriptionTail_;
+    QTimer hold_;          // the quiet time after a drawing of new records
+    bool held_ = false;    // records came meanwhile: drawn at its end
+    bool holding_ = false; // a rebuild within it: the drawing waits
 };
 
 } // namespace tavrik

@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <string>
 
 namespace tavrik {
 
@@ -56,9 +59,21 @@ ClockReading SystemClock::Read() const {
     const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
     const std::time_t secs = static_cast<std::time_t>(FloorDiv(ms, 1000));
     // localtime_r need not look at the zone again after its first call; tzset
-    // makes a change of the zone count from the next reading on, and sets
-    // ::timezone for it.
-    ::tzset();
+    // makes a change of the zone count, and sets ::timezone for it. It reads
+    // the zone file's status each time, and an import reads the clock
+    // thousands of times a second: once a second, or at once when TZ changed.
+    {
+        static std::mutex zoneLock;
+        static std::time_t zoneReadAt = -1;
+        static std::string zoneTz;
+        const char* tz = std::getenv("TZ");
+        const std::lock_guard<std::mutex> hold(zoneLock);
+        if (secs != zoneReadAt || zoneTz != (tz ? tz : "")) {
+            ::tzset();
+            zoneReadAt = secs;
+            zoneTz = tz ? tz : "";
+        }
+    }
     std::tm tm{};
     localtime_r(&secs, &tm);
 

@@ -5,8 +5,10 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTcpServer>
+#include <QTest>
 
 #include "app/EventLogView.h"
+#include "app/TelemetryChart.h"
 
 #include "files/Kiss.h"
 #include "form_fixture.h"
@@ -162,6 +164,8 @@ TEST_F(PanelTest, ChartHasOneRowPerRecordLabelledByHourAndMinute) {
     }
     EXPECT_EQ(f.ChartRowLabels(), (QStringList{"12:01", "12:03", "12:07"}));
     EXPECT_EQ(f.ChartValues(), (std::vector<double>{100, 110, 130}));
+    // The line drawn for records that came close together catches up with them.
+    QTRY_COMPARE_WITH_TIMEOUT(f.MSChart1->DrawnPoints().constLast(), QPointF(3, 130), 5000);
     f.Option1_Click(26);
     EXPECT_EQ(f.ChartValues(), (std::vector<double>{0, 0, 0}));
 }
