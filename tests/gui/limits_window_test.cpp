@@ -75,7 +75,7 @@ TEST(LimitsView, LiveFramesColourTheBoxLogAndAlarmImportedOnesDoNot) {
     EXPECT_EQ(a->text(QAccessible::Description), "red low: 6712 mV, below 6800");
     EXPECT_EQ(box->toolTip(), "red low: 6712 mV, below 6800");
     EXPECT_EQ(log.back(), "limit: Batt volts 6712 mV red low (below 6800)");
-    QTRY_COMPARE_WITH_TIMEOUT(limits.Alarms()->Running(), 0, 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return limits.Alarms()->Running() == 0; }, 20000));
     QFile alarms(out);
     ASSERT_TRUE(alarms.open(QIODevice::ReadOnly));
     EXPECT_EQ(alarms.readAll(), "Batt volts red-low 6712 6800\n");

@@ -165,7 +165,8 @@ TEST_F(PanelTest, ChartHasOneRowPerRecordLabelledByHourAndMinute) {
     EXPECT_EQ(f.ChartRowLabels(), (QStringList{"12:01", "12:03", "12:07"}));
     EXPECT_EQ(f.ChartValues(), (std::vector<double>{100, 110, 130}));
     // The line drawn for records that came close together catches up with them.
-    QTRY_COMPARE_WITH_TIMEOUT(f.MSChart1->DrawnPoints().constLast(), QPointF(3, 130), 5000);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return f.MSChart1->DrawnPoints().constLast() == QPointF(3, 130); }, 5000));
     f.Option1_Click(26);
     EXPECT_EQ(f.ChartValues(), (std::vector<double>{0, 0, 0}));
 }

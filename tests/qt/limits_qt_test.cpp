@@ -46,7 +46,7 @@ TEST(AlarmRunner, StartsTheProgramWithItsDetailsAndReportsFailures) {
     // Quotes keep a blank in a word, a dollar sign stays as it is.
     AlarmRunner runner(script + " " + out + " 0 \"$HOME x\"", keep);
     runner.Run(call);
-    QTRY_COMPARE_WITH_TIMEOUT(runner.Running(), 0, kWaitMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runner.Running() == 0; }, kWaitMs));
     EXPECT_EQ(Read(out).toStdString(),
               "TAVRIK_FIELD=Batt volts\nTAVRIK_LIMIT=6800\nTAVRIK_SOURCE=RS99S\n"
               "TAVRIK_STATE=red-low\nTAVRIK_TIME=2026-03-05T14:07:09.250Z\n"
@@ -61,7 +61,7 @@ TEST(AlarmRunner, StartsTheProgramWithItsDetailsAndReportsFailures) {
     AlarmRunner slow("sleep 20", keep, nullptr, 200);
     for (AlarmRunner* r : {&failing, &missing, &slow}) {
         r->Run(call);
-        QTRY_COMPARE_WITH_TIMEOUT(r->Running(), 0, kWaitMs);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return r->Running() == 0; }, kWaitMs));
     }
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0], "alarm: " + script.toStdString() + " exited with status 3");
@@ -74,9 +74,12 @@ TEST(AlarmRunner, StartsTheProgramWithItsDetailsAndReportsFailures) {
     // Ended with the runner, without a word: the log may be gone by then.
     auto ending = std::make_unique<AlarmRunner>("sleep 20", keep);
     ending->Run(call);
-    QTRY_VERIFY_WITH_TIMEOUT(ending->findChild<QProcess*>() &&
-                                 ending->findChild<QProcess*>()->state() == QProcess::Running,
-                             kWaitMs);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return ending->findChild<QProcess*>() &&
+                   ending->findChild<QProcess*>()->state() == QProcess::Running;
+        },
+        kWaitMs));
     const qint64 pid = ending->findChild<QProcess*>()->processId();
     ending.reset();
     EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), -1);
@@ -87,7 +90,7 @@ TEST(AlarmRunner, StartsTheProgramWithItsDetailsAndReportsFailures) {
     for (int i = 0; i < 12; ++i)
         many.Run(call);
     EXPECT_EQ(many.Started(), AlarmBudget::kRuns);
-    QTRY_COMPARE_WITH_TIMEOUT(many.Running(), 0, kWaitMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return many.Running() == 0; }, kWaitMs));
 }
 
 TEST(LimitsFileWatcher, ReadsAtStartOnChangeOnAppearingAndOnHangup) {
@@ -103,7 +106,7 @@ TEST(LimitsFileWatcher, ReadsAtStartOnChangeOnAppearingAndOnHangup) {
     EXPECT_EQ(fields, 0);
 
     Write(path, "Batt volts 6800 7000 8300 8450\nBat volts 1 2 3 4\n");
-    QTRY_COMPARE_WITH_TIMEOUT(fields, 1, kWaitMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fields == 1; }, kWaitMs));
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[1], "limits: " + path.toStdString() + " line 2: unknown caption \"Bat volts\"");
     EXPECT_EQ(log[2], "limits: 1 field with limits in force from " + path.toStdString());
@@ -114,9 +117,9 @@ TEST(LimitsFileWatcher, ReadsAtStartOnChangeOnAppearingAndOnHangup) {
     QTest::qWait(800);
     EXPECT_EQ(watcher.Readings(), readings);
     std::raise(SIGHUP);
-    QTRY_COMPARE_WITH_TIMEOUT(watcher.Readings(), readings + 1, kWaitMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.Readings() == readings + 1; }, kWaitMs));
 
     Write(path, "Batt volts 6800 7000 8300 8450\nPA temp - -10 60 70\n");
-    QTRY_COMPARE_WITH_TIMEOUT(fields, 2, kWaitMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fields == 2; }, kWaitMs));
     EXPECT_EQ(log.back(), "limits: 2 fields with limits in force from " + path.toStdString());
 }

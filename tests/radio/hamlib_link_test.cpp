@@ -78,7 +78,7 @@ TEST(HamlibLink, RefusedConnectionThenTheRealDaemon) {
     QProcess rigctld;
     ASSERT_TRUE(
         test::StartDummy(rigctld, "rigctld", std::stoi(where.substr(where.rfind(':') + 1))));
-    QTRY_VERIFY_WITH_TIMEOUT(f.rig.FrequencySet().has_value(), 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.rig.FrequencySet().has_value(); }, 10000));
     EXPECT_EQ(test::Count(f.log, "rig: connected to " + where + " after"), 1u) << f.log;
     f.rig.Stop();
     rigctld.kill();
