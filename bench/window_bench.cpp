@@ -50,6 +50,32 @@ BENCHMARK(BM_LiveFrame)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// A frame that finds the run chart's drawing hold over (frames a quarter of
+// a second apart or more): the chart is drawn with it. The waits between
+// frames are not timed.
+void BM_LiveFrameSpaced(benchmark::State& state) {
+    QuietForm q;
+    q.FillRecords(static_cast<std::size_t>(state.range(0)));
+    const std::vector<Bytes> frames = LiveFrames();
+    std::size_t i = 0;
+    TimeHandler(
+        state, "ms", [&] { q.form->Pipeline().ProcessRawFrame(frames[i++ % frames.size()]); },
+        [&] {
+            Drain();
+            state.PauseTiming();
+            QEventLoop wait;
+            QTimer::singleShot(300, &wait, &QEventLoop::quit);
+            wait.exec();
+            state.ResumeTiming();
+        });
+}
+BENCHMARK(BM_LiveFrameSpaced)
+    ->ArgName("records")
+    ->Arg(9800)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 // The same at 10000 records with limits in force: every number field limited
 // and the values inside (the checking alone), or the example limits, which these
 // random values leave and enter in many fields at every frame (a state change,
