@@ -330,8 +330,14 @@ std::vector<Pass> SkyPredictor::Passes(std::int64_t fromMs, std::int64_t untilMs
     auto add = [&](double aos) {
         auto pass = PassFrom(aos, aos + kLongestPassMs, why);
         if (!pass) return false;
-        passes.push_back(*pass);
-        t = static_cast<double>(pass->losMs) + 1000;
+        // Where one element set gives way to the next, the elevation jumps: a
+        // crossing found at such a jump is no pass (it never rises above the
+        // mask, or it ends before the search or the pass before it). The
+        // search goes on after it.
+        if (pass->maxElevationDeg >= horizonDeg_ && pass->losMs > fromMs &&
+            (passes.empty() || pass->aosMs > passes.back().losMs))
+            passes.push_back(*pass);
+        t = std::max(static_cast<double>(pass->losMs), aos) + 1000;
         return LookAt(t, here, why);
     };
     if (here.height >= 0) {
