@@ -1,5 +1,6 @@
 #include "app/ValueBox.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -38,6 +39,21 @@ const QPixmap& ValueBox::Panel() {
         panelAt_ = geometry();
     }
     return panel_;
+}
+
+void ValueBox::changeEvent(QEvent* event) {
+    // A new style, font or state draws the frame anew.
+    switch (event->type()) {
+    case QEvent::StyleChange:
+    case QEvent::FontChange:
+    case QEvent::EnabledChange:
+    case QEvent::PaletteChange:
+        panel_ = QPixmap();
+        break;
+    default:
+        break;
+    }
+    QLineEdit::changeEvent(event);
 }
 
 void ValueBox::paintEvent(QPaintEvent* event) {

@@ -16,6 +16,7 @@ class ValueBox : public QLineEdit {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     const QPixmap& Panel();
