@@ -32,9 +32,10 @@ std::uint32_t RecordCrc(const char* idBytes, std::string_view payload) {
 } // namespace
 
 std::uint32_t Crc32(std::string_view bytes, std::uint32_t crc) {
-    // Slicing by four: a damaged segment is checked record by record at start-up.
-    static const std::array<std::array<std::uint32_t, 256>, 4> table = [] {
-        std::array<std::array<std::uint32_t, 256>, 4> t{};
+    // Slicing by eight: a damaged segment is checked record by record at
+    // start-up, and a queue made again while running copies megabytes.
+    static const std::array<std::array<std::uint32_t, 256>, 8> table = [] {
+        std::array<std::array<std::uint32_t, 256>, 8> t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
             std::uint32_t c = i;
             for (int k = 0; k < 8; ++k)
@@ -42,18 +43,22 @@ std::uint32_t Crc32(std::string_view bytes, std::uint32_t crc) {
             t[0][i] = c;
         }
         for (std::uint32_t i = 0; i < 256; ++i)
-            for (int s = 1; s < 4; ++s)
+            for (int s = 1; s < 8; ++s)
                 t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
         return t;
     }();
     crc = ~crc;
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t n = bytes.size();
-    for (; n >= 4; n -= 4, p += 4) {
-        crc ^= static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-        crc = table[3][crc & 0xFF] ^ table[2][(crc >> 8) & 0xFF] ^ table[1][(crc >> 16) & 0xFF] ^
-              table[0][crc >> 24];
+    const auto word = [](const unsigned char* q) {
+        return static_cast<std::uint32_t>(q[0]) | static_cast<std::uint32_t>(q[1]) << 8 |
+               static_cast<std::uint32_t>(q[2]) << 16 | static_cast<std::uint32_t>(q[3]) << 24;
+    };
+    for (; n >= 8; n -= 8, p += 8) {
+        const std::uint32_t lo = crc ^ word(p), hi = word(p + 4);
+        crc = table[7][lo & 0xFF] ^ table[6][(lo >> 8) & 0xFF] ^ table[5][(lo >> 16) & 0xFF] ^
+              table[4][lo >> 24] ^ table[3][hi & 0xFF] ^ table[2][(hi >> 8) & 0xFF] ^
+              table[1][(hi >> 16) & 0xFF] ^ table[0][hi >> 24];
     }
     for (; n > 0; --n, ++p)
         crc = table[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
@@ -108,6 +113,24 @@ bool WriteFully(int fd, const char* data, std::size_t length) {
     return true;
 }
 
+namespace {
+
+// A record's header at offset of a segment of the given size: whether it can
+// start one, and its payload's length.
+bool HeaderFits(const char* header, std::uint64_t offset, std::uint64_t size,
+                std::uint64_t& length) {
+    length = GetLe(header + 4, 4);
+    return std::memcmp(header, kMagic, 4) == 0 && length <= size - offset - kSpoolHeader;
+}
+
+bool ChecksumHolds(const char* header, std::string_view payload, std::uint64_t& id) {
+    if (GetLe(header + 16, 4) != RecordCrc(header + 8, payload)) return false;
+    id = GetLe(header + 8, 8);
+    return true;
+}
+
+} // namespace
+
 RecordRead ReadSpoolRecord(int fd, std::uint64_t offset, std::uint64_t size, std::uint64_t& id,
                            std::string& payload) {
     if (offset >= size) return RecordRead::End;
@@ -115,15 +138,34 @@ RecordRead ReadSpoolRecord(int fd, std::uint64_t offset, std::uint64_t size, std
     char header[kSpoolHeader];
     if (!ReadFully(fd, offset, header, kSpoolHeader))
         return errno ? RecordRead::IoError : RecordRead::Bad;
-    const std::uint64_t length = GetLe(header + 4, 4);
-    if (std::memcmp(header, kMagic, 4) != 0 || length > size - offset - kSpoolHeader)
-        return RecordRead::Bad;
+    std::uint64_t length = 0;
+    if (!HeaderFits(header, offset, size, length)) return RecordRead::Bad;
     payload.resize(length);
     if (length > 0 && !ReadFully(fd, offset + kSpoolHeader, payload.data(), length))
         return errno ? RecordRead::IoError : RecordRead::Bad;
-    if (GetLe(header + 16, 4) != RecordCrc(header + 8, payload)) return RecordRead::Bad;
-    id = GetLe(header + 8, 8);
-    return RecordRead::Ok;
+    return ChecksumHolds(header, payload, id) ? RecordRead::Ok : RecordRead::Bad;
+}
+
+RecordRead SpoolRecordIn(std::string_view image, std::uint64_t offset, std::uint64_t& id,
+                         std::uint64_t& length) {
+    const std::uint64_t size = image.size();
+    if (offset >= size) return RecordRead::End;
+    if (offset + kSpoolHeader > size) return RecordRead::Bad;
+    const char* header = image.data() + offset;
+    if (!HeaderFits(header, offset, size, length)) return RecordRead::Bad;
+    return ChecksumHolds(header, image.substr(offset + kSpoolHeader, length), id) ? RecordRead::Ok
+                                                                                  : RecordRead::Bad;
+}
+
+std::uint64_t NextSpoolRecordIn(std::string_view image, std::uint64_t offset) {
+    std::uint64_t id = 0, length = 0;
+    for (std::uint64_t at = offset + 1; at + kSpoolHeader <= image.size(); ++at) {
+        const void* p = ::memmem(image.data() + at, image.size() - at, kMagic, 4);
+        if (!p) break;
+        at = static_cast<std::uint64_t>(static_cast<const char*>(p) - image.data());
+        if (SpoolRecordIn(image, at, id, length) == RecordRead::Ok) return at;
+    }
+    return image.size();
 }
 
 bool FindNextSpoolRecord(int fd, std::uint64_t offset, std::uint64_t size, std::uint64_t& found,

@@ -41,6 +41,13 @@ RecordRead ReadSpoolRecord(int fd, std::uint64_t offset, std::uint64_t size, std
 bool FindNextSpoolRecord(int fd, std::uint64_t offset, std::uint64_t size, std::uint64_t& found,
                          std::uint64_t& id, std::string& payload);
 
+// The same over a whole segment read into memory: the record at offset (its
+// payload's length in length), and the next whole record behind offset
+// (image.size() when none follows).
+RecordRead SpoolRecordIn(std::string_view image, std::uint64_t offset, std::uint64_t& id,
+                         std::uint64_t& length);
+std::uint64_t NextSpoolRecordIn(std::string_view image, std::uint64_t offset);
+
 bool ReadFully(int fd, std::uint64_t offset, char* out, std::size_t length);
 bool WriteFully(int fd, const char* data, std::size_t length);
 

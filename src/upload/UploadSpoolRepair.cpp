@@ -28,20 +28,24 @@ Copied CopyRecords(int fd, const std::filesystem::path& folder, std::uint64_t fr
     struct stat st {};
     if (::fstat(fd, &st) != 0) return c;
     const auto size = static_cast<std::uint64_t>(st.st_size);
+    // The segment read at once (a few MB) and its whole records copied as they
+    // lie: two reads a record would hold up the program for tens of ms.
+    std::string image(size, '\0');
+    if (!ReadFully(fd, 0, image.data(), image.size())) return c;
     std::string out;
-    std::string payload;
-    std::uint64_t id = 0;
+    out.reserve(image.size());
+    std::uint64_t id = 0, length = 0;
     for (std::uint64_t offset = 0; offset < size;) {
-        const RecordRead r = ReadSpoolRecord(fd, offset, size, id, payload);
-        if (r == RecordRead::IoError) break;
-        if (r == RecordRead::Bad) {
-            if (!FindNextSpoolRecord(fd, offset, size, offset, id, payload)) break;
+        if (SpoolRecordIn(image, offset, id, length) != RecordRead::Ok) {
+            offset = NextSpoolRecordIn(image, offset);
             continue;
         }
-        offset += kSpoolHeader + payload.size();
-        if (id < from || id >= end) continue;
-        if (c.records++ == 0) c.firstId = id;
-        out += EncodeSpoolRecord(id, payload);
+        const std::uint64_t whole = kSpoolHeader + length;
+        if (id >= from && id < end) {
+            if (c.records++ == 0) c.firstId = id;
+            out.append(image, offset, whole);
+        }
+        offset += whole;
     }
     if (c.records == 0) return c;
     const std::filesystem::path path = folder / SpoolSegmentName(c.firstId);

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "core_test_support.h"
+#include "upload/SpoolRecord.h"
 #include "upload/UploadLane.h"
 #include "upload/UploadSpool.h"
 
@@ -310,3 +311,31 @@ TEST(UploadLane, BacksOffUntilDeliveredAndLogsGrowthAndDrain) {
 
 } // namespace
 } // namespace tavrik
+
+// Queues written by every earlier version must still read: the checksum is
+// the standard CRC-32 (zlib's), whatever way it is computed, at every length
+// and split.
+TEST(SpoolChecksum, IsTheStandardCrc32) {
+    std::string pattern(1000, '\0');
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+    const struct {
+        std::string_view bytes;
+        std::uint32_t crc;
+    } cases[] = {
+        {"", 0},
+        {"123456789", 0xCBF43926u},
+        {std::string_view(pattern).substr(0, 13), 0xA97AD5C1u},
+        {pattern, 0x17BC2A46u},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tavrik::Crc32(c.bytes), c.crc) << c.bytes.size() << " bytes";
+        // In two pieces, as a record's id and payload are.
+        for (std::size_t cut : {std::size_t{1}, std::size_t{8}, c.bytes.size() / 2})
+            if (cut <= c.bytes.size()) {
+                EXPECT_EQ(tavrik::Crc32(c.bytes.substr(cut), tavrik::Crc32(c.bytes.substr(0, cut))),
+                          c.crc)
+                    << c.bytes.size() << " bytes cut at " << cut;
+            }
+    }
+}
