@@ -89,32 +89,37 @@ TelemetryChart::TelemetryChart(const TelemetryHistory& history, QWidget* parent)
     hold_.setInterval(kFollowHoldMs);
     connect(&hold_, &QTimer::timeout, this, [this] {
         if (!std::exchange(held_, false) || isHidden()) return;
-        if (!drawn_) DrawAll();
-        SetAxes();
+        Draw();
         hold_.start();
     });
 }
 
 void TelemetryChart::RecordsCame(int field, const QString& caption) {
-    if (field == field_ && hold_.isActive()) {
-        // The values, labels and description follow now; the line and axes
-        // are drawn at the hold's end.
-        holding_ = true;
-        Rebuild(field, caption);
-        holding_ = false;
+    // Within the hold the values, labels and description follow now; the
+    // line and axes are drawn at its end.
+    const bool hold = field == field_ && hold_.isActive();
+    BringUp(field, caption, !hold);
+    if (hold)
         held_ = true;
-        return;
-    }
-    Rebuild(field, caption);
-    hold_.start();
+    else
+        hold_.start();
 }
 
 void TelemetryChart::Rebuild(int field, const QString& caption) {
+    BringUp(field, caption, true);
+}
+
+void TelemetryChart::Draw() {
+    if (!drawn_) DrawAll();
+    SetAxes();
+}
+
+void TelemetryChart::BringUp(int field, const QString& caption, bool draw) {
     // A hidden chart (an archive range is shown) follows the records but
     // leaves its series alone; it is drawn again when shown. So does one
     // whose drawing is held.
-    if (isHidden() || holding_) drawn_ = false;
-    if (!holding_) held_ = false; // whatever was held is drawn now
+    if (isHidden() || !draw) drawn_ = false;
+    if (draw) held_ = false; // whatever was held is drawn now
     const bool newField = field != field_;
     field_ = field;
     const std::size_t columns = PlotColumns();
@@ -136,10 +141,7 @@ void TelemetryChart::Rebuild(int field, const QString& caption) {
                                        : QString::number(static_cast<qulonglong>(r + 1)));
     }
 
-    if (!isHidden() && !holding_) {
-        if (!drawn_) DrawAll();
-        SetAxes();
-    }
+    if (!isHidden() && draw) Draw();
     if (accessibleName() != caption) setAccessibleName(caption);
     Describe();
     emit Rebuilt(field, caption);
@@ -258,10 +260,7 @@ QList<QPointF> TelemetryChart::DrawnPoints() const {
 
 void TelemetryChart::showEvent(QShowEvent* event) {
     QChartView::showEvent(event);
-    if (!drawn_ && field_ >= 0) {
-        DrawAll();
-        SetAxes();
-    }
+    if (!drawn_ && field_ >= 0) Draw();
 }
 
 void TelemetryChart::SetRangeName(const QString& name) {

@@ -62,6 +62,10 @@ class TelemetryChart : public QChartView {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // Rebuild, with the line and axes drawn now or left for later.
+    void BringUp(int field, const QString& caption, bool draw);
+    // The line and axes as the records stand (the points again when not drawn).
+    void Draw();
     // How many pixel columns the plot has (its width before the first layout).
     std::size_t PlotColumns() const;
     // Follows the stored records; false when they no longer continue what is charted.
@@ -94,9 +98,8 @@ class TelemetryChart : public QChartView {
     std::vector<std::pair<std::int32_t, QString>> axisLabels_;
     QString rangeName_;
     QString descriptionTail_;
-    QTimer hold_;          // the quiet time after a drawing of new records
-    bool held_ = false;    // records came meanwhile: drawn at its end
-    bool holding_ = false; // a rebuild within it: the drawing waits
+    QTimer hold_;       // the quiet time after a drawing of new records
+    bool held_ = false; // records came meanwhile: drawn at its end
 };
 
 } // namespace tavrik

@@ -19,10 +19,10 @@ ValueBox::ValueBox(QWidget* parent) : QLineEdit(parent) {
 }
 
 const QPixmap& ValueBox::Panel() {
-    const QRgb base = palette().color(QPalette::Base).rgba();
+    // Drawn anew when the box moves or the screen changes; a change of its
+    // colours, font or style lets the picture go (changeEvent).
     const qreal ratio = devicePixelRatioF();
-    if (panel_.isNull() || panelAt_ != geometry() || panel_.devicePixelRatio() != ratio ||
-        base != panelBase_) {
+    if (panel_.isNull() || panelAt_ != geometry() || panel_.devicePixelRatio() != ratio) {
         panel_ = QPixmap((QSizeF(size()) * ratio).toSize());
         panel_.setDevicePixelRatio(ratio);
         // The rounded corners show the group behind, drawn here once.
@@ -35,7 +35,6 @@ const QPixmap& ValueBox::Panel() {
         initStyleOption(&option);
         option.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
         style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &p, this);
-        panelBase_ = base;
         panelAt_ = geometry();
     }
     return panel_;

@@ -21,10 +21,9 @@ class ValueBox : public QLineEdit {
   private:
     const QPixmap& Panel();
 
-    QPixmap panel_;      // the group behind the box, and the frame on it
-    QPixmap behind_;     // the group alone
-    QRgb panelBase_ = 0; // the background the picture was drawn with
-    QRect panelAt_;      // and where in the group
+    QPixmap panel_;  // the group behind the box, and the frame on it
+    QPixmap behind_; // the group alone
+    QRect panelAt_;  // where in the group the pictures were drawn
 };
 
 } // namespace tavrik

@@ -21,10 +21,6 @@ std::string Exec(sqlite3* db, const char* sql) {
                : std::string(sqlite3_errmsg(db));
 }
 
-} // namespace
-
-namespace {
-
 // One frame's sky as the retag writes it.
 struct Placed {
     std::int64_t id = 0;
@@ -196,9 +192,19 @@ std::string Archive::Retag(const SkyPredictor& sky, RetagResult& result,
     RetagSky at{sky, passes, {}, 0, {}, false};
     // Fewer, larger checkpoints while a million rows change, into a WAL file
     // kept at its size: the WAL is copied into the file a few times instead
-    // of every 4 MB, and its blocks are not given back and taken anew each time.
+    // of every 4 MB, and its blocks are not given back and taken anew each
+    // time. The connection's own settings come back however the retag ends.
     Exec(db_, "PRAGMA wal_autocheckpoint = 16384");
     Exec(db_, "PRAGMA journal_size_limit = -1");
+    struct Settle {
+        sqlite3* db;
+        ~Settle() {
+            sqlite3_create_function_v2(db, "tavrik_sky", 3, SQLITE_UTF8, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr);
+            Exec(db, "PRAGMA wal_autocheckpoint = 1000");
+            Exec(db, "PRAGMA journal_size_limit = 1048576");
+        }
+    } settle{db_};
     if (sqlite3_create_function_v2(db_, "tavrik_sky", 3, SQLITE_UTF8, &at, SkyColumn, nullptr,
                                    nullptr, nullptr) != SQLITE_OK)
         return sqlite3_errmsg(db_);
@@ -249,10 +255,6 @@ std::string Archive::Retag(const SkyPredictor& sky, RetagResult& result,
                          static_cast<double>(lastId + 1 - firstId));
     }
     sqlite3_finalize(u);
-    sqlite3_create_function_v2(db_, "tavrik_sky", 3, SQLITE_UTF8, nullptr, nullptr, nullptr,
-                               nullptr, nullptr);
-    Exec(db_, "PRAGMA wal_autocheckpoint = 1000");
-    Exec(db_, "PRAGMA journal_size_limit = 1048576");
     result.unplaced = needing - result.tagged;
     return why;
 }

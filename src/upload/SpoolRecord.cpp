@@ -86,18 +86,19 @@ bool DecodeAckRecord(const char* record, std::uint64_t& id) {
     return true;
 }
 
-bool ReadFully(int fd, std::uint64_t offset, char* out, std::size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::pread(fd, out, length, static_cast<off_t>(offset));
+bool ReadFully(int fd, std::uint64_t offset, char* out, std::size_t length, std::size_t* read) {
+    std::size_t got = 0;
+    if (read) *read = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fd, out + got, length - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) {
             errno = 0; // shorter than its size said: not a read error
             return false;
         }
-        out += n;
-        offset += static_cast<std::uint64_t>(n);
-        length -= static_cast<std::size_t>(n);
+        got += static_cast<std::size_t>(n);
+        if (read) *read = got;
     }
     return true;
 }

@@ -48,7 +48,10 @@ RecordRead SpoolRecordIn(std::string_view image, std::uint64_t offset, std::uint
                          std::uint64_t& length);
 std::uint64_t NextSpoolRecordIn(std::string_view image, std::uint64_t offset);
 
-bool ReadFully(int fd, std::uint64_t offset, char* out, std::size_t length);
+// All length bytes from offset, or false (errno 0: the file ended first);
+// read, when given, tells how many came before that.
+bool ReadFully(int fd, std::uint64_t offset, char* out, std::size_t length,
+               std::size_t* read = nullptr);
 bool WriteFully(int fd, const char* data, std::size_t length);
 
 } // namespace tavrik

@@ -29,13 +29,16 @@ Copied CopyRecords(int fd, const std::filesystem::path& folder, std::uint64_t fr
     if (::fstat(fd, &st) != 0) return c;
     const auto size = static_cast<std::uint64_t>(st.st_size);
     // The segment read at once (a few MB) and its whole records copied as they
-    // lie: two reads a record would hold up the program for tens of ms.
+    // lie: two reads a record would hold up the program for tens of ms. A
+    // read that fails part way keeps the records before the failure.
     std::string image(size, '\0');
-    if (!ReadFully(fd, 0, image.data(), image.size())) return c;
+    std::size_t got = 0;
+    ReadFully(fd, 0, image.data(), image.size(), &got);
+    image.resize(got);
     std::string out;
     out.reserve(image.size());
     std::uint64_t id = 0, length = 0;
-    for (std::uint64_t offset = 0; offset < size;) {
+    for (std::uint64_t offset = 0; offset < image.size();) {
         if (SpoolRecordIn(image, offset, id, length) != RecordRead::Ok) {
             offset = NextSpoolRecordIn(image, offset);
             continue;
