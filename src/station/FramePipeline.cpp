@@ -120,7 +120,8 @@ void FramePipeline::ProcessRawFrame(std::span<const std::uint8_t> data) {
     if (telemetry) {
         uploadBody_ = tavrik::ComposeUploadBody(telemetryFrame_, config_, kNoradId, received);
         // Right after the log record, before anything slow: an upload kept on
-        // disk is kept here, so a kill can never fall between the two.
+        // disk is kept here, so only a kill within these few microseconds
+        // leaves a logged frame without its upload.
         for (StationConsumer* consumer : consumers_)
             consumer->UploadComposed(uploadBody_);
     }
